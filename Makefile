@@ -1,0 +1,39 @@
+# Quillon ID: the two set-up commands are `make run` and `make test`.
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: run test setup build bench asan tsan clean
+
+setup:
+	@bash scripts/setup.sh
+
+$(BUILD_DIR)/CMakeCache.txt: | setup
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+
+build: setup $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# Starts the recorder with the simulated camera; without a display it runs offscreen.
+run: build
+	cd $(BUILD_DIR) && if [ -z "$$DISPLAY" ]; then export QT_QPA_PLATFORM=offscreen; fi; ./quillon-id --camera sim
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	cd $(BUILD_DIR) && for b in bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+# Sanitizer builds in their own folders: ASan+UBSan for everything, TSan for the threaded tests.
+asan: setup
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUILLON_ASAN=ON
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+tsan: setup
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUILLON_TSAN=ON
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && ctest --output-on-failure -j $(JOBS) -L threaded
+
+clean:
+	rm -rf $(BUILD_DIR) build-asan build-tsan

@@ -1,0 +1,29 @@
+include(GoogleTest)
+
+# quillon_add_test(NAME SOURCES src... LIBS lib... [LABELS label...] [TIMEOUT s])
+# One GoogleTest program; each test case becomes a CTest test. Tests run with Qt's offscreen
+# platform so that no display is needed. Label "threaded" marks the tests the TSan build runs.
+function(quillon_add_test name)
+    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 120)
+    endif()
+    gtest_discover_tests(${name}
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES
+            LABELS "${T_LABELS}"
+            TIMEOUT ${T_TIMEOUT}
+            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QUILLON_BUILD_DIR=${CMAKE_BINARY_DIR};QUILLON_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endfunction()
+
+# quillon_add_benchmark(NAME SOURCES src... LIBS lib...)
+function(quillon_add_benchmark name)
+    cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${B_SOURCES})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+    target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark benchmark::benchmark_main)
+endfunction()
