@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quillon {
+
+// The recorder's command line: --camera sim|aravis[:ID] and --smb-conf PATH.
+struct ProgramOptions {
+    std::string camera;                              // empty: the first real camera
+    std::string smbConf = "/etc/samba/smb.conf";     // where the local shares are defined
+    std::string error;                               // set when the command line is wrong
+
+    static ProgramOptions Parse(const std::vector<std::string>& args);
+};
+
+}  // namespace quillon
