@@ -11,11 +11,15 @@ function(quillon_add_test name)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
+    set(labels "")
+    if(T_LABELS)
+        set(labels LABELS "${T_LABELS}")
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
         PROPERTIES
-            LABELS "${T_LABELS}"
+            ${labels}
             TIMEOUT ${T_TIMEOUT}
             ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QUILLON_BUILD_DIR=${CMAKE_BINARY_DIR};QUILLON_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endfunction()
