@@ -15,6 +15,15 @@ HostLink::HostLink(RaceCommands& commands, QObject* parent)
     connect(&m_keepAlive, &QTimer::timeout, this, &HostLink::SendKeepAlive);
 }
 
+HostLink::~HostLink() {
+    // The host socket belongs to the server; it must not report its closing to a link that
+    // is half gone.
+    if (m_hostSocket) {
+        m_hostSocket->disconnect(this);
+        delete m_hostSocket.data();
+    }
+}
+
 bool HostLink::StartListening(int32_t& port) {
     if (port < 1) port = 1;
     while (port <= kHighestPort && !m_server.isListening()) {

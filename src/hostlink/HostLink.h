@@ -28,6 +28,7 @@ public:
     static constexpr int32_t kHighestPort = 65535;
 
     explicit HostLink(RaceCommands& commands, QObject* parent = nullptr);
+    ~HostLink() override;
 
     // Listens on `port`, moving upward to the first free one. On success `port` holds the
     // port listened on; false when none up to 65535 was free.

@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <functional>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "RecorderEngine.h"
+
+namespace quillon {
+namespace {
+
+QCoreApplication& App() {
+    static int argc = 1;
+    static char name[] = "hostlink_tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 3000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void Settle(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// A port that nobody listens on right now.
+int32_t FreePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// A host program as the recorder sees it: a TCP client that collects every byte it gets.
+struct Host {
+    QTcpSocket socket;
+    std::string received;
+
+    explicit Host(int32_t port) {
+        QObject::connect(&socket, &QTcpSocket::readyRead,
+                         [this] { received += socket.readAll().toStdString(); });
+        socket.connectToHost("127.0.0.1", quint16(port));
+        // The kernel completes the handshake from the listen queue, without our event loop.
+        EXPECT_TRUE(socket.waitForConnected(3000));
+    }
+    void Send(const std::string& text) {
+        socket.write(text.data(), qint64(text.size()));
+        socket.flush();
+    }
+    bool Receives(const std::string& text, int timeoutMs = 3000) {
+        return WaitUntil([&] { return received.find(text) != std::string::npos; }, timeoutMs);
+    }
+};
+
+class HostLinkTest : public ::testing::Test {
+protected:
+    HostLinkTest() {
+        engine.App().Port = FreePort();
+        EXPECT_TRUE(engine.StartListening());
+    }
+
+    std::unique_ptr<Host> ConnectHost() {
+        auto host = std::make_unique<Host>(engine.App().Port);
+        EXPECT_TRUE(WaitUntil([&] { return engine.IsHostConnected(); }));
+        return host;
+    }
+
+    QCoreApplication& app = App();  // before any socket is made
+    ManualTickSource ticks{5000};
+    RecorderEngine engine{ticks};
+};
+
+const std::string kFileNameReply = "FILENAME~L~127.0.0.1~QUILLON5000.vlv@";
+const std::string kShareError = RecorderEngine::kShareErrorText;
+
+TEST_F(HostLinkTest, BlockWithSeveralCommandsRunsThemInFixedOrder) {
+    auto host = ConnectHost();
+    EXPECT_EQ(engine.Status(), "127.0.0.1");
+    host->Send("CMD~STARTCMD~READY");
+    ASSERT_TRUE(host->Receives("RE~START"));
+    EXPECT_EQ(host->received, kFileNameReply + kShareError + "RE~READY" + "RE~START");
+    EXPECT_EQ(engine.Race().State(), kStarted);
+}
+
+TEST_F(HostLinkTest, ArrivalWhileIdleRepliesForReadyStartAndArrivalInOrder) {
+    auto host = ConnectHost();
+    host->Send("CMD~ARRIVAL~0@");
+    ASSERT_TRUE(host->Receives("RE~ARRIVAL"));
+    EXPECT_EQ(host->received,
+              kFileNameReply + kShareError + "RE~READY" + "RE~START" + "RE~ARRIVAL");
+}
+
+TEST_F(HostLinkTest, SecondHostWaitsUntilTheFirstHasGone) {
+    auto first = ConnectHost();
+    Host second(engine.App().Port);
+    second.Send("CMD~STOP");
+    Settle(200);
+    EXPECT_TRUE(second.received.empty());
+    first->Send("CMD~SAVE");
+    ASSERT_TRUE(first->Receives("RE~SAVE"));
+    EXPECT_EQ(first->received, "FILENAME~@RE~SAVE");
+
+    first->socket.disconnectFromHost();
+    // The waiting host is served now, and its command was kept.
+    ASSERT_TRUE(second.Receives("RE~STOP"));
+    EXPECT_TRUE(engine.IsHostConnected());
+}
+
+TEST_F(HostLinkTest, PortMovesUpWhenTaken) {
+    QTcpServer squatter;
+    const int32_t port = FreePort();
+    ASSERT_TRUE(squatter.listen(QHostAddress::AnyIPv4, quint16(port)));
+    RecorderEngine other(ticks);
+    other.App().Port = port;
+    ASSERT_TRUE(other.StartListening());
+    EXPECT_GT(other.App().Port, port);
+    EXPECT_TRUE(other.Link().IsListening());
+}
+
+TEST_F(HostLinkTest, KeepAliveSpaceArrivesEveryTwoSeconds) {
+    auto host = ConnectHost();
+    ASSERT_TRUE(host->Receives(" ", HostLink::kKeepAliveMs + 1500));
+    EXPECT_EQ(host->received, " ");
+}
+
+TEST_F(HostLinkTest, DroppedHostFreesTheLinkForTheNext) {
+    auto first = ConnectHost();
+    first->socket.abort();  // vanishes without a word
+    first.reset();
+    ASSERT_TRUE(WaitUntil([&] { return !engine.IsHostConnected(); }));
+    EXPECT_EQ(engine.Status(), RecorderEngine::kNoHostText);
+    auto next = ConnectHost();
+    next->Send("CMD~IDLE");
+    EXPECT_TRUE(next->Receives("RE~IDLE"));
+}
+
+TEST_F(HostLinkTest, ClockRequestFromAnotherThreadIsSentAndAnswered) {
+    auto host = ConnectHost();
+    engine.Race().OnStart();
+    host->received.clear();
+    std::thread camera([&] { engine.RequestTimeFromAnyThread(); });
+    camera.join();
+    ASSERT_TRUE(host->Receives("TIME~5000"));
+    ticks.Set(5100);
+    host->Send("TIME~60000@");
+    ASSERT_TRUE(WaitUntil([&] { return engine.Race().RaceTimeAtSync() == 60050u; }));
+}
+
+TEST_F(HostLinkTest, SharedMemoryModeIgnoresTcpCommands) {
+    auto host = ConnectHost();
+    engine.Link().SetSharedMemoryMode(true);
+    host->Send("CMD~START");
+    Settle(300);
+    EXPECT_EQ(engine.Race().State(), kIdle);
+    EXPECT_TRUE(host->received.empty());
+}
+
+TEST_F(HostLinkTest, GarbageNeverCrashesAndCommandsStillWork) {
+    auto host = ConnectHost();
+    std::mt19937 random(11);
+    std::string noise(20000, '\0');
+    for (char& c : noise) c = char(random() % 256);
+    host->Send(noise);
+    Settle(200);  // the noise is read apart from what follows
+    // Texts that are not numbers count as 0; a split command is not recognised.
+    host->Send("CMD~ARRIVAL~abc@");
+    ASSERT_TRUE(host->Receives("RE~ARRIVAL"));
+    Settle(100);
+    host->received.clear();
+    host->Send("CMD~ST");
+    Settle(100);
+    host->Send("OP");
+    Settle(200);
+    EXPECT_EQ(host->received.find("RE~STOP"), std::string::npos);
+    host->Send("CMD~STOP");
+    EXPECT_TRUE(host->Receives("RE~STOP"));
+    EXPECT_TRUE(engine.IsHostConnected());
+}
+
+TEST_F(HostLinkTest, LongBurstIsReadAsBlocksOf1024Bytes) {
+    auto host = ConnectHost();
+    // Three blocks, each holding one STOP: three replies. Padding keeps each command inside
+    // its own block.
+    std::string burst;
+    for (int i = 0; i < 3; ++i) burst += "CMD~STOP" + std::string(1024 - 8, '.');
+    host->Send(burst);
+    ASSERT_TRUE(WaitUntil([&] { return host->received == "RE~STOPRE~STOPRE~STOP"; }));
+}
+
+}  // namespace
+}  // namespace quillon
