@@ -1,0 +1,132 @@
+// Runs the real program as an operator or a service manager would: a copy in its own folder,
+// settings.ini beside it, offscreen, stopped with SIGTERM.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+
+QCoreApplication& App() {
+    static int argc = 1;
+    static char name[] = "program_tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+int32_t FreePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App();
+        char pattern[] = "/tmp/quillon-program-XXXXXX";
+        dir = mkdtemp(pattern);
+        program = dir / "quillon-id";
+        fs::copy_file(fs::path(std::getenv("QUILLON_BUILD_DIR")) / "quillon-id", program);
+    }
+    void TearDown() override {
+        if (process.state() != QProcess::NotRunning) process.kill();
+        process.waitForFinished(5000);
+        fs::remove_all(dir);
+    }
+
+    void Start(const QStringList& args) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory("/");  // settings must not depend on the working folder
+        process.start(QString::fromStdString(program.string()), args);
+        ASSERT_TRUE(process.waitForStarted(5000));
+    }
+
+    bool ConnectsTo(int32_t port) {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 10000) {
+            QTcpSocket probe;
+            probe.connectToHost("127.0.0.1", quint16(port));
+            if (probe.waitForConnected(200)) return true;
+            QThread::msleep(100);
+        }
+        return false;
+    }
+
+    int StopWithSigterm() {
+        ::kill(pid_t(process.processId()), SIGTERM);
+        EXPECT_TRUE(process.waitForFinished(10000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        return process.exitCode();
+    }
+
+    fs::path dir;
+    fs::path program;
+    QProcess process;
+};
+
+TEST_F(ProgramTest, ListensAndWritesSettingsBesideItselfOnSigterm) {
+    const int32_t port = FreePort();
+    std::ofstream(dir / "settings.ini") << "[Quillon]\nPort=" << port << "\nFramesBefore=20\n";
+    Start({"--camera", "sim"});
+    ASSERT_TRUE(ConnectsTo(port));
+    EXPECT_EQ(StopWithSigterm(), 0);
+    const std::string settings = ReadFile(dir / "settings.ini");
+    EXPECT_NE(settings.find("Port=" + std::to_string(port) + "\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("FramesBefore=20\n"), std::string::npos);
+    EXPECT_NE(settings.find("[QuillonID_Camera]\n"), std::string::npos);
+}
+
+TEST_F(ProgramTest, PortTakenAtStartIsMovedOnAndStored) {
+    QTcpServer squatter;
+    const int32_t port = FreePort();
+    ASSERT_TRUE(squatter.listen(QHostAddress::AnyIPv4, quint16(port)));
+    std::ofstream(dir / "settings.ini") << "[Quillon]\nPort=" << port << "\n";
+    Start({"--camera", "sim"});
+    ASSERT_TRUE(ConnectsTo(port + 1));
+    EXPECT_EQ(StopWithSigterm(), 0);
+    EXPECT_NE(ReadFile(dir / "settings.ini").find("Port=" + std::to_string(port + 1) + "\n"),
+              std::string::npos);
+}
+
+TEST_F(ProgramTest, WithoutCameraItSaysSoAndWritesNoSettings) {
+    Start({"--camera", "aravis:no-such-camera"});
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_NE(process.readAllStandardError().toStdString().find("Unable to connect to camera"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "settings.ini"));
+}
+
+TEST_F(ProgramTest, UnknownOptionIsRefused) {
+    Start({"--frobnicate"});
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_FALSE(fs::exists(dir / "settings.ini"));
+}
+
+}  // namespace
+}  // namespace quillon
