@@ -8,6 +8,9 @@ function(quillon_add_test name)
     add_executable(${name} ${T_SOURCES})
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+    # Where tests find the programs they run and the files they read.
+    target_compile_definitions(${name} PRIVATE
+        QUILLON_BUILD_DIR="${CMAKE_BINARY_DIR}" QUILLON_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
@@ -21,7 +24,7 @@ function(quillon_add_test name)
         PROPERTIES
             ${labels}
             TIMEOUT ${T_TIMEOUT}
-            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QUILLON_BUILD_DIR=${CMAKE_BINARY_DIR};QUILLON_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+            ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
 # quillon_add_benchmark(NAME SOURCES src... LIBS lib...)

@@ -48,7 +48,7 @@ protected:
         char pattern[] = "/tmp/quillon-program-XXXXXX";
         dir = mkdtemp(pattern);
         program = dir / "quillon-id";
-        fs::copy_file(fs::path(std::getenv("QUILLON_BUILD_DIR")) / "quillon-id", program);
+        fs::copy_file(fs::path(QUILLON_BUILD_DIR) / "quillon-id", program);
     }
     void TearDown() override {
         if (process.state() != QProcess::NotRunning) process.kill();
