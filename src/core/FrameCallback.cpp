@@ -1,6 +1,12 @@
 #include "FrameCallback.h"
 
+#include "RaceStateMachine.h"
+
 namespace quillon {
+
+bool CameraThreadView::RaceStarted() const {
+    return raceState != nullptr && raceState->load(std::memory_order_acquire) == kStarted;
+}
 
 void FrameCallback::HandleFrame(uint8_t* data, size_t length) {
     if (data == nullptr || length < 4) return;
@@ -22,7 +28,7 @@ void FrameCallback::HandleFrame(uint8_t* data, size_t length) {
 
     if (m_handOver.OfferFrame(data, length) == FrameHandOver::Offer::Announce) m_frameReady();
 
-    if (m_view.raceStarted.load(std::memory_order_relaxed) &&
+    if (m_view.RaceStarted() &&
         m_view.hostConnected.load(std::memory_order_relaxed) &&
         float(m_framesSinceTimeRequest) > m_view.frameRate.load(std::memory_order_relaxed)) {
         m_requestTime();

@@ -12,9 +12,11 @@ namespace quillon {
 // What the camera thread may read of the rest of the recorder, kept current by the
 // user-interface thread: plain atomics, no locks.
 struct CameraThreadView {
-    std::atomic<bool> raceStarted{false};
+    const std::atomic<int32_t>* raceState = nullptr;  // the race's own state word
     std::atomic<bool> hostConnected{false};
     std::atomic<float> frameRate{25.0f};
+
+    bool RaceStarted() const;
 };
 
 // Runs on the camera's thread for every delivered frame: drops repeated deliveries, numbers

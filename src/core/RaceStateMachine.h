@@ -61,6 +61,8 @@ public:
     uint32_t AfterWindowMs() const;
 
     RaceState State() const { return RaceState(m_nState.load(std::memory_order_acquire)); }
+    // The state word itself, for the camera thread to read.
+    const std::atomic<int32_t>& StateWord() const { return m_nState; }
     uint32_t RaceTimeAtSync() const { return m_raceTimeAtSync; }
     uint32_t SyncTick() const { return m_syncTick; }
     uint32_t TimeRequestTick() const { return m_timeRequestTick; }

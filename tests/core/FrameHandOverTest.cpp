@@ -6,6 +6,7 @@
 
 #include "core/FrameCallback.h"
 #include "core/FrameHandOver.h"
+#include "core/RaceStateMachine.h"
 
 namespace quillon {
 namespace {
@@ -53,8 +54,9 @@ TEST_F(CallbackFixture, RepeatedDeliveriesAreIgnoredAndFramesNumbered) {
 }
 
 TEST_F(CallbackFixture, ClockRequestOnTheFrameAfterOneSecondsWorth) {
+    std::atomic<int32_t> state{kStarted};
+    view.raceState = &state;
     view.frameRate = 25.0f;
-    view.raceStarted = true;
     view.hostConnected = true;
     for (uint16_t i = 1; i <= 25; ++i) {
         auto f = Frame(i);
