@@ -20,7 +20,6 @@ namespace {
 constexpr const char* kAppTitle = "Quillon ID";
 constexpr const char* kWindowCaption = "Velmar Video ID";
 constexpr const char* kNoMemoryText = "Could not allocate enough image buffer memory!";
-constexpr const char* kNoCameraText = "Unable to connect to camera";
 constexpr const char* kNoPortText = "No port available to listen.";
 
 QIcon ButtonIcon(const QString& name) {
@@ -39,7 +38,7 @@ CQuillonDlg::CQuillonDlg(const ProgramOptions& options, const TickSource& ticks)
     BuildControls();
     m_engine.SetView(this);
     if (!m_engine.AllocateFrameStores()) {
-        ShowMessage(kNoMemoryText);
+        ShowMessageBox(kNoMemoryText);
         return;
     }
     m_bUsable = true;
@@ -47,7 +46,7 @@ CQuillonDlg::CQuillonDlg(const ProgramOptions& options, const TickSource& ticks)
 
 CQuillonDlg::~CQuillonDlg() {
     if (m_engine.HasRecorder() && !m_engine.IsEveryFrame()) m_engine.StopSaveWorker();
-    if (m_bInitialised) SaveSettingsFile(SettingsPath(), m_engine.App(), m_engine.Camera());
+    m_engine.Shutdown(m_bInitialised, SettingsPath());
     m_engine.SetView(nullptr);
 }
 
@@ -89,8 +88,10 @@ void CQuillonDlg::BuildControls() {
     row->addWidget(new QLabel("Velmar:", this));
     row->addWidget(m_status, 1);
     row->addWidget(m_sharedMemory);
+    m_preview = new PreviewWidget(this);
     auto* column = new QVBoxLayout(this);
     column->addLayout(row);
+    column->addWidget(m_preview);
     column->addStretch(1);
 
     RaceStateMachine& race = m_engine.Race();
@@ -100,25 +101,17 @@ void CQuillonDlg::BuildControls() {
     connect(m_saveButton, &QToolButton::clicked, this, &CQuillonDlg::OnSaveButton);
 }
 
-bool CQuillonDlg::OpenCamera() {
-    // The camera device arrives with its own subsystem; until then only the simulated camera
-    // name is accepted, so the start-up order below is already the final one.
-    return m_options.camera == "sim";
-}
-
 bool CQuillonDlg::OnInitDialog() {
     if (!m_bUsable) return false;
-    m_engine.Camera().FrameTimeMs = -1;
-    m_bCameraOpen = OpenCamera();
-    if (!m_bCameraOpen) {
-        ShowMessage(kNoCameraText);
-        return false;
+    // The camera comes first: without one the recorder has nothing to record.
+    const CameraStartResult camera = m_engine.StartCamera(m_options.camera);
+    if (camera == CameraStartResult::kNotConnected) return false;
+    m_engine.LoadSettings(SettingsPath());
+    if (m_engine.HasCamera()) {
+        if (m_engine.ApplyCameraSettings()) SetupPreview();
+        // Only a recorder with a camera listens for a host.
+        if (!m_engine.StartListening()) ShowMessageBox(kNoPortText);
     }
-    AppSettings& app = m_engine.App();
-    CameraSettings& camera = m_engine.Camera();
-    if (!LoadSettingsFile(SettingsPath(), app, camera)) SetDefaultSettings(app, camera);
-    app.Directory = 0;  // every run starts recording locally
-    if (m_bCameraOpen && !m_engine.StartListening()) ShowMessage(kNoPortText);
     RefreshControls();
     m_bInitialised = true;
     return true;
@@ -151,6 +144,15 @@ void CQuillonDlg::ShowElapsedTime(const std::string& text) {
     m_elapsed->setText(QString::fromStdString(text));
 }
 
+void CQuillonDlg::ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height) {
+    m_preview->ShowFrame(bgr, width, height);
+}
+
+void CQuillonDlg::SetupPreview() {
+    const ImageGeometry image = ReducedGeometry(m_engine.Camera());
+    m_preview->SetImageSize(image.width, image.height);
+}
+
 void CQuillonDlg::ShowHostStatus(const std::string&, bool hostConnected) {
     m_saveButton->setVisible(!hostConnected);
     RefreshControls();
@@ -160,7 +162,7 @@ void CQuillonDlg::OnSaveButton() {
     const QString target = QFileDialog::getSaveFileName(this, QString(), QString(), QString(),
                                                         nullptr, QFileDialog::DontUseNativeDialog);
     if (!target.isEmpty()) {
-        ShowMessage("Copy file from " + QString::fromStdString(m_engine.FileName()));
+        ShowMessageBox("Copy file from " + QString::fromStdString(m_engine.FileName()));
     }
     m_engine.Race().OnIdle();
 }
@@ -171,7 +173,7 @@ void CQuillonDlg::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-void CQuillonDlg::ShowMessage(const QString& text) {
+void CQuillonDlg::ShowMessageBox(const QString& text) {
     // Every message also goes to the standard error, where a service manager logs it. Without
     // a screen (the offscreen platform) nobody could press OK, so nothing waits for it.
     std::fprintf(stderr, "%s: %s\n", kAppTitle, qPrintable(text));

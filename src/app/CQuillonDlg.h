@@ -7,6 +7,7 @@
 #include <QToolButton>
 #include <memory>
 
+#include "PreviewWidget.h"
 #include "ProgramOptions.h"
 #include "RecorderEngine.h"
 #include "core/TickSource.h"
@@ -37,6 +38,8 @@ public:
     void EnableSetupCommands(bool enabled) override;
     void ShowElapsedTime(const std::string& text) override;
     void ShowHostStatus(const std::string& status, bool hostConnected) override;
+    void ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height) override;
+    void ShowMessage(const std::string& text) override { ShowMessageBox(QString::fromStdString(text)); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -45,13 +48,12 @@ private:
     void BuildControls();
     QToolButton* MakeRaceButton(const QString& image, const QString& tip);
     void OnSaveButton();
-    bool OpenCamera();
-    void ShowMessage(const QString& text);
+    void ShowMessageBox(const QString& text);
+    void SetupPreview();
 
     const ProgramOptions m_options;
     bool m_bUsable = false;
     bool m_bInitialised = false;
-    bool m_bCameraOpen = false;
     RecorderEngine m_engine;
 
     QToolButton* m_saveButton = nullptr;
@@ -62,6 +64,7 @@ private:
     QLineEdit* m_port = nullptr;
     QLabel* m_status = nullptr;
     QCheckBox* m_sharedMemory = nullptr;
+    PreviewWidget* m_preview = nullptr;
 };
 
 }  // namespace quillon

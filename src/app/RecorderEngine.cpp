@@ -1,7 +1,13 @@
 #include "RecorderEngine.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QMetaObject>
 #include <cstdio>
+
+#include "camera/CameraApiFactory.h"
+#include "settings/SettingsFile.h"
 
 namespace quillon {
 
@@ -14,7 +20,97 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
     connect(&m_link, &HostLink::hostDisconnected, this, &RecorderEngine::OnHostDisconnected);
 }
 
-RecorderEngine::~RecorderEngine() = default;
+RecorderEngine::~RecorderEngine() {
+    if (m_device) m_device->StopStreaming();  // no callback may run into what goes below
+    m_device.reset();
+    m_frameNotifier.reset();
+    if (m_frameNoticeFd >= 0) ::close(m_frameNoticeFd);
+}
+
+bool RecorderEngine::AllocateFrameStores() {
+    if (!m_stores.Allocate()) return false;
+    m_cameraView.raceState = &m_race.StateWord();
+    m_handOver = std::make_unique<FrameHandOver>(m_stores.FrameCopy(), FrameStores::kMaxRawFrame);
+    m_frameNoticeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_frameNotifier = std::make_unique<QSocketNotifier>(m_frameNoticeFd, QSocketNotifier::Read);
+    connect(m_frameNotifier.get(), &QSocketNotifier::activated, this,
+            &RecorderEngine::OnFrameNotice);
+    const int noticeFd = m_frameNoticeFd;
+    m_frameCallback = std::make_unique<FrameCallback>(
+        *m_handOver, m_cameraView,
+        [noticeFd] {
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(noticeFd, &one, sizeof one);
+        },
+        [this] { RequestTimeFromAnyThread(); });
+    m_pipeline = std::make_unique<FramePipeline>(m_stores, m_camera,
+                                                 static_cast<FrameConverter&>(*this), *this);
+    return true;
+}
+
+CameraStartResult RecorderEngine::StartCamera(const std::string& option) {
+    std::unique_ptr<ICameraApi> api = CreateCameraApi(option);
+    if (!api) {
+        m_view->ShowMessage(kMsgUnableToConnect);
+        return CameraStartResult::kNotConnected;
+    }
+    m_device = std::make_unique<CCamera>(
+        std::move(api), [this](const std::string& text) { m_view->ShowMessage(text); });
+    return m_device->StartCamera(&FrameCallback::OnFrame, m_frameCallback.get());
+}
+
+bool RecorderEngine::LoadSettings(const std::string& path) {
+    m_camera.FrameTimeMs = -1;
+    if (LoadSettingsFile(path, m_app, m_camera)) return true;
+    SetDefaultSettings(m_app, m_camera);
+    if (HasCamera()) m_device->FillFirstRunSettings(m_camera);
+    return false;
+}
+
+bool RecorderEngine::ApplyCameraSettings() {
+    if (!HasCamera()) return false;
+    const bool streaming = m_device->ApplySettings(m_camera);
+    m_cameraView.frameRate.store(m_camera.Framerate, std::memory_order_relaxed);
+    return streaming;
+}
+
+void RecorderEngine::Shutdown(bool save, const std::string& path) {
+    if (HasCamera()) {
+        m_device->StopStreaming();
+        m_device->ReadFormat(m_camera);
+    }
+    if (save) SaveSettingsFile(path, m_app, m_camera);
+}
+
+bool RecorderEngine::ConvertToRgb24(const uint8_t* raw, uint8_t* bgr, uint32_t width,
+                                    uint32_t height, uint32_t pixelFormat) {
+    return m_device && m_device->ConvertToRgb24(bgr, raw, width, height, pixelFormat);
+}
+
+void RecorderEngine::OnFrameNotice() {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(m_frameNoticeFd, &count, sizeof count);
+    size_t length = 0;
+    const uint8_t* frame = m_handOver->Take(length);
+    if (frame == nullptr) return;
+    if (!m_pipeline->OnFrameReady(frame, length)) ++m_processed;
+    m_handOver->Release();
+}
+
+uint64_t RecorderEngine::DroppedFrames() const {
+    if (!m_handOver) return 0;
+    return uint64_t(m_handOver->BusyDrops()) + m_pipeline->DroppedFrames();
+}
+
+void RecorderEngine::ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height) {
+    m_view->ShowFrame(bgr, width, height);
+}
+
+void RecorderEngine::ShowBrightness(int32_t brightness) { m_view->ShowBrightness(brightness); }
+
+void RecorderEngine::TakeFrame(const uint8_t*, size_t, const uint8_t*, uint32_t, uint32_t) {
+    // The save path keeps and writes frames here.
+}
 
 void RecorderEngine::SetView(EngineView* view) {
     m_view = view ? view : &m_noView;
@@ -28,12 +124,14 @@ void RecorderEngine::RequestTimeFromAnyThread() {
 }
 
 void RecorderEngine::OnHostConnected() {
+    m_cameraView.hostConnected.store(true, std::memory_order_relaxed);
     m_strStatus = m_link.PeerAddress().toStdString();
     m_app.Port = m_link.LocalPort();
     m_view->ShowHostStatus(m_strStatus, true);
 }
 
 void RecorderEngine::OnHostDisconnected() {
+    m_cameraView.hostConnected.store(false, std::memory_order_relaxed);
     m_strStatus = kNoHostText;
     m_view->ShowHostStatus(m_strStatus, false);
 }

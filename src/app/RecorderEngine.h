@@ -4,7 +4,13 @@
 #include <memory>
 #include <string>
 
+#include <QSocketNotifier>
+
+#include "camera/Camera.h"
 #include "core/Event.h"
+#include "core/FrameCallback.h"
+#include "core/FrameHandOver.h"
+#include "core/FramePipeline.h"
 #include "core/FrameStores.h"
 #include "core/RaceHooks.h"
 #include "core/RaceStateMachine.h"
@@ -15,13 +21,14 @@
 
 namespace quillon {
 
-// What the engine shows beyond the race controls: the host's connection state.
+// What the engine shows beyond the race controls: the host's connection state, the frames,
+// operator messages.
 class EngineView : public RaceView {
 public:
-    virtual void ShowHostStatus(const std::string& status, bool hostConnected) {
-        (void)status;
-        (void)hostConnected;
-    }
+    virtual void ShowHostStatus(const std::string& /*status*/, bool /*hostConnected*/) {}
+    virtual void ShowFrame(const uint8_t* /*bgr*/, uint32_t /*width*/, uint32_t /*height*/) {}
+    virtual void ShowBrightness(int32_t /*brightness*/) {}
+    virtual void ShowMessage(const std::string& /*text*/) {}
 };
 
 // The recorder without its window: settings, frame stores, race state and clock, host link and
@@ -30,7 +37,11 @@ public:
 //
 // Threads: lives on the user-interface thread. RequestTimeFromAnyThread() is the one entry
 // that other threads (the camera's) may call.
-class RecorderEngine final : public QObject, public ReplySink, public RecordingSteps {
+class RecorderEngine final : public QObject,
+                             public ReplySink,
+                             public RecordingSteps,
+                             public FrameOutput,
+                             private FrameConverter {
     Q_OBJECT
 
 public:
@@ -43,8 +54,23 @@ public:
 
     void SetView(EngineView* view);
 
-    // Allocates the frame stores; false when the memory could not be had.
-    bool AllocateFrameStores() { return m_stores.Allocate(); }
+    // Allocates the frame stores and sets up the frame path over them; false when the memory
+    // could not be had.
+    bool AllocateFrameStores();
+
+    // Opens the camera of the program option ("sim", "aravis[:ID]", empty for the first real
+    // one), registers the frame callback and starts streaming, with the operator's messages.
+    CameraStartResult StartCamera(const std::string& option);
+    bool HasCamera() const { return m_device && m_device->HasCamera(); }
+    CCamera* Device() { return m_device.get(); }
+    // Loads settings.ini from `path`, or the defaults (with the camera's own first-run values)
+    // when it is missing. True when the file was found.
+    bool LoadSettings(const std::string& path);
+    // Applies the camera settings; true when the camera streams again.
+    bool ApplyCameraSettings();
+    // Orderly end: stops the stream, reads the camera's format back and, when `save`, writes the
+    // settings to `path`.
+    void Shutdown(bool save, const std::string& path);
 
     // Listens on the configured port or the next free one; the port found goes into the
     // settings. False when no port was free.
@@ -62,6 +88,12 @@ public:
     SaveEvents& Events() { return m_events; }
     const std::string& Status() const { return m_strStatus; }
     const std::string& FileName() const { return m_strFileName; }
+    FramePipeline* Pipeline() { return m_pipeline.get(); }
+
+    // Frames that never reached the preview: not handed over while the previous one was being
+    // processed, or dropped by the frame handler's checks.
+    uint64_t DroppedFrames() const;
+    uint64_t ProcessedFrames() const { return m_processed; }
 
     // ReplySink
     void SendReply(std::string_view text) override { m_link.SendReply(text); }
@@ -76,7 +108,20 @@ public:
     void PrepareRecording() override;
     void StartSavePass() override {}
 
+    // FrameOutput
+    void ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height) override;
+    void ShowBrightness(int32_t brightness) override;
+    void TakeFrame(const uint8_t* raw, size_t rawLength, const uint8_t* image,
+                   uint32_t imageWidth, uint32_t imageHeight) override;
+
 private:
+    // FrameConverter over the camera device.
+    bool IsBusy() const override { return m_device && m_device->IsBusy(); }
+    bool ConvertToRgb24(const uint8_t* raw, uint8_t* bgr, uint32_t width, uint32_t height,
+                        uint32_t pixelFormat) override;
+
+    // User-interface thread: a frame was handed over.
+    void OnFrameNotice();
     void OnHostConnected();
     void OnHostDisconnected();
     std::string RecordingFileName() const;
@@ -90,6 +135,18 @@ private:
     HostLink m_link;
     EngineView m_noView;
     EngineView* m_view = &m_noView;
+
+    // Frame path. The camera thread writes to the notice descriptor (an eventfd, so no frame
+    // allocates) and the notifier wakes the user-interface thread.
+    CameraThreadView m_cameraView;
+    std::unique_ptr<FrameHandOver> m_handOver;
+    std::unique_ptr<FrameCallback> m_frameCallback;
+    std::unique_ptr<FramePipeline> m_pipeline;
+    int m_frameNoticeFd = -1;
+    std::unique_ptr<QSocketNotifier> m_frameNotifier;
+    uint64_t m_processed = 0;
+    // Declared last so it goes first: its stream stops before anything it calls into.
+    std::unique_ptr<CCamera> m_device;
 
     std::string m_strFileName;
     std::string m_strStatus = kNoHostText;

@@ -2,6 +2,7 @@
 
 #include "RaceStateMachine.h"
 
+
 namespace quillon {
 
 bool CameraThreadView::RaceStarted() const {

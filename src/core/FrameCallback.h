@@ -34,7 +34,7 @@ public:
           m_requestTime(std::move(requestTime)) {}
 
     // The camera interface's callback shape: context is the FrameCallback.
-    static void OnFrame(void* context, uint8_t* data, size_t length) {
+    static void OnFrame(void* context, uint8_t* data, uint32_t length) {
         static_cast<FrameCallback*>(context)->HandleFrame(data, length);
     }
 
