@@ -65,10 +65,10 @@ protected:
         ASSERT_TRUE(process.waitForStarted(5000));
     }
 
-    bool ConnectsTo(int32_t port) {
+    bool ConnectsTo(int32_t port, int timeoutMs = 10000) {
         QElapsedTimer timer;
         timer.start();
-        while (timer.elapsed() < 10000) {
+        while (timer.elapsed() < timeoutMs) {
             QTcpSocket probe;
             probe.connectToHost("127.0.0.1", quint16(port));
             if (probe.waitForConnected(200)) return true;
@@ -99,6 +99,20 @@ TEST_F(ProgramTest, ListensAndWritesSettingsBesideItselfOnSigterm) {
     EXPECT_NE(settings.find("Port=" + std::to_string(port) + "\n"), std::string::npos) << settings;
     EXPECT_NE(settings.find("FramesBefore=20\n"), std::string::npos);
     EXPECT_NE(settings.find("[QuillonID_Camera]\n"), std::string::npos);
+}
+
+TEST_F(ProgramTest, FirstRunTakesTheCamerasValuesWithACentredRegion) {
+    Start({"--camera", "sim"});
+    // No settings: port 2000, or the next free one above it.
+    ASSERT_TRUE(ConnectsTo(2000, 3000) || ConnectsTo(2001, 1000) || ConnectsTo(2002, 1000));
+    EXPECT_EQ(StopWithSigterm(), 0);
+    const std::string settings = ReadFile(dir / "settings.ini");
+    for (const char* line : {"Width=800\n", "Height=400\n", "XOffset=624\n", "YOffset=568\n",
+                             "Exposure=10.000\n", "Framerate=26\n", "Gain=3875\n",
+                             "BlueGain=3875\n", "FramesBefore=15\n", "BufferLenght=250\n",
+                             "Filetype=VLV\n"}) {
+        EXPECT_NE(settings.find(line), std::string::npos) << line << " in\n" << settings;
+    }
 }
 
 TEST_F(ProgramTest, PortTakenAtStartIsMovedOnAndStored) {
