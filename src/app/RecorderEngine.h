@@ -94,6 +94,8 @@ public:
     // processed, or dropped by the frame handler's checks.
     uint64_t DroppedFrames() const;
     uint64_t ProcessedFrames() const { return m_processed; }
+    // Frames the camera delivered (repeats not counted).
+    uint64_t AcceptedFrames() const { return m_frameCallback ? m_frameCallback->SequenceNumber() : 0; }
 
     // ReplySink
     void SendReply(std::string_view text) override { m_link.SendReply(text); }
