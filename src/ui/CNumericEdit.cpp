@@ -1,0 +1,199 @@
+#include "CNumericEdit.h"
+
+#include <QCursor>
+#include <QKeyEvent>
+#include <QStyle>
+
+#include <algorithm>
+
+#include "CMyButton.h"
+#include "CMyEdit.h"
+#include "CMyTrackPopup.h"
+#include "CSpinButton.h"
+
+namespace quillon {
+namespace {
+
+// The slider opens this far below the "v" button.
+constexpr int kPopupGap = 4;
+// About 57 x 15 dialog units, the size the dialogs give the edit.
+constexpr QSize kPreferredSize{100, 24};
+
+}  // namespace
+
+CNumericEdit::CNumericEdit(int identifier, unsigned style, QWidget* parent)
+    : QFrame(parent), m_nId(identifier), m_nStyle(style) {
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+
+    m_popupButton = new CMyButton(this);
+    m_popupButton->setObjectName("popup");
+    m_text = new CMyEdit(this);
+    m_text->setObjectName("text");
+    m_text->setText("0");
+    m_spin = new CSpinButton(this);
+    m_spin->setObjectName("spin");
+    m_spin->SetRange(m_nMin, m_nMax);
+
+    setFocusProxy(m_text);
+    setFocusPolicy(m_text->focusPolicy());
+
+    connect(m_text, &QLineEdit::textChanged, this, &CNumericEdit::OnTextChanged);
+    connect(m_spin, &CSpinButton::scrolled, this, &CNumericEdit::SetPos);
+    connect(m_popupButton, &CMyButton::popupRequested, this, &CNumericEdit::ShowPopup);
+    LayoutChildren();
+}
+
+CNumericEdit::~CNumericEdit() {
+    // The slider must not report its closing to an edit that is half destroyed.
+    if (m_popup) {
+        m_popup->disconnect(this);
+        delete m_popup;
+    }
+}
+
+void CNumericEdit::SetPos(int value) {
+    if (m_bSettingPos || value == m_nPos) return;
+    const int oldPos = m_nPos;
+    const qint64 snapped = Snap(value);
+    m_bSettingPos = true;
+    m_nPos = ClampToRange(snapped);
+    // The text shows the value before clamping, so a typed number beyond the range stays in
+    // view (on red) while the position is held at the end of the range.
+    PutText(snapped);
+    m_spin->SetPos(m_nPos);
+    // Cleared before the parent hears of the change, so that it may set this edit again.
+    m_bSettingPos = false;
+    if (!m_bPopupOpen && m_nPos != oldPos) emit changed(m_nId, m_nPos);
+}
+
+void CNumericEdit::SetPosAndAnnounce(int value) {
+    SetPos(value);
+    emit changed(m_nId, m_nPos);
+}
+
+// Between the old position and the next step either way the value goes to that step, so a
+// single arrow press or a small drag always moves; further out it is cut down to a multiple of
+// the step, toward zero.
+qint64 CNumericEdit::Snap(int value) const {
+    const qint64 pos = m_nPos;
+    const qint64 step = m_nStep;
+    if (pos < value && value < pos + step) return pos + step;
+    if (pos - step < value && value < pos) return pos - step;
+    return value / step * step;
+}
+
+int CNumericEdit::ClampToRange(qint64 value) const {
+    if (value < m_nMin) return m_nMin;
+    if (value > m_nMax) return m_nMax;
+    return int(value);
+}
+
+void CNumericEdit::PutText(qint64 value) {
+    m_text->setText(QString::number(value));
+    m_text->end(false);
+}
+
+void CNumericEdit::SetRange(int minimum, int maximum) {
+    if (minimum == m_nMin && maximum == m_nMax) return;
+    m_nMin = minimum;
+    m_nMax = maximum;
+    m_spin->SetRange(minimum, maximum);
+    m_nPos = ClampToRange(m_nPos);
+    m_spin->SetPos(m_nPos);
+    m_bSettingPos = true;
+    PutText(m_nPos);
+    m_bSettingPos = false;
+    UpdateOutOfRange();
+}
+
+void CNumericEdit::SetStep(int step) {
+    if (step >= 1 && step < qint64(m_nMax) - m_nMin) m_nStep = step;
+}
+
+void CNumericEdit::SetReadOnly(bool readOnly) {
+    m_text->setReadOnly(readOnly);
+    m_popupButton->setEnabled(!readOnly);
+    m_spin->setEnabled(!readOnly);
+}
+
+bool CNumericEdit::GetReadOnly() const { return m_text->isReadOnly(); }
+
+// Every change of the text, typed or written by the edit itself, refreshes the red state; only
+// a change the edit did not make itself is taken as a new value.
+void CNumericEdit::OnTextChanged() {
+    UpdateOutOfRange();
+    if (m_bSettingPos) return;
+    SetPosAndAnnounce(m_text->Number());
+}
+
+void CNumericEdit::UpdateOutOfRange() {
+    const int number = m_text->Number();
+    m_text->SetOutOfRange(number < m_nMin || number > m_nMax);
+}
+
+void CNumericEdit::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (key != Qt::Key_Up && key != Qt::Key_Down) {
+        QFrame::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (GetReadOnly()) return;
+    if (key == Qt::Key_Up && m_nPos < m_nMax) SetPos(m_nPos + 1);
+    if (key == Qt::Key_Down && m_nPos > m_nMin) SetPos(m_nPos - 1);
+}
+
+void CNumericEdit::ShowPopup() {
+    if (m_popup || GetReadOnly()) {
+        m_popupButton->setDown(false);
+        return;
+    }
+    const QPoint cursor = QCursor::pos();
+    const int buttonBottom = m_popupButton->mapToGlobal(QPoint(0, m_popupButton->height())).y();
+    m_popup = new CMyTrackPopup(this);
+    connect(m_popup, &CMyTrackPopup::stateChanged, this, &CNumericEdit::SetPopupOpen);
+    connect(m_popup, &CMyTrackPopup::positionPicked, this, &CNumericEdit::SetPosAndAnnounce);
+    m_popup->Popup(cursor.x(), buttonBottom + kPopupGap, m_nMin, m_nMax, m_nPos);
+}
+
+void CNumericEdit::SetPopupOpen(bool open) {
+    m_bPopupOpen = open;
+    if (open) return;
+    m_popupButton->setDown(false);
+    m_text->setFocus();
+}
+
+QSize CNumericEdit::sizeHint() const { return kPreferredSize; }
+
+void CNumericEdit::SetStyle(unsigned style) {
+    m_nStyle = style;
+    LayoutChildren();
+}
+
+void CNumericEdit::resizeEvent(QResizeEvent* event) {
+    QFrame::resizeEvent(event);
+    LayoutChildren();
+}
+
+// The buttons stand at the right edge, each as wide as a scroll bar, the "v" button outermost;
+// the text field takes the rest. A button whose style bit is off gets no room.
+void CNumericEdit::LayoutChildren() {
+    const QRect client = contentsRect();
+    const int buttonWidth = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    int right = client.right() + 1;
+    auto place = [&](QWidget* child, bool shown) {
+        child->setVisible(shown);
+        if (!shown) {
+            child->setGeometry(QRect());
+            return;
+        }
+        right -= buttonWidth;
+        child->setGeometry(right, client.top(), buttonWidth, client.height());
+    };
+    place(m_popupButton, m_nStyle & NES_POPUP);
+    place(m_spin, m_nStyle & NES_SPIN);
+    m_text->setGeometry(client.left(), client.top(), std::max(0, right - client.left()),
+                        client.height());
+}
+
+}  // namespace quillon

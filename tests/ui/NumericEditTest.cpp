@@ -1,0 +1,324 @@
+// The numeric edit driven as the operator drives it: keys into the text field, clicks on the
+// spin arrows, a drag on the popup slider.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+#include <vector>
+
+#include "ui/CMyTrackPopup.h"
+#include "ui/CNumericEdit.h"
+
+namespace quillon {
+namespace {
+
+constexpr int kBrightnessId = 1049;
+constexpr int kContrastId = 1050;
+constexpr unsigned kSpinAndPopup = CNumericEdit::NES_SPIN | CNumericEdit::NES_POPUP;
+const QColor kRed{255, 128, 128};
+
+// One application for the whole program, made before the first widget and ended after the last
+// test: left to static destruction at exit it would outlive Qt's own globals (the input devices
+// that test events create) and crash.
+QApplication* g_app = nullptr;
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "ui_tests";
+    static char* argv[] = {name, nullptr};
+    if (!g_app) g_app = new QApplication(argc, argv);
+    return *g_app;
+}
+
+class ApplicationEnd final : public ::testing::Environment {
+public:
+    void TearDown() override {
+        delete g_app;
+        g_app = nullptr;
+    }
+};
+
+[[maybe_unused]] const ::testing::Environment* const kApplicationEnd =
+    ::testing::AddGlobalTestEnvironment(new ApplicationEnd);
+
+using Positions = std::vector<int>;
+
+class NumericEditTest : public ::testing::Test {
+protected:
+    NumericEditTest() {
+        window.resize(260, 60);
+        edit.setGeometry(10, 10, 100, 24);
+        edit.SetRange(-255, 255);
+        window.show();
+        spy.clear();
+    }
+
+    QLineEdit& Text() { return *edit.findChild<QLineEdit*>("text"); }
+    QToolButton& Arrow(const char* name) { return *edit.findChild<QToolButton*>(name); }
+    QToolButton& PopupButton() { return *edit.findChild<QToolButton*>("popup"); }
+    void Click(QToolButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }
+    void Key(Qt::Key key) { QTest::keyClick(&Text(), key); }
+
+    // Replaces the whole text by typing, as the operator does after selecting it.
+    void Retype(const char* keys) {
+        Text().selectAll();
+        QTest::keyClicks(&Text(), keys);
+    }
+
+    // The positions the parent was told of since the last call, each checked for the identifier.
+    Positions Notified() {
+        Positions positions;
+        for (const QList<QVariant>& args : spy) {
+            EXPECT_EQ(args.at(0).toInt(), kBrightnessId);
+            positions.push_back(args.at(1).toInt());
+        }
+        spy.clear();
+        return positions;
+    }
+
+    // The colour the operator sees behind the text, right of it.
+    QColor FieldColour() {
+        const QImage image = Text().grab().toImage();
+        return image.pixelColor(image.width() - 2, image.height() / 2);
+    }
+
+    QApplication& app = App();
+    QWidget window;
+    CNumericEdit edit{kBrightnessId, kSpinAndPopup, &window};
+    QSignalSpy spy{&edit, &CNumericEdit::changed};
+};
+
+TEST_F(NumericEditTest, StepSnapsSetPosSpinAndArrowKeys) {
+    edit.SetStep(5);
+    struct Case {
+        int request;
+        int expected;
+    };
+    // From 10: inside one step either way goes to that step, further out truncates toward 0.
+    for (const Case& c : {Case{12, 15}, Case{8, 5}, Case{23, 20}, Case{-7, -5}}) {
+        edit.SetPos(10);
+        ASSERT_EQ(edit.GetPos(), 10);
+        edit.SetPos(c.request);
+        EXPECT_EQ(edit.GetPos(), c.expected) << "request " << c.request;
+        EXPECT_EQ(Text().text(), QString::number(c.expected));
+    }
+
+    edit.SetPos(10);
+    Click(Arrow("up"));
+    EXPECT_EQ(edit.GetPos(), 15);
+    Key(Qt::Key_Up);
+    EXPECT_EQ(edit.GetPos(), 20);
+    Key(Qt::Key_Down);
+    Click(Arrow("down"));
+    EXPECT_EQ(edit.GetPos(), 10);
+    EXPECT_EQ(Text().text(), "10");
+
+    // A step must be positive and smaller than the range.
+    edit.SetRange(0, 100);
+    for (int refused : {200, 100, 0, -3}) {
+        edit.SetStep(refused);
+        EXPECT_EQ(edit.GetStep(), 5) << refused;
+    }
+    // Snapped first, then clamped: the snapped value stays in the text.
+    edit.SetPos(-7);
+    EXPECT_EQ(edit.GetPos(), 0);
+    EXPECT_EQ(Text().text(), "-5");
+    EXPECT_EQ(FieldColour(), kRed);
+}
+
+TEST_F(NumericEditTest, TypedValueBeyondTheRangeStaysOnRedWhileThePositionIsClamped) {
+    const QColor normal = FieldColour();
+    ASSERT_NE(normal, kRed);
+
+    Retype("300");
+    EXPECT_EQ(Text().text(), "300");
+    EXPECT_EQ(edit.GetPos(), 255);
+    EXPECT_EQ(FieldColour(), kRed);
+    const Positions told = Notified();
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told.back(), 255);
+
+    // The spin stands at the clamped end: up does nothing, down comes back into the range.
+    Click(Arrow("up"));
+    EXPECT_EQ(Text().text(), "300");
+    EXPECT_TRUE(Notified().empty());
+    Click(Arrow("down"));
+    EXPECT_EQ(edit.GetPos(), 254);
+    EXPECT_EQ(Text().text(), "254");
+    EXPECT_EQ(FieldColour(), normal);
+
+    // A minus sign sticks only at position 0 (alone it reads as 0).
+    edit.SetPos(0);
+    Retype("-1000");
+    EXPECT_EQ(Text().text(), "-1000");
+    EXPECT_EQ(edit.GetPos(), -255);
+    EXPECT_EQ(FieldColour(), kRed);
+}
+
+TEST_F(NumericEditTest, OnlyDigitsAndMinusCanBeTyped) {
+    Retype("1a2 .+b3");
+    EXPECT_EQ(Text().text(), "123");
+    EXPECT_EQ(edit.GetPos(), 123);
+
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(Text().text(), "12");
+    EXPECT_EQ(edit.GetPos(), 12);
+
+    // Away from 0 a lone minus reads as 0 and is replaced at once...
+    Retype("-");
+    EXPECT_EQ(Text().text(), "0");
+    EXPECT_EQ(edit.GetPos(), 0);
+    // ...at 0 it waits for its digits.
+    Retype("-");
+    EXPECT_EQ(Text().text(), "-");
+    QTest::keyClicks(&Text(), "4");
+    EXPECT_EQ(Text().text(), "-4");
+    EXPECT_EQ(edit.GetPos(), -4);
+}
+
+TEST_F(NumericEditTest, NotifiesOnlyWhenThePositionChanges) {
+    edit.SetPos(20);
+    EXPECT_EQ(Notified(), Positions{20});
+    edit.SetPos(20);
+    EXPECT_EQ(Notified(), Positions{});
+    // The set-and-announce path states the position even when nothing changed.
+    edit.SetPosAndAnnounce(20);
+    EXPECT_EQ(Notified(), Positions{20});
+
+    edit.SetPos(300);
+    EXPECT_EQ(Notified(), Positions{255});
+    edit.SetPos(300);
+    EXPECT_EQ(Notified(), Positions{});
+    Key(Qt::Key_Up);
+    EXPECT_EQ(Notified(), Positions{});
+
+    edit.SetPos(-255);
+    Notified();
+    Key(Qt::Key_Down);
+    Click(Arrow("down"));
+    EXPECT_EQ(Notified(), Positions{});
+
+    // A new range pulls the position in without a word to the parent.
+    edit.SetPos(5);
+    Notified();
+    edit.SetRange(10, 20);
+    EXPECT_EQ(edit.GetPos(), 10);
+    EXPECT_EQ(Text().text(), "10");
+    edit.SetPos(18);
+    Notified();
+    edit.SetRange(0, 15);
+    EXPECT_EQ(edit.GetPos(), 15);
+    EXPECT_EQ(Text().text(), "15");
+    EXPECT_EQ(Notified(), Positions{});
+}
+
+TEST_F(NumericEditTest, ParentMaySetEditsFromItsChangeHandler) {
+    CNumericEdit contrast(kContrastId, kSpinAndPopup, &window);
+    contrast.SetRange(0, 900);
+    // The parent follows brightness with contrast and refuses brightness above 200.
+    QObject::connect(&edit, &CNumericEdit::changed, [&](int, int position) {
+        contrast.SetPos(position + 100);
+        if (position > 200) edit.SetPos(200);
+    });
+    Retype("250");
+    EXPECT_EQ(edit.GetPos(), 200);
+    EXPECT_EQ(Text().text(), "200");
+    EXPECT_EQ(contrast.GetPos(), 300);
+
+    Key(Qt::Key_Down);
+    EXPECT_EQ(contrast.GetPos(), 299);
+    Key(Qt::Key_Up);
+    Key(Qt::Key_Up);
+    EXPECT_EQ(edit.GetPos(), 200);
+    EXPECT_EQ(Text().text(), "200");
+    EXPECT_EQ(contrast.GetPos(), 300);
+}
+
+TEST_F(NumericEditTest, SpinKeepsPositionsBeyondSixteenBits) {
+    edit.SetRange(0, 100000);
+    edit.SetPos(40000);
+    Click(Arrow("up"));
+    EXPECT_EQ(edit.GetPos(), 40001);
+    EXPECT_EQ(Text().text(), "40001");
+}
+
+TEST_F(NumericEditTest, ReadOnlyEditShowsItsValueButTheOperatorCannotChangeIt) {
+    edit.SetPos(40);
+    Notified();
+    edit.SetReadOnly(true);
+    EXPECT_TRUE(edit.GetReadOnly());
+    EXPECT_FALSE(PopupButton().isEnabled());
+    EXPECT_FALSE(Arrow("up").isEnabled());
+    EXPECT_FALSE(Arrow("down").isEnabled());
+
+    QTest::keyClicks(&Text(), "7");
+    Key(Qt::Key_Up);
+    EXPECT_EQ(edit.GetPos(), 40);
+    EXPECT_EQ(Text().text(), "40");
+    EXPECT_EQ(Notified(), Positions{});
+
+    // The program still sets it, as the automatic brightness does.
+    edit.SetPos(-30);
+    EXPECT_EQ(Text().text(), "-30");
+    EXPECT_EQ(Notified(), Positions{-30});
+
+    edit.SetReadOnly(false);
+    EXPECT_TRUE(PopupButton().isEnabled());
+    Click(Arrow("up"));
+    EXPECT_EQ(edit.GetPos(), -29);
+}
+
+TEST_F(NumericEditTest, PopupSliderDragsThePositionInSteps) {
+    edit.SetRange(0, 900);
+    edit.SetStep(50);
+    edit.SetPos(100);
+    Notified();
+    // The operator was typing elsewhere; after the drag the focus is in this edit's text.
+    QLineEdit elsewhere(&window);
+    elsewhere.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    elsewhere.setFocus();
+    ASSERT_TRUE(elsewhere.hasFocus());
+
+    QTest::mousePress(&PopupButton(), Qt::LeftButton);
+    auto* popup = edit.findChild<CMyTrackPopup*>();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_TRUE(popup->isVisible());
+    EXPECT_TRUE(edit.IsPopupOpen());
+    EXPECT_TRUE(PopupButton().isDown());
+
+    const int y = popup->height() / 2;
+    QTest::mouseMove(popup, QPoint(popup->width() - 1, y));
+    EXPECT_EQ(edit.GetPos(), 900);
+    EXPECT_EQ(Text().text(), "900");
+    EXPECT_EQ(Notified(), Positions{900});
+
+    QTest::mouseMove(popup, QPoint(popup->width() / 2, y));
+    const int middle = edit.GetPos();
+    EXPECT_GT(middle, 0);
+    EXPECT_LT(middle, 900);
+    EXPECT_EQ(middle % 50, 0);
+    EXPECT_EQ(Notified(), Positions{middle});
+
+    // While the slider is open, a value set in code is shown but not announced.
+    edit.SetPos(300);
+    EXPECT_EQ(Text().text(), "300");
+    EXPECT_EQ(Notified(), Positions{});
+
+    QTest::mouseMove(popup, QPoint(0, y));
+    EXPECT_EQ(edit.GetPos(), 0);
+    QTest::mouseRelease(popup, Qt::LeftButton, {}, QPoint(0, y));
+    EXPECT_FALSE(edit.IsPopupOpen());
+    EXPECT_FALSE(PopupButton().isDown());
+    EXPECT_TRUE(Text().hasFocus());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(edit.findChild<CMyTrackPopup*>(), nullptr);
+    EXPECT_EQ(edit.GetPos(), 0);
+}
+
+}  // namespace
+}  // namespace quillon
