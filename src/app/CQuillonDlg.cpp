@@ -2,14 +2,15 @@
 
 #include <QFileDialog>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QVBoxLayout>
-
+#include <algorithm>
 #include <cstdio>
 
 #include "settings/SettingsFile.h"
+#include "ui/CNumericEdit.h"
 
 // The images live in a static library; the linker keeps them only when they are named.
 static void LoadImages() { Q_INIT_RESOURCE(quillon); }
@@ -22,21 +23,44 @@ constexpr const char* kWindowCaption = "Velmar Video ID";
 constexpr const char* kNoMemoryText = "Could not allocate enough image buffer memory!";
 constexpr const char* kNoPortText = "No port available to listen.";
 
+// The window keeps the arrangement of its original dialog template, laid out in dialog units
+// of an 8-point dialog font: 1.5 pixels across and 1.625 pixels down per unit.
+QRect FromDialogUnits(int x, int y, int width, int height) {
+    const auto across = [](int units) { return int(units * 1.5 + 0.5); };
+    const auto down = [](int units) { return int(units * 1.625 + 0.5); };
+    return {across(x), down(y), across(width), down(height)};
+}
+
+constexpr QPoint kPreviewOrigin(5, 70);
+constexpr int kMinPreviewSide = 200;
+
 QIcon ButtonIcon(const QString& name) {
     QIcon icon(":/IDB_" + name + "U.png");
     icon.addFile(":/IDB_" + name + "X.png", QSize(), QIcon::Disabled);
+    if (name == "SAVE") icon.addFile(":/IDB_SAVED.png", QSize(), QIcon::Active, QIcon::On);
     return icon;
+}
+
+QLabel* ImageLabel(const QString& resource, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setPixmap(QPixmap(resource));
+    return label;
 }
 
 }  // namespace
 
 CQuillonDlg::CQuillonDlg(const ProgramOptions& options, const TickSource& ticks)
-    : m_options(options), m_engine(ticks) {
+    : m_options(options),
+      m_settingsPath(options.settingsPath.empty() ? SettingsPath() : options.settingsPath),
+      m_engine(ticks) {
     LoadImages();
     setWindowTitle(kWindowCaption);
     setWindowIcon(QIcon(":/quillon.png"));
+    BuildMenu();
     BuildControls();
     m_engine.SetView(this);
+    m_titleTimer.setInterval(1000);
+    connect(&m_titleTimer, &QTimer::timeout, this, &CQuillonDlg::UpdateTitle);
     if (!m_engine.AllocateFrameStores()) {
         ShowMessageBox(kNoMemoryText);
         return;
@@ -46,16 +70,33 @@ CQuillonDlg::CQuillonDlg(const ProgramOptions& options, const TickSource& ticks)
 
 CQuillonDlg::~CQuillonDlg() {
     if (m_engine.HasRecorder() && !m_engine.IsEveryFrame()) m_engine.StopSaveWorker();
-    m_engine.Shutdown(m_bInitialised, SettingsPath());
+    m_engine.Shutdown(m_bInitialised, m_settingsPath);
     m_engine.SetView(nullptr);
 }
 
+void CQuillonDlg::BuildMenu() {
+    auto* menuBar = new QMenuBar(this);
+    QMenu* file = menuBar->addMenu("&File");
+    m_cameraPropertiesAction = file->addAction("&Camera Properties...");
+    m_preferencesAction = file->addAction("&Preferences...");
+    file->addSeparator();
+    connect(file->addAction("&Close"), &QAction::triggered, this, &QDialog::reject);
+    QMenu* help = menuBar->addMenu("&Help");
+    connect(help->addAction("&About Quillon ID..."), &QAction::triggered, this, [this] {
+        QMessageBox::about(this, "About Quillon ID", "Quillon ID\nFinish-line identification video");
+    });
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setMenuBar(menuBar);
+    m_canvas = new QWidget(this);
+    layout->addWidget(m_canvas);
+}
+
 QToolButton* CQuillonDlg::MakeRaceButton(const QString& image, const QString& tip) {
-    auto* button = new QToolButton(this);
+    auto* button = new QToolButton(m_canvas);
     button->setIcon(ButtonIcon(image));
     button->setIconSize(QSize(20, 19));
     button->setToolTip(tip);
-    button->setAutoRaise(false);
     button->setFocusPolicy(Qt::NoFocus);
     return button;
 }
@@ -65,40 +106,52 @@ void CQuillonDlg::BuildControls() {
     m_readyButton = MakeRaceButton("READY", "Ready");
     m_startButton = MakeRaceButton("START", "Start");
     m_arrivalButton = MakeRaceButton("ARRIVAL", "Arrival");
-    m_elapsed = new QLabel("00:00:00", this);
-    m_port = new QLineEdit(this);
+    m_elapsed = new QLabel("00:00:00", m_canvas);
+    auto* portLabel = new QLabel("Port:", m_canvas);
+    m_port = new QLineEdit(m_canvas);
     m_port->setEnabled(false);
-    m_port->setFixedWidth(60);
-    m_status = new QLabel(RecorderEngine::kNoHostText, this);
-    m_sharedMemory = new QCheckBox("Shared memory", this);
+    auto* hostLabel = new QLabel("Velmar:", m_canvas);
+    m_status = new QLabel("No Velmar connected...", m_canvas);
+    m_sharedMemory = new QCheckBox("Shared memory", m_canvas);
     m_sharedMemory->setVisible(false);
+    auto* sun = ImageLabel(":/IDB_BRIGHTNESS.png", m_canvas);
+    auto* disc = ImageLabel(":/IDB_CONTRAST.png", m_canvas);
+    const unsigned style = CNumericEdit::NES_SPIN | CNumericEdit::NES_POPUP;
+    m_brightness = new CNumericEdit(kBrightnessId, style, m_canvas);
+    m_contrast = new CNumericEdit(kContrastId, style, m_canvas);
+    m_auto = new QCheckBox("Auto", m_canvas);
+    m_preview = new PreviewWidget(m_canvas);
 
-    auto* row = new QHBoxLayout;
-    row->addWidget(m_saveButton);
-    row->addSpacing(20);
-    row->addWidget(m_readyButton);
-    row->addWidget(m_startButton);
-    row->addWidget(m_arrivalButton);
-    row->addSpacing(8);
-    row->addWidget(m_elapsed);
-    row->addSpacing(12);
-    row->addWidget(new QLabel("Port:", this));
-    row->addWidget(m_port);
-    row->addSpacing(12);
-    row->addWidget(new QLabel("Velmar:", this));
-    row->addWidget(m_status, 1);
-    row->addWidget(m_sharedMemory);
-    m_preview = new PreviewWidget(this);
-    auto* column = new QVBoxLayout(this);
-    column->addLayout(row);
-    column->addWidget(m_preview);
-    column->addStretch(1);
+    // Rectangles of the original template, in dialog units.
+    m_saveButton->setGeometry(FromDialogUnits(2, 7, 14, 12));
+    m_readyButton->setGeometry(FromDialogUnits(41, 7, 14, 12));
+    m_startButton->setGeometry(FromDialogUnits(55, 7, 14, 12));
+    m_arrivalButton->setGeometry(FromDialogUnits(69, 7, 14, 12));
+    // The elapsed time and the port label sit a little wider apart than in the template so that
+    // "00:00:00" fits in common Linux fonts.
+    m_elapsed->setGeometry(FromDialogUnits(88, 7, 40, 11));
+    portLabel->setGeometry(FromDialogUnits(128, 7, 18, 11));
+    m_port->setGeometry(FromDialogUnits(147, 7, 34, 12));
+    hostLabel->setGeometry(FromDialogUnits(188, 7, 34, 11));
+    m_status->setGeometry(FromDialogUnits(224, 7, 99, 11));
+    m_sharedMemory->setGeometry(FromDialogUnits(315, 7, 67, 11));
+    sun->setGeometry(FromDialogUnits(2, 24, 17, 12));
+    m_brightness->setGeometry(FromDialogUnits(20, 24, 57, 15));
+    m_auto->setGeometry(FromDialogUnits(80, 25, 33, 12));
+    disc->setGeometry(FromDialogUnits(142, 24, 17, 12));
+    m_contrast->setGeometry(FromDialogUnits(160, 24, 57, 15));
+    m_preview->move(kPreviewOrigin);
+    m_preview->SetImageSize(0, 0);
+    m_canvas->setMinimumSize(FromDialogUnits(0, 0, 330, 40).size());
 
     RaceStateMachine& race = m_engine.Race();
     connect(m_readyButton, &QToolButton::clicked, this, [&race] { race.OnReadyButton(); });
     connect(m_startButton, &QToolButton::clicked, this, [&race] { race.OnStartButton(); });
     connect(m_arrivalButton, &QToolButton::clicked, this, [&race] { race.OnArrivalButton(); });
     connect(m_saveButton, &QToolButton::clicked, this, &CQuillonDlg::OnSaveButton);
+    connect(m_auto, &QCheckBox::clicked, this, &CQuillonDlg::OnAutoClicked);
+    connect(m_brightness, &CNumericEdit::changed, this, &CQuillonDlg::OnEditChanged);
+    connect(m_contrast, &CNumericEdit::changed, this, &CQuillonDlg::OnEditChanged);
 }
 
 bool CQuillonDlg::OnInitDialog() {
@@ -106,15 +159,47 @@ bool CQuillonDlg::OnInitDialog() {
     // The camera comes first: without one the recorder has nothing to record.
     const CameraStartResult camera = m_engine.StartCamera(m_options.camera);
     if (camera == CameraStartResult::kNotConnected) return false;
-    m_engine.LoadSettings(SettingsPath());
+    m_engine.LoadSettings(m_settingsPath);
     if (m_engine.HasCamera()) {
         if (m_engine.ApplyCameraSettings()) SetupPreview();
         // Only a recorder with a camera listens for a host.
         if (!m_engine.StartListening()) ShowMessageBox(kNoPortText);
     }
     RefreshControls();
+    CreateAdjustControls();
+    m_titleTimer.start();
     m_bInitialised = true;
     return true;
+}
+
+void CQuillonDlg::CreateAdjustControls() {
+    CameraSettings& camera = m_engine.Camera();
+    m_brightness->SetRange(-255, 255);
+    m_brightness->SetPos(camera.Brightnes);
+    const bool automatic = camera.AutoCorrection != 0;
+    m_auto->setChecked(automatic);
+    m_brightness->SetReadOnly(automatic);
+    if (automatic) camera.MeanValue = -1;
+    m_engine.Pipeline()->SetAutoBrightness(automatic);
+    m_contrast->SetRange(0, 900);
+    m_contrast->SetPos(camera.Contrast);
+}
+
+void CQuillonDlg::OnAutoClicked() {
+    CameraSettings& camera = m_engine.Camera();
+    // The check mark follows the recorder's state, not the click by itself.
+    const bool automatic = camera.AutoCorrection == 0;
+    m_auto->setChecked(automatic);
+    m_brightness->SetReadOnly(automatic);
+    camera.AutoCorrection = automatic ? 1 : 0;
+    if (automatic) camera.MeanValue = -1;
+    m_engine.Pipeline()->SetAutoBrightness(automatic);
+}
+
+void CQuillonDlg::OnEditChanged(int identifier, int position) {
+    if (!m_bInitialised) return;
+    if (identifier == kBrightnessId) m_engine.Camera().Brightnes = position;
+    if (identifier == kContrastId) m_engine.Camera().Contrast = position;
 }
 
 void CQuillonDlg::TakeControlValues() {
@@ -136,8 +221,9 @@ void CQuillonDlg::EnableRaceButton(RaceButton button, bool enabled) {
     }
 }
 
-void CQuillonDlg::EnableSetupCommands(bool) {
-    // The Preferences and Camera Properties menu items come with the full window.
+void CQuillonDlg::EnableSetupCommands(bool enabled) {
+    m_cameraPropertiesAction->setEnabled(enabled);
+    m_preferencesAction->setEnabled(enabled);
 }
 
 void CQuillonDlg::ShowElapsedTime(const std::string& text) {
@@ -148,14 +234,29 @@ void CQuillonDlg::ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height)
     m_preview->ShowFrame(bgr, width, height);
 }
 
+void CQuillonDlg::ShowBrightness(int32_t brightness) { m_brightness->SetPos(brightness); }
+
 void CQuillonDlg::SetupPreview() {
     const ImageGeometry image = ReducedGeometry(m_engine.Camera());
     m_preview->SetImageSize(image.width, image.height);
+    // The preview with a small margin, never narrower than the row of controls above it.
+    const int width = std::max({int(image.width), kMinPreviewSide}) + 2 * kPreviewOrigin.x();
+    const int height = std::max(int(image.height), kMinPreviewSide) + kPreviewOrigin.y() + 5;
+    m_canvas->setFixedSize(std::max(width, m_canvas->minimumWidth()), height);
+    adjustSize();
 }
 
 void CQuillonDlg::ShowHostStatus(const std::string&, bool hostConnected) {
     m_saveButton->setVisible(!hostConnected);
     RefreshControls();
+}
+
+void CQuillonDlg::UpdateTitle() {
+    const uint64_t dropped = m_engine.DroppedFrames();
+    if (dropped == m_shownDropped) return;
+    m_shownDropped = dropped;
+    // A machine too slow for the frame rate shows itself here.
+    setWindowTitle(QString("%1 - %2 frames dropped").arg(kWindowCaption).arg(dropped));
 }
 
 void CQuillonDlg::OnSaveButton() {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 #include <QToolButton>
 #include <memory>
 
@@ -14,12 +16,19 @@
 
 namespace quillon {
 
-// The main window: the host's connection, the race buttons, the elapsed race time. It owns
-// the recorder engine and shows it; the race logic itself lives in the engine.
+class CNumericEdit;
+
+// The main window: host connection and port, race buttons, elapsed race time, brightness and
+// contrast with the "Auto" switch, the live preview and the menu. It owns the recorder engine
+// and shows it; the race and frame logic live in the engine.
 class CQuillonDlg final : public QDialog, public EngineView {
     Q_OBJECT
 
 public:
+    // Control identifiers the numeric edits report with their changes.
+    static constexpr int kBrightnessId = 1049;
+    static constexpr int kContrastId = 1050;
+
     CQuillonDlg(const ProgramOptions& options, const TickSource& ticks);
     ~CQuillonDlg() override;
 
@@ -30,6 +39,10 @@ public:
     bool IsInitialised() const { return m_bInitialised; }
 
     RecorderEngine& Engine() { return m_engine; }
+    PreviewWidget& Preview() { return *m_preview; }
+    CNumericEdit& BrightnessEdit() { return *m_brightness; }
+    CNumericEdit& ContrastEdit() { return *m_contrast; }
+    QCheckBox& AutoBox() { return *m_auto; }
 
     // EngineView
     void TakeControlValues() override;
@@ -39,23 +52,33 @@ public:
     void ShowElapsedTime(const std::string& text) override;
     void ShowHostStatus(const std::string& status, bool hostConnected) override;
     void ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height) override;
+    void ShowBrightness(int32_t brightness) override;
     void ShowMessage(const std::string& text) override { ShowMessageBox(QString::fromStdString(text)); }
+
+    // Sizes the preview to the reduced camera image and the window around it.
+    void SetupPreview();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void BuildMenu();
     void BuildControls();
+    void CreateAdjustControls();
     QToolButton* MakeRaceButton(const QString& image, const QString& tip);
     void OnSaveButton();
+    void OnAutoClicked();
+    void OnEditChanged(int identifier, int position);
     void ShowMessageBox(const QString& text);
-    void SetupPreview();
+    void UpdateTitle();
 
     const ProgramOptions m_options;
+    const std::string m_settingsPath;
     bool m_bUsable = false;
     bool m_bInitialised = false;
     RecorderEngine m_engine;
 
+    QWidget* m_canvas = nullptr;  // the client area below the menu, controls placed as designed
     QToolButton* m_saveButton = nullptr;
     QToolButton* m_readyButton = nullptr;
     QToolButton* m_startButton = nullptr;
@@ -64,7 +87,14 @@ private:
     QLineEdit* m_port = nullptr;
     QLabel* m_status = nullptr;
     QCheckBox* m_sharedMemory = nullptr;
+    CNumericEdit* m_brightness = nullptr;
+    CNumericEdit* m_contrast = nullptr;
+    QCheckBox* m_auto = nullptr;
     PreviewWidget* m_preview = nullptr;
+    QAction* m_cameraPropertiesAction = nullptr;
+    QAction* m_preferencesAction = nullptr;
+    QTimer m_titleTimer;
+    uint64_t m_shownDropped = 0;
 };
 
 }  // namespace quillon

@@ -1,0 +1,141 @@
+// The real main window, offscreen, with the simulated camera streaming into it.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <filesystem>
+#include <functional>
+
+#include "CQuillonDlg.h"
+#include "settings/SettingsFile.h"
+#include "ui/CNumericEdit.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "main_window_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+double MeanLevel(const QImage& image) {
+    double sum = 0;
+    for (int y = 0; y < image.height(); y += 4) {
+        const uchar* row = image.constScanLine(y);
+        for (int x = 0; x < image.width() * 3; x += 7) sum += row[x];
+    }
+    return sum / ((image.height() / 4.0) * (image.width() * 3 / 7.0));
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/quillon-window-XXXXXX";
+        dir = mkdtemp(pattern);
+        options.camera = "sim";
+        options.settingsPath = (dir / "settings.ini").string();
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Waits for `count` more frames in the preview and returns the last one.
+    QImage NextFrames(CQuillonDlg& window, uint64_t count) {
+        const uint64_t until = window.Preview().FramesShown() + count;
+        EXPECT_TRUE(WaitUntil([&] { return window.Preview().FramesShown() >= until; }));
+        return window.Preview().CurrentImage();
+    }
+
+    QApplication& app = App();
+    fs::path dir;
+    ProgramOptions options;
+    ManualTickSource ticks{1000};
+};
+
+TEST_F(MainWindowTest, FramesReachThePreviewAndAdjustmentsActOnTheNextFrame) {
+    CQuillonDlg window(options, ticks);
+    ASSERT_TRUE(window.IsUsable());
+    ASSERT_TRUE(window.OnInitDialog());
+    window.show();
+    // First run: 800 x 400 region, and the preview has its size.
+    EXPECT_EQ(window.Preview().size(), QSize(800, 400));
+    if (window.AutoBox().isChecked()) QTest::mouseClick(&window.AutoBox(), Qt::LeftButton);
+    ASSERT_FALSE(window.AutoBox().isChecked());
+    ASSERT_FALSE(window.BrightnessEdit().GetReadOnly());
+
+    const double plain = MeanLevel(NextFrames(window, 3));
+    window.BrightnessEdit().SetPos(120);
+    EXPECT_EQ(window.Engine().Camera().Brightnes, 120);
+    const double brighter = MeanLevel(NextFrames(window, 2));
+    EXPECT_GT(brighter, plain + 60);
+    window.BrightnessEdit().SetPos(0);
+    window.ContrastEdit().SetPos(0);  // every byte becomes 127
+    const QImage flat = NextFrames(window, 2);
+    EXPECT_EQ(flat.pixelColor(10, 10), QColor(127, 127, 127));
+    EXPECT_EQ(flat.pixelColor(400, 200), QColor(127, 127, 127));
+    EXPECT_EQ(window.Engine().DroppedFrames(), 0u);
+}
+
+TEST_F(MainWindowTest, AutoMakesBrightnessReadOnlyAndKeepsItsValue) {
+    CQuillonDlg window(options, ticks);
+    ASSERT_TRUE(window.OnInitDialog());
+    window.show();
+    if (window.AutoBox().isChecked()) QTest::mouseClick(&window.AutoBox(), Qt::LeftButton);
+    window.BrightnessEdit().SetPos(40);
+    QTest::mouseClick(&window.AutoBox(), Qt::LeftButton);
+    EXPECT_TRUE(window.AutoBox().isChecked());
+    EXPECT_TRUE(window.BrightnessEdit().GetReadOnly());
+    EXPECT_EQ(window.Engine().Camera().AutoCorrection, 1);
+    EXPECT_EQ(window.Engine().Camera().MeanValue, -1);
+    EXPECT_EQ(window.BrightnessEdit().GetPos(), 40);
+    // The next measured mean becomes the target.
+    NextFrames(window, 8);
+    EXPECT_GT(window.Engine().Camera().MeanValue, 0);
+    QTest::mouseClick(&window.AutoBox(), Qt::LeftButton);
+    EXPECT_FALSE(window.BrightnessEdit().GetReadOnly());
+    EXPECT_EQ(window.Engine().Camera().AutoCorrection, 0);
+}
+
+TEST_F(MainWindowTest, RaceButtonsFollowTheRaceAndEnterDoesNothing) {
+    CQuillonDlg window(options, ticks);
+    ASSERT_TRUE(window.OnInitDialog());
+    window.show();
+    QTest::keyClick(&window, Qt::Key_Return);
+    EXPECT_TRUE(window.isVisible());
+    window.Engine().Race().OnReadyButton();
+    EXPECT_EQ(window.Engine().Race().State(), kReady);
+    window.Engine().Race().OnStartButton();
+    EXPECT_EQ(window.Engine().Race().State(), kStarted);
+}
+
+TEST_F(MainWindowTest, ClosingWritesTheSettingsInEffect) {
+    {
+        CQuillonDlg window(options, ticks);
+        ASSERT_TRUE(window.OnInitDialog());
+        window.ContrastEdit().SetPos(150);
+    }
+    AppSettings app;
+    CameraSettings camera;
+    ASSERT_TRUE(LoadSettingsFile(options.settingsPath, app, camera));
+    EXPECT_EQ(camera.Contrast, 150);
+    EXPECT_EQ(camera.Width, 800u);
+    EXPECT_EQ(camera.XOffset, 624u);
+}
+
+}  // namespace
+}  // namespace quillon
