@@ -53,9 +53,13 @@ void BM_Demosaic(benchmark::State& state, DemosaicKernel kernel) {
     SetSizeLabel(state, width, height);
 }
 BENCHMARK_CAPTURE(BM_Demosaic, Auto, DemosaicKernel::kAuto)
-    ->Args({2048, 1536})->Args({800, 400})->Unit(benchmark::kMicrosecond);
+    ->Args({2048, 1536})
+    ->Args({800, 400})
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Demosaic, Scalar, DemosaicKernel::kScalar)
-    ->Args({2048, 1536})->Args({800, 400})->Unit(benchmark::kMicrosecond);
+    ->Args({2048, 1536})
+    ->Args({800, 400})
+    ->Unit(benchmark::kMicrosecond);
 
 #ifdef QUILLON_BENCH_OPENCV
 
@@ -67,7 +71,7 @@ void BM_OpenCV(benchmark::State& state) {
     const cv::Mat raw(height, width, CV_8UC1, frames.raw.data());
     cv::Mat bgr(height, width, CV_8UC3, frames.bgr.data());
     for (auto _ : state) {
-        cv::cvtColor(raw, bgr, cv::COLOR_BayerBG2BGR);  // red at (0, 0): the RGGB conversion
+        cv::cvtColor(raw, bgr, cv::COLOR_BayerBG2BGR); // red at (0, 0): the RGGB conversion
         benchmark::DoNotOptimize(bgr.data);
         benchmark::ClobberMemory();
     }
@@ -127,6 +131,6 @@ BENCHMARK(BM_DemosaicVsOpenCV)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 
-#endif  // QUILLON_BENCH_OPENCV
+#endif // QUILLON_BENCH_OPENCV
 
-}  // namespace
+} // namespace

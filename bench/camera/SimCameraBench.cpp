@@ -71,10 +71,9 @@ void BM_SimStream(benchmark::State& state) {
         tally = StreamTally{};
         api.StreamVideoControl(handle, StreamMode::kStart);
         std::this_thread::sleep_for(duration);
-        api.StreamVideoControl(handle, StreamMode::kStop);  // returns after the last callback
+        api.StreamVideoControl(handle, StreamMode::kStop); // returns after the last callback
     }
-    const double wall =
-        std::chrono::duration<double>(tally.lastWall - tally.firstWall).count();
+    const double wall = std::chrono::duration<double>(tally.lastWall - tally.firstWall).count();
     if (tally.frames < 2 || wall <= 0) {
         state.SkipWithError("too few frames");
         return;
@@ -92,4 +91,4 @@ BENCHMARK(BM_SimStream)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace

@@ -28,8 +28,8 @@ inline constexpr float kFirstRunExposureMs = 10.0f;
 
 // How far StartCamera got.
 enum class CameraStartResult {
-    kNotConnected,   // no camera could be opened: the recorder ends
-    kClosedAgain,    // opened, but callback or streaming refused: closed, the recorder runs on
+    kNotConnected, // no camera could be opened: the recorder ends
+    kClosedAgain,  // opened, but callback or streaming refused: closed, the recorder runs on
     kStreaming,
 };
 
@@ -110,8 +110,8 @@ private:
 
     std::unique_ptr<ICameraApi> m_api;
     MessageSink m_sink;
-    CameraHandle m_handle = kNoCameraHandle;  // user-interface thread
+    CameraHandle m_handle = kNoCameraHandle; // user-interface thread
     std::atomic<bool> m_busy{false};
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -25,11 +25,13 @@ bool IsGainProperty(uint32_t property) {
     return property >= kPropGain && property <= kPropGainGreen2;
 }
 
-}  // namespace
+} // namespace
 
 SimCameraDevice::SimCameraDevice(uint32_t serialNumber) : m_serialNumber(serialNumber) {}
 
-SimCameraDevice::~SimCameraDevice() { Close(); }
+SimCameraDevice::~SimCameraDevice() {
+    Close();
+}
 
 void SimCameraDevice::ResetToPowerOn() {
     m_format = FrameFormat{0, 0, kSensorWidth, kSensorHeight, kPixelFormatBayerRggb8};
@@ -71,7 +73,7 @@ bool SimCameraDevice::Close() {
     {
         std::lock_guard lock(m_mutex);
         if (OnStreamingThread()) {
-            return false;  // a callback cannot wait for its own thread to end
+            return false; // a callback cannot wait for its own thread to end
         }
     }
     std::lock_guard openClose(m_openCloseMutex);
@@ -120,7 +122,7 @@ bool SimCameraDevice::SetProperty(uint32_t property, float value, uint32_t flags
         m_distinctFlags = flags;
         return true;
     }
-    return false;  // unknown or read-only (sensor size)
+    return false; // unknown or read-only (sensor size)
 }
 
 bool SimCameraDevice::GetProperty(uint32_t property, float& value, uint32_t& flags) const {
@@ -251,13 +253,12 @@ bool SimCameraDevice::QueryVersion(VersionInfo& version) const {
     if (!IsOpen()) {
         return false;
     }
-    version = VersionInfo{kFirmwareVersion, kFpgaVersion, kApiVersion, kDriverVersion,
-                          m_serialNumber, 0};
+    version =
+        VersionInfo{kFirmwareVersion, kFpgaVersion, kApiVersion, kDriverVersion, m_serialNumber, 0};
     return true;
 }
 
-bool SimCameraDevice::OneShotWhiteBalance(uint32_t x, uint32_t y, uint32_t width,
-                                          uint32_t height) {
+bool SimCameraDevice::OneShotWhiteBalance(uint32_t x, uint32_t y, uint32_t width, uint32_t height) {
     std::unique_lock lock(m_mutex);
     const FrameFormat region = m_format;
     if (!m_open || width == 0 || height == 0 || x >= region.width || y >= region.height ||
@@ -279,7 +280,7 @@ bool SimCameraDevice::OneShotWhiteBalance(uint32_t x, uint32_t y, uint32_t width
     float highest = 0.0f;
     for (size_t plane = 0; plane < balanced.size(); ++plane) {
         if (mean[plane] <= 0.0f || greenLevel <= 0.0f) {
-            return false;  // a black area gives nothing to balance on
+            return false; // a black area gives nothing to balance on
         }
         balanced[plane] = greenLevel / mean[plane];
         highest = std::max(highest, balanced[plane]);
@@ -294,14 +295,20 @@ bool SimCameraDevice::OneShotWhiteBalance(uint32_t x, uint32_t y, uint32_t width
 
 bool SimCameraDevice::GpoSelect(uint8_t outputMask) {
     std::lock_guard lock(m_mutex);
+    if (!m_open) {
+        return false;
+    }
     m_gpoMask = outputMask;
-    return m_open;
+    return true;
 }
 
 bool SimCameraDevice::GpioWrite(uint8_t outputValues) {
     std::lock_guard lock(m_mutex);
+    if (!m_open) {
+        return false;
+    }
     m_gpoValues = outputValues & m_gpoMask;
-    return m_open;
+    return true;
 }
 
 SimScene::PlaneFactors SimCameraDevice::PlaneFactorsLocked() const {
@@ -367,4 +374,4 @@ void SimCameraDevice::DeliverFrame(std::unique_lock<std::mutex>& lock,
     m_idle.notify_all();
 }
 
-}  // namespace quillon
+} // namespace quillon
