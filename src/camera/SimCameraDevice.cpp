@@ -18,6 +18,9 @@ constexpr uint32_t kFpgaVersion = 0x0105;
 constexpr uint32_t kApiVersion = 0x0200;
 constexpr uint32_t kDriverVersion = 0x0100;
 
+// Frames the stream may fall behind its schedule and still deliver.
+constexpr int kMaxBacklogFrames = 8;
+
 constexpr int kCounterHighByte = 0;
 constexpr int kCounterLowByte = 1;
 
@@ -336,9 +339,11 @@ void SimCameraDevice::Run() {
         const auto period = std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(1.0 / m_frameRate));
         next += period;
-        // Far behind (a stalled callback, a busy machine): drop the missed frames, no burst.
+        // A short delay (the thread was not scheduled in time) is caught up frame by frame, as
+        // a driver does from its few queued buffers; after a longer stall the missed frames
+        // are dropped instead of coming in a burst.
         const Clock::time_point now = Clock::now();
-        if (next + period < now) {
+        if (next + kMaxBacklogFrames * period < now) {
             next = now;
         }
     }
