@@ -47,7 +47,9 @@ class CCamera {
 public:
     using MessageSink = std::function<void(const std::string& text)>;
 
-    // Takes the camera API of the chosen backend; without a sink, messages go to stderr.
+    // Takes the camera API of the chosen backend, which must not be null (CreateCameraApi gives
+    // null for an option it does not understand: report that before making the camera).
+    // Without a sink, messages go to stderr.
     explicit CCamera(std::unique_ptr<ICameraApi> api, MessageSink sink = {});
     // Stops the stream, so that no callback outlives its context, then releases the API.
     virtual ~CCamera();
