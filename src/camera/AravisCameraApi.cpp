@@ -6,4 +6,4 @@ namespace quillon {
 
 AravisCameraApi::AravisCameraApi(std::string deviceId) : m_deviceId(std::move(deviceId)) {}
 
-}  // namespace quillon
+} // namespace quillon

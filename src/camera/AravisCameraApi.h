@@ -45,4 +45,4 @@ private:
     std::string m_deviceId;
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -31,9 +31,11 @@ void FillRowEnds(uint8_t* row, size_t width) {
                 kBytesPerPixel);
 }
 
-}  // namespace
+} // namespace
 
-bool DemosaicKernelSupported(DemosaicKernel kernel) { return DemosaicRowFor(kernel) != nullptr; }
+bool DemosaicKernelSupported(DemosaicKernel kernel) {
+    return DemosaicRowFor(kernel) != nullptr;
+}
 
 bool DemosaicRggbToBgr24(const uint8_t* source, uint32_t width, uint32_t height, uint8_t* dest,
                          DemosaicKernel kernel) {
@@ -82,4 +84,4 @@ bool ConvertRawFrameToBgr24(const uint8_t* source, uint32_t width, uint32_t heig
     }
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -20,9 +20,9 @@ namespace quillon {
 inline constexpr uint32_t kMinDemosaicSide = 3;
 
 enum class DemosaicKernel {
-    kAuto,    // the fastest kernel this processor supports
-    kScalar,  // plain C++, any processor
-    kAvx2,    // 32 pixels per step
+    kAuto,   // the fastest kernel this processor supports
+    kScalar, // plain C++, any processor
+    kAvx2,   // 32 pixels per step
 };
 
 bool DemosaicKernelSupported(DemosaicKernel kernel);
@@ -40,4 +40,4 @@ void GreyToBgr24(const uint8_t* source, uint32_t width, uint32_t height, uint8_t
 bool ConvertRawFrameToBgr24(const uint8_t* source, uint32_t width, uint32_t height,
                             uint32_t pixelFormat, const ConversionParams& params, uint8_t* dest);
 
-}  // namespace quillon
+} // namespace quillon

@@ -12,8 +12,8 @@ using DemosaicRowFn = void (*)(const uint8_t* up, const uint8_t* cur, const uint
 using GreyRowFn = void (*)(const uint8_t* source, uint8_t* dest, uint32_t count);
 
 // Pixels [xBegin, xEnd) of the row, each 1 <= x <= width - 2.
-void DemosaicPixelsScalar(const uint8_t* up, const uint8_t* cur, const uint8_t* down,
-                          uint8_t* dest, uint32_t xBegin, uint32_t xEnd, bool redRow);
+void DemosaicPixelsScalar(const uint8_t* up, const uint8_t* cur, const uint8_t* down, uint8_t* dest,
+                          uint32_t xBegin, uint32_t xEnd, bool redRow);
 void DemosaicRowScalar(const uint8_t* up, const uint8_t* cur, const uint8_t* down, uint8_t* dest,
                        uint32_t width, bool redRow);
 void GreyRowScalar(const uint8_t* source, uint8_t* dest, uint32_t count);
@@ -24,4 +24,4 @@ void DemosaicRowAvx2(const uint8_t* up, const uint8_t* cur, const uint8_t* down,
                      uint32_t width, bool redRow);
 void GreyRowAvx2(const uint8_t* source, uint8_t* dest, uint32_t count);
 
-}  // namespace quillon::bayer
+} // namespace quillon::bayer

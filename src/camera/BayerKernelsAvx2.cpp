@@ -12,14 +12,14 @@ namespace quillon::bayer {
 
 namespace {
 
-constexpr uint32_t kLanes = 32;        // pixels per vector step
-constexpr uint32_t kHalfLanes = 16;    // pixels per 128-bit half
-constexpr int8_t kZeroByte = -128;     // pshufb index that yields 0
+constexpr uint32_t kLanes = 32;     // pixels per vector step
+constexpr uint32_t kHalfLanes = 16; // pixels per 128-bit half
+constexpr int8_t kZeroByte = -128;  // pshufb index that yields 0
 
 // Interleaving three 16-byte planes (blue, green, red) into 48 bytes: byte j of output part k
 // is channel (16k + j) % 3 of pixel (16k + j) / 3.
 struct InterleaveTable {
-    alignas(16) int8_t index[3][3][kHalfLanes];  // [part][channel][byte]
+    alignas(16) int8_t index[3][3][kHalfLanes]; // [part][channel][byte]
 };
 
 constexpr InterleaveTable MakeInterleaveTable() {
@@ -67,10 +67,9 @@ QUILLON_AVX2_INLINE void StoreInterleaved(uint8_t* dest, __m256i blue, __m256i g
                                           const InterleaveMasks& m) {
     __m256i part[3];
     for (int k = 0; k < 3; ++k) {
-        part[k] = _mm256_or_si256(
-            _mm256_or_si256(_mm256_shuffle_epi8(blue, m.index[k][0]),
-                            _mm256_shuffle_epi8(green, m.index[k][1])),
-            _mm256_shuffle_epi8(red, m.index[k][2]));
+        part[k] = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(blue, m.index[k][0]),
+                                                  _mm256_shuffle_epi8(green, m.index[k][1])),
+                                  _mm256_shuffle_epi8(red, m.index[k][2]));
     }
     // Each part holds pixels 0..15 in its low half and 16..31 in its high half; put the halves
     // in memory order: low parts 0, 1, 2, then high parts 0, 1, 2.
@@ -130,17 +129,15 @@ QUILLON_AVX2_INLINE void DemosaicStep(const RowRefs& row, uint32_t x, __m256i co
     }
 }
 
-template <bool kRedRow>
-QUILLON_AVX2_INLINE void DemosaicRow(const RowRefs& row, uint32_t width) {
+template <bool kRedRow> QUILLON_AVX2_INLINE void DemosaicRow(const RowRefs& row, uint32_t width) {
     const InterleaveMasks masks = LoadInterleaveMasks();
     const __m256i one = _mm256_set1_epi8(1);
     const __m256i evenLanes = _mm256_set1_epi16(0x00FF);
     const __m256i oddLanes = _mm256_set1_epi16(static_cast<int16_t>(0xFF00));
     // Lane i is a colour site when x + i has the colour parity of the row (even on red rows).
     const uint32_t colourParity = kRedRow ? 0 : 1;
-    auto sitesFor = [&](uint32_t x) QUILLON_AVX2 {
-        return ((x & 1) == colourParity) ? evenLanes : oddLanes;
-    };
+    auto sitesFor = [&](uint32_t x)
+                        QUILLON_AVX2 { return ((x & 1) == colourParity) ? evenLanes : oddLanes; };
 
     const uint32_t lastStart = width - 1 - kLanes;
     const __m256i firstSites = sitesFor(1);
@@ -151,7 +148,7 @@ QUILLON_AVX2_INLINE void DemosaicRow(const RowRefs& row, uint32_t width) {
     DemosaicStep<kRedRow>(row, lastStart, sitesFor(lastStart), one, masks);
 }
 
-}  // namespace
+} // namespace
 
 bool Avx2Supported() {
     __builtin_cpu_init();
@@ -182,4 +179,4 @@ QUILLON_AVX2 void GreyRowAvx2(const uint8_t* source, uint8_t* dest, uint32_t cou
     GreyRowScalar(source + i, dest + 3 * i, count - i);
 }
 
-}  // namespace quillon::bayer
+} // namespace quillon::bayer

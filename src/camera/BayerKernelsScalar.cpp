@@ -4,16 +4,18 @@ namespace quillon::bayer {
 
 namespace {
 
-inline uint8_t Mean2(uint32_t a, uint32_t b) { return static_cast<uint8_t>((a + b + 1) >> 1); }
+inline uint8_t Mean2(uint32_t a, uint32_t b) {
+    return static_cast<uint8_t>((a + b + 1) >> 1);
+}
 
 inline uint8_t Mean4(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
     return static_cast<uint8_t>((a + b + c + d + 2) >> 2);
 }
 
-}  // namespace
+} // namespace
 
-void DemosaicPixelsScalar(const uint8_t* up, const uint8_t* cur, const uint8_t* down,
-                          uint8_t* dest, uint32_t xBegin, uint32_t xEnd, bool redRow) {
+void DemosaicPixelsScalar(const uint8_t* up, const uint8_t* cur, const uint8_t* down, uint8_t* dest,
+                          uint32_t xBegin, uint32_t xEnd, bool redRow) {
     // On a red row the colour sites (red) are the even columns, on a blue row the odd ones;
     // every other pixel is green. "own" is the colour of this row's colour sites, "other" the
     // colour of the neighbouring rows' colour sites.
@@ -32,9 +34,9 @@ void DemosaicPixelsScalar(const uint8_t* up, const uint8_t* cur, const uint8_t* 
             other = Mean2(up[x], down[x]);
         }
         uint8_t* pixel = dest + 3 * x;
-        pixel[0] = redRow ? other : own;  // blue
+        pixel[0] = redRow ? other : own; // blue
         pixel[1] = green;
-        pixel[2] = redRow ? own : other;  // red
+        pixel[2] = redRow ? own : other; // red
     }
 }
 
@@ -51,4 +53,4 @@ void GreyRowScalar(const uint8_t* source, uint8_t* dest, uint32_t count) {
     }
 }
 
-}  // namespace quillon::bayer
+} // namespace quillon::bayer

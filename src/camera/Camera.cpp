@@ -10,7 +10,7 @@ namespace quillon {
 
 namespace {
 
-constexpr uint32_t kFirstCamera = 1;  // the API counts cameras from 1
+constexpr uint32_t kFirstCamera = 1; // the API counts cameras from 1
 constexpr uint8_t kAllOutputs = 7;
 constexpr uint8_t kOutputsLow = 0;
 constexpr uint32_t kNoFlags = 0;
@@ -27,7 +27,8 @@ constexpr uint32_t kGainOrder[] = {kPropGain, kPropGainRed, kPropGainGreen1, kPr
 
 std::optional<int32_t> FactorToThousandths(float factor) {
     const double thousandths = static_cast<double>(factor) * kThousandths;
-    if (!std::isfinite(thousandths) || std::fabs(thousandths) >= std::numeric_limits<int32_t>::max()) {
+    if (!std::isfinite(thousandths) ||
+        std::fabs(thousandths) >= std::numeric_limits<int32_t>::max()) {
         return std::nullopt;
     }
     const double nearest = std::round(thousandths);
@@ -57,7 +58,7 @@ private:
     bool m_owned = false;
 };
 
-}  // namespace
+} // namespace
 
 CCamera::CCamera(std::unique_ptr<ICameraApi> api, MessageSink sink)
     : m_api(std::move(api)), m_sink(std::move(sink)) {}
@@ -68,7 +69,9 @@ CCamera::~CCamera() {
     }
 }
 
-void CCamera::SetMessageSink(MessageSink sink) { m_sink = std::move(sink); }
+void CCamera::SetMessageSink(MessageSink sink) {
+    m_sink = std::move(sink);
+}
 
 void CCamera::Message(const std::string& text) const {
     if (m_sink) {
@@ -124,9 +127,13 @@ bool CCamera::AddFrameCallback(StreamingCallback callback, void* context) {
     return m_api->AddStreamingCallback(m_handle, callback, context) != kNoCallbackId;
 }
 
-bool CCamera::StartStreaming() { return m_api->StreamVideoControl(m_handle, StreamMode::kStart); }
+bool CCamera::StartStreaming() {
+    return m_api->StreamVideoControl(m_handle, StreamMode::kStart);
+}
 
-bool CCamera::StopStreaming() { return m_api->StreamVideoControl(m_handle, StreamMode::kStop); }
+bool CCamera::StopStreaming() {
+    return m_api->StreamVideoControl(m_handle, StreamMode::kStop);
+}
 
 bool CCamera::ReadFormat(CameraSettings& settings) {
     if (!HasCamera()) {
@@ -185,7 +192,7 @@ bool CCamera::Reconfigure(const CameraSettings& settings) {
     const float frameRate = std::max(kMinFrameRate, settings.Framerate);
 
     if (!m_api->StreamVideoControl(m_handle, StreamMode::kStop)) {
-        return true;  // still streaming as before, nothing applied
+        return true; // still streaming as before, nothing applied
     }
     // A refused format or exposure is reported and the camera goes on with what it has; the
     // caller's next ReadFormat shows what it really uses.
@@ -207,8 +214,8 @@ void CCamera::SendGains(const CameraSettings& settings) {
     }
 }
 
-bool CCamera::ConvertToRgb24(uint8_t* dest, const uint8_t* source, uint32_t width,
-                             uint32_t height, uint32_t pixelFormat) {
+bool CCamera::ConvertToRgb24(uint8_t* dest, const uint8_t* source, uint32_t width, uint32_t height,
+                             uint32_t pixelFormat) {
     if (!HasCamera()) {
         return false;
     }
@@ -235,8 +242,7 @@ uint32_t CCamera::FrameRateCount() {
 
 void CCamera::ListFrameRates(std::span<float> rates) {
     if (HasCamera() && !rates.empty()) {
-        m_api->EnumAvailableFrameRates(m_handle, static_cast<uint32_t>(rates.size()),
-                                       rates.data());
+        m_api->EnumAvailableFrameRates(m_handle, static_cast<uint32_t>(rates.size()), rates.data());
     }
 }
 
@@ -301,4 +307,4 @@ std::optional<RegionButtons> CCamera::MoveRegion(RegionMove move, CameraSettings
     return ButtonsAfterMove(move, MaxWidth(), MaxHeight(), settings);
 }
 
-}  // namespace quillon
+} // namespace quillon

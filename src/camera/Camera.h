@@ -28,8 +28,8 @@ inline constexpr float kFirstRunExposureMs = 10.0f;
 
 // How far StartCamera got.
 enum class CameraStartResult {
-    kNotConnected,   // no camera could be opened: the recorder ends
-    kClosedAgain,    // opened, but callback or streaming refused: closed, the recorder runs on
+    kNotConnected, // no camera could be opened: the recorder ends
+    kClosedAgain,  // opened, but callback or streaming refused: closed, the recorder runs on
     kStreaming,
 };
 
@@ -47,7 +47,9 @@ class CCamera {
 public:
     using MessageSink = std::function<void(const std::string& text)>;
 
-    // Takes the camera API of the chosen backend; without a sink, messages go to stderr.
+    // Takes the camera API of the chosen backend, which must not be null (CreateCameraApi gives
+    // null for an option it does not understand: report that before making the camera).
+    // Without a sink, messages go to stderr.
     explicit CCamera(std::unique_ptr<ICameraApi> api, MessageSink sink = {});
     // Stops the stream, so that no callback outlives its context, then releases the API.
     virtual ~CCamera();
@@ -110,8 +112,8 @@ private:
 
     std::unique_ptr<ICameraApi> m_api;
     MessageSink m_sink;
-    CameraHandle m_handle = kNoCameraHandle;  // user-interface thread
+    CameraHandle m_handle = kNoCameraHandle; // user-interface thread
     std::atomic<bool> m_busy{false};
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -14,14 +14,14 @@ inline constexpr CameraHandle kNoCameraHandle = 0;
 
 // Property numbers of SetProperty/GetProperty.
 enum CameraProperty : uint32_t {
-    kPropExposure = 20,  // milliseconds
-    kPropGain = 40,      // master gain, plain factor
+    kPropExposure = 20, // milliseconds
+    kPropGain = 40,     // master gain, plain factor
     kPropGainRed = 41,
     kPropGainBlue = 42,
     kPropGainGreen1 = 43,
     kPropGainGreen2 = 44,
-    kPropMaxWidth = 81,   // sensor width in pixels, read-only
-    kPropMaxHeight = 82,  // sensor height in pixels, read-only
+    kPropMaxWidth = 81,  // sensor width in pixels, read-only
+    kPropMaxHeight = 82, // sensor height in pixels, read-only
     // With kFlagDistinctFirstBytes the camera makes the first two bytes of every new frame differ
     // from those of the frame before, which lets the frame callback drop repeated deliveries.
     kPropDistinctFirstBytes = 105,
@@ -31,8 +31,8 @@ inline constexpr uint32_t kFlagDistinctFirstBytes = 0x80000000u;
 
 // Pixel format codes of FrameFormat::pixelFormat and ConvertFrameToRgb24.
 enum PixelFormat : uint32_t {
-    kPixelFormatBayerRggb8 = 0,  // 8-bit raw, red at (0, 0) of the region
-    kPixelFormatMono8 = 1,       // 8-bit grey
+    kPixelFormatBayerRggb8 = 0, // 8-bit raw, red at (0, 0) of the region
+    kPixelFormatMono8 = 1,      // 8-bit grey
 };
 
 // The camera's frame format record. The first five fields map one to one to the first five
@@ -117,8 +117,7 @@ public:
 
     // With count 0 (rates may be null) returns how many rates there are; otherwise fills up to
     // `count` rates in the camera's order and returns how many there are. 0 on failure.
-    virtual uint32_t EnumAvailableFrameRates(CameraHandle handle, uint32_t count,
-                                             float* rates) = 0;
+    virtual uint32_t EnumAvailableFrameRates(CameraHandle handle, uint32_t count, float* rates) = 0;
 
     virtual bool QueryVersion(CameraHandle handle, VersionInfo& version) = 0;
 
@@ -135,4 +134,4 @@ public:
     virtual bool GpioWrite(CameraHandle handle, uint8_t outputValues) = 0;
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -11,7 +11,7 @@ constexpr char kSimName[] = "sim";
 constexpr char kAravisName[] = "aravis";
 constexpr char kAravisPrefix[] = "aravis:";
 
-}  // namespace
+} // namespace
 
 std::optional<CameraOption> ParseCameraOption(const std::string& option) {
     if (option.empty() || option == kAravisName) {
@@ -38,4 +38,4 @@ std::unique_ptr<ICameraApi> CreateCameraApi(const std::string& option) {
     return std::make_unique<AravisCameraApi>(parsed->deviceId);
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -13,9 +13,11 @@ bool PastBottomEdge(float maxHeight, const CameraSettings& s) {
     return maxHeight - 1.0f < static_cast<float>(s.YOffset + s.Height);
 }
 
-uint32_t StepBack(uint32_t offset) { return offset >= kRegionStep ? offset - kRegionStep : 0; }
+uint32_t StepBack(uint32_t offset) {
+    return offset >= kRegionStep ? offset - kRegionStep : 0;
+}
 
-}  // namespace
+} // namespace
 
 uint32_t CentredOffset(float sensorSize, uint32_t regionSize) {
     const auto sensor = static_cast<uint32_t>(sensorSize);
@@ -100,4 +102,4 @@ const char* RegionMoveFailureText(RegionMove move) {
     return "";
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -36,4 +36,4 @@ RegionButtons ButtonsAfterMove(RegionMove move, float maxWidth, float maxHeight,
 // The operator message when applying a move fails.
 const char* RegionMoveFailureText(RegionMove move);
 
-}  // namespace quillon
+} // namespace quillon

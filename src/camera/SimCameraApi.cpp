@@ -20,7 +20,9 @@ SimCameraDevice* SimCameraApi::Device(CameraHandle handle) {
     return device->IsOpen() ? device : nullptr;
 }
 
-int32_t SimCameraApi::NumCameras() { return static_cast<int32_t>(m_devices.size()); }
+int32_t SimCameraApi::NumCameras() {
+    return static_cast<int32_t>(m_devices.size());
+}
 
 CameraHandle SimCameraApi::CameraOpen(uint32_t index) {
     if (index < 1 || index > m_devices.size() || !m_devices[index - 1]->Open()) {
@@ -79,8 +81,7 @@ bool SimCameraApi::ConvertFrameToRgb24(CameraHandle handle, uint8_t* dest, const
            ConvertRawFrameToBgr24(source, width, height, pixelFormat, params, dest);
 }
 
-uint32_t SimCameraApi::EnumAvailableFrameRates(CameraHandle handle, uint32_t count,
-                                               float* rates) {
+uint32_t SimCameraApi::EnumAvailableFrameRates(CameraHandle handle, uint32_t count, float* rates) {
     SimCameraDevice* device = Device(handle);
     return device != nullptr ? device->FrameRates(count, rates) : 0;
 }
@@ -97,7 +98,7 @@ bool SimCameraApi::OneShotAutoWhiteBalance(CameraHandle handle, uint32_t startX,
 }
 
 bool SimCameraApi::DisplayPropertyPage(CameraHandle /*handle*/, void* /*parentWindow*/) {
-    return false;  // the simulated camera has no settings page of its own
+    return false; // the simulated camera has no settings page of its own
 }
 
 bool SimCameraApi::GpoSelect(CameraHandle handle, uint8_t outputMask) {
@@ -110,4 +111,4 @@ bool SimCameraApi::GpioWrite(CameraHandle handle, uint8_t outputValues) {
     return device != nullptr && device->GpioWrite(outputValues);
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -22,8 +22,7 @@ public:
     int32_t NumCameras() override;
     CameraHandle CameraOpen(uint32_t index) override;
     bool CameraClose(CameraHandle handle) override;
-    bool SetProperty(CameraHandle handle, uint32_t property, float value,
-                     uint32_t flags) override;
+    bool SetProperty(CameraHandle handle, uint32_t property, float value, uint32_t flags) override;
     bool GetProperty(CameraHandle handle, uint32_t property, float& value,
                      uint32_t& flags) override;
     bool GetFormat(CameraHandle handle, FrameFormat& format, float& frameRate) override;
@@ -51,4 +50,4 @@ private:
     std::vector<std::unique_ptr<SimCameraDevice>> m_devices;
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -18,6 +18,9 @@ constexpr uint32_t kFpgaVersion = 0x0105;
 constexpr uint32_t kApiVersion = 0x0200;
 constexpr uint32_t kDriverVersion = 0x0100;
 
+// Frames the stream may fall behind its schedule and still deliver.
+constexpr int kMaxBacklogFrames = 8;
+
 constexpr int kCounterHighByte = 0;
 constexpr int kCounterLowByte = 1;
 
@@ -25,11 +28,13 @@ bool IsGainProperty(uint32_t property) {
     return property >= kPropGain && property <= kPropGainGreen2;
 }
 
-}  // namespace
+} // namespace
 
 SimCameraDevice::SimCameraDevice(uint32_t serialNumber) : m_serialNumber(serialNumber) {}
 
-SimCameraDevice::~SimCameraDevice() { Close(); }
+SimCameraDevice::~SimCameraDevice() {
+    Close();
+}
 
 void SimCameraDevice::ResetToPowerOn() {
     m_format = FrameFormat{0, 0, kSensorWidth, kSensorHeight, kPixelFormatBayerRggb8};
@@ -71,7 +76,7 @@ bool SimCameraDevice::Close() {
     {
         std::lock_guard lock(m_mutex);
         if (OnStreamingThread()) {
-            return false;  // a callback cannot wait for its own thread to end
+            return false; // a callback cannot wait for its own thread to end
         }
     }
     std::lock_guard openClose(m_openCloseMutex);
@@ -120,7 +125,7 @@ bool SimCameraDevice::SetProperty(uint32_t property, float value, uint32_t flags
         m_distinctFlags = flags;
         return true;
     }
-    return false;  // unknown or read-only (sensor size)
+    return false; // unknown or read-only (sensor size)
 }
 
 bool SimCameraDevice::GetProperty(uint32_t property, float& value, uint32_t& flags) const {
@@ -251,13 +256,12 @@ bool SimCameraDevice::QueryVersion(VersionInfo& version) const {
     if (!IsOpen()) {
         return false;
     }
-    version = VersionInfo{kFirmwareVersion, kFpgaVersion, kApiVersion, kDriverVersion,
-                          m_serialNumber, 0};
+    version =
+        VersionInfo{kFirmwareVersion, kFpgaVersion, kApiVersion, kDriverVersion, m_serialNumber, 0};
     return true;
 }
 
-bool SimCameraDevice::OneShotWhiteBalance(uint32_t x, uint32_t y, uint32_t width,
-                                          uint32_t height) {
+bool SimCameraDevice::OneShotWhiteBalance(uint32_t x, uint32_t y, uint32_t width, uint32_t height) {
     std::unique_lock lock(m_mutex);
     const FrameFormat region = m_format;
     if (!m_open || width == 0 || height == 0 || x >= region.width || y >= region.height ||
@@ -279,7 +283,7 @@ bool SimCameraDevice::OneShotWhiteBalance(uint32_t x, uint32_t y, uint32_t width
     float highest = 0.0f;
     for (size_t plane = 0; plane < balanced.size(); ++plane) {
         if (mean[plane] <= 0.0f || greenLevel <= 0.0f) {
-            return false;  // a black area gives nothing to balance on
+            return false; // a black area gives nothing to balance on
         }
         balanced[plane] = greenLevel / mean[plane];
         highest = std::max(highest, balanced[plane]);
@@ -294,14 +298,20 @@ bool SimCameraDevice::OneShotWhiteBalance(uint32_t x, uint32_t y, uint32_t width
 
 bool SimCameraDevice::GpoSelect(uint8_t outputMask) {
     std::lock_guard lock(m_mutex);
+    if (!m_open) {
+        return false;
+    }
     m_gpoMask = outputMask;
-    return m_open;
+    return true;
 }
 
 bool SimCameraDevice::GpioWrite(uint8_t outputValues) {
     std::lock_guard lock(m_mutex);
+    if (!m_open) {
+        return false;
+    }
     m_gpoValues = outputValues & m_gpoMask;
-    return m_open;
+    return true;
 }
 
 SimScene::PlaneFactors SimCameraDevice::PlaneFactorsLocked() const {
@@ -329,9 +339,11 @@ void SimCameraDevice::Run() {
         const auto period = std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(1.0 / m_frameRate));
         next += period;
-        // Far behind (a stalled callback, a busy machine): drop the missed frames, no burst.
+        // A short delay (the thread was not scheduled in time) is caught up frame by frame, as
+        // a driver does from its few queued buffers; after a longer stall the missed frames
+        // are dropped instead of coming in a burst.
         const Clock::time_point now = Clock::now();
-        if (next + period < now) {
+        if (next + kMaxBacklogFrames * period < now) {
             next = now;
         }
     }
@@ -367,4 +379,4 @@ void SimCameraDevice::DeliverFrame(std::unique_lock<std::mutex>& lock,
     m_idle.notify_all();
 }
 
-}  // namespace quillon
+} // namespace quillon

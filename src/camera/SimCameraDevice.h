@@ -28,8 +28,8 @@ class SimCameraDevice {
 public:
     static constexpr uint32_t kSensorWidth = SimScene::kSensorWidth;
     static constexpr uint32_t kSensorHeight = SimScene::kSensorHeight;
-    static constexpr std::array<float, 10> kFrameRates{3.75f, 7.5f, 15.0f, 25.0f, 29.97f,
-                                                        50.0f, 60.0f, 100.0f, 200.0f, 500.0f};
+    static constexpr std::array<float, 10> kFrameRates{3.75f, 7.5f,  15.0f,  25.0f,  29.97f,
+                                                       50.0f, 60.0f, 100.0f, 200.0f, 500.0f};
     static constexpr float kDefaultFrameRate = 25.0f;
     static constexpr float kDefaultExposureMs = 10.0f;
     static constexpr float kDefaultGain = 1.0f;
@@ -87,11 +87,11 @@ private:
     bool FormatFits(const FrameFormat& format) const;
 
     const uint32_t m_serialNumber;
-    std::mutex m_openCloseMutex;  // one Open or Close at a time (Close joins the thread)
+    std::mutex m_openCloseMutex; // one Open or Close at a time (Close joins the thread)
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_wake;  // streaming state changed
-    std::condition_variable m_idle;  // m_delivering went false
+    std::condition_variable m_wake; // streaming state changed
+    std::condition_variable m_idle; // m_delivering went false
     bool m_open = false;
     bool m_quit = false;
     bool m_streaming = false;
@@ -105,14 +105,14 @@ private:
     uint8_t m_gpoMask = 0;
     uint8_t m_gpoValues = 0;
     CallbackList m_callbacks{};
-    uint64_t m_settingsGeneration = 0;  // bumped whenever the picture must be prepared again
+    uint64_t m_settingsGeneration = 0; // bumped whenever the picture must be prepared again
     Clock::time_point m_epoch;
 
-    std::unique_ptr<SimScene> m_scene;  // made at the first Open, kept
-    std::vector<uint8_t> m_frame;       // streaming thread
-    uint16_t m_frameCounter = 0;        // streaming thread; 1 for the first frame
-    uint64_t m_preparedGeneration = 0;  // streaming thread
+    std::unique_ptr<SimScene> m_scene; // made at the first Open, kept
+    std::vector<uint8_t> m_frame;      // streaming thread
+    uint16_t m_frameCounter = 0;       // streaming thread; 1 for the first frame
+    uint64_t m_preparedGeneration = 0; // streaming thread
     std::thread m_thread;
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -29,7 +29,7 @@ constexpr uint32_t kCrowdCellHeight = 9;
 
 // Runners re-enter from the left this many pixels after leaving on the right.
 constexpr double kRunnerGap = 400.0;
-constexpr double kSlowestRunner = 600.0;  // pixels per second
+constexpr double kSlowestRunner = 600.0; // pixels per second
 constexpr double kSpeedStep = 40.0;
 constexpr double kPixelsPerPose = 60.0;
 
@@ -40,8 +40,13 @@ constexpr Rgb kSeat{70, 70, 75};
 constexpr Rgb kSkin{205, 150, 115};
 constexpr Rgb kShorts{35, 35, 45};
 constexpr Rgb kShoe{25, 25, 25};
-constexpr std::array<Rgb, 7> kCrowd{{{150, 60, 60}, {60, 80, 150}, {190, 180, 90}, {200, 200, 200},
-                                     {90, 130, 90}, {160, 110, 60}, {120, 70, 130}}};
+constexpr std::array<Rgb, 7> kCrowd{{{150, 60, 60},
+                                     {60, 80, 150},
+                                     {190, 180, 90},
+                                     {200, 200, 200},
+                                     {90, 130, 90},
+                                     {160, 110, 60},
+                                     {120, 70, 130}}};
 constexpr std::array<Rgb, SimScene::kRunnerCount> kShirts{{{215, 40, 40},
                                                            {40, 70, 210},
                                                            {230, 210, 40},
@@ -59,7 +64,9 @@ uint32_t Hash(uint32_t x, uint32_t y) {
     return h;
 }
 
-uint8_t Clamp(int value) { return static_cast<uint8_t>(std::clamp(value, 0, 255)); }
+uint8_t Clamp(int value) {
+    return static_cast<uint8_t>(std::clamp(value, 0, 255));
+}
 
 Rgb Shade(Rgb colour, int delta) {
     return {Clamp(colour.r + delta), Clamp(colour.g + delta), Clamp(colour.b + delta)};
@@ -71,14 +78,14 @@ int Noise(uint32_t x, uint32_t y, int range) {
 }
 
 Rgb SkyAt(uint32_t y) {
-    const double t = static_cast<double>(y) / kSkyEnd;  // lighter towards the horizon
+    const double t = static_cast<double>(y) / kSkyEnd; // lighter towards the horizon
     return {static_cast<uint8_t>(110 + 60 * t), static_cast<uint8_t>(150 + 50 * t),
             static_cast<uint8_t>(205 + 30 * t)};
 }
 
 Rgb StandsAt(uint32_t x, uint32_t y) {
     if (y % kCrowdCellHeight == 0) {
-        return Shade(kSeat, -30);  // edge of a seat row
+        return Shade(kSeat, -30); // edge of a seat row
     }
     const uint32_t h = Hash(x / kCrowdCellWidth, y / kCrowdCellHeight);
     if (h % 10 < 6) {
@@ -140,9 +147,9 @@ public:
             for (uint32_t x = 0; x < m_width; ++x) {
                 const double px = x + 0.5 - x0;
                 const double py = y + 0.5 - y0;
-                const double t =
-                    lengthSquared > 0 ? std::clamp((px * dx + py * dy) / lengthSquared, 0.0, 1.0)
-                                      : 0.0;
+                const double t = lengthSquared > 0
+                                     ? std::clamp((px * dx + py * dy) / lengthSquared, 0.0, 1.0)
+                                     : 0.0;
                 const double ex = px - t * dx;
                 const double ey = py - t * dy;
                 if (ex * ex + ey * ey <= halfWidth * halfWidth) {
@@ -184,14 +191,12 @@ void DrawRunnerPose(SpriteCanvas& canvas, Rgb shirt, uint32_t pose) {
     canvas.Disc(34.0, 13.0, 9.0, kSkin);
 }
 
-}  // namespace
+} // namespace
 
 SimScene::SimScene()
     : m_background(kSensorWidth * kSensorHeight),
-      m_sprites(kRunnerCount * kPoseCount * kSpriteBytes),
-      m_masks(m_sprites.size()),
-      m_template(kSensorWidth * kSensorHeight),
-      m_litSprites(m_sprites.size()) {
+      m_sprites(kRunnerCount * kPoseCount * kSpriteBytes), m_masks(m_sprites.size()),
+      m_template(kSensorWidth * kSensorHeight), m_litSprites(m_sprites.size()) {
     DrawBackground();
     DrawRunners();
     Prepare(FrameFormat{0, 0, kSensorWidth, kSensorHeight}, PlaneFactors{1.0f, 1.0f, 1.0f, 1.0f});
@@ -310,4 +315,4 @@ SimScene::PlaneFactors SimScene::MeanReflectance(uint32_t x, uint32_t y, uint32_
     return means;
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -47,10 +47,10 @@ private:
     static constexpr uint32_t kSpriteBytes = kSpriteWidth * kSpriteHeight;
 
     struct Runner {
-        double startX;   // sensor x at time 0
-        double speed;    // pixels per second
-        double strides;  // pose changes per second
-        uint32_t top;    // sensor row of the sprite's top, even
+        double startX;  // sensor x at time 0
+        double speed;   // pixels per second
+        double strides; // pose changes per second
+        uint32_t top;   // sensor row of the sprite's top, even
     };
     struct Lut {
         std::array<uint8_t, 256> value;
@@ -63,15 +63,15 @@ private:
         return (runner * kPoseCount + pose) * kSpriteBytes;
     }
 
-    std::vector<uint8_t> m_background;  // sensor size, unit light
-    std::vector<uint8_t> m_sprites;     // kRunnerCount x kPoseCount sprites, unit light
-    std::vector<uint8_t> m_masks;       // 0xFF where a sprite pixel belongs to the runner
+    std::vector<uint8_t> m_background; // sensor size, unit light
+    std::vector<uint8_t> m_sprites;    // kRunnerCount x kPoseCount sprites, unit light
+    std::vector<uint8_t> m_masks;      // 0xFF where a sprite pixel belongs to the runner
     std::array<Runner, kRunnerCount> m_runners{};
 
     // Prepared state (streaming thread).
     FrameFormat m_region;
-    std::vector<uint8_t> m_template;       // region at the current brightness, no runners
-    std::vector<uint8_t> m_litSprites;     // sprites at the current brightness
+    std::vector<uint8_t> m_template;   // region at the current brightness, no runners
+    std::vector<uint8_t> m_litSprites; // sprites at the current brightness
 };
 
-}  // namespace quillon
+} // namespace quillon

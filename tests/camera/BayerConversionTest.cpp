@@ -31,13 +31,13 @@ std::vector<uint8_t> ReferenceDemosaic(const std::vector<uint8_t>& raw, int w, i
             const int vertical = mean2(at(x, y - 1), at(x, y + 1));
             const bool evenRow = y % 2 == 0, evenColumn = x % 2 == 0;
             if (evenRow && evenColumn) {
-                put(x, y, diag, cross, at(x, y));  // red site
+                put(x, y, diag, cross, at(x, y)); // red site
             } else if (!evenRow && !evenColumn) {
-                put(x, y, at(x, y), cross, diag);  // blue site
+                put(x, y, at(x, y), cross, diag); // blue site
             } else if (evenRow) {
-                put(x, y, vertical, at(x, y), horizontal);  // green on a red row
+                put(x, y, vertical, at(x, y), horizontal); // green on a red row
             } else {
-                put(x, y, horizontal, at(x, y), vertical);  // green on a blue row
+                put(x, y, horizontal, at(x, y), vertical); // green on a blue row
             }
         }
     }
@@ -80,16 +80,15 @@ protected:
 // Widths around the vector width exercise the scalar fallback, the overlapping last step and
 // both colour-site parities of that step.
 TEST_P(DemosaicKernelTest, MatchesReferenceOnRandomFrames) {
-    const Size sizes[] = {{3, 3},  {4, 5},  {7, 4},   {33, 6},   {34, 5},   {35, 7},   {36, 3},
-                          {63, 5}, {64, 8}, {65, 9},  {66, 4},   {97, 6},   {130, 11}, {801, 7},
-                          {800, 400}, {2048, 6}};
+    const Size sizes[] = {{3, 3},    {4, 5},   {7, 4},     {33, 6},  {34, 5}, {35, 7},
+                          {36, 3},   {63, 5},  {64, 8},    {65, 9},  {66, 4}, {97, 6},
+                          {130, 11}, {801, 7}, {800, 400}, {2048, 6}};
     uint32_t seed = 1;
     for (const Size& s : sizes) {
         const std::vector<uint8_t> raw = RandomFrame(s.width, s.height, seed++);
         std::vector<uint8_t> out(raw.size() * 3, 0xAB);
         ASSERT_TRUE(DemosaicRggbToBgr24(raw.data(), s.width, s.height, out.data(), GetParam()));
-        EXPECT_EQ(out, ReferenceDemosaic(raw, s.width, s.height))
-            << s.width << " x " << s.height;
+        EXPECT_EQ(out, ReferenceDemosaic(raw, s.width, s.height)) << s.width << " x " << s.height;
     }
 }
 
@@ -136,14 +135,14 @@ TEST(DemosaicTest, PrimaryColoursComeOutInBlueGreenRedOrder) {
     }
     std::vector<uint8_t> out(raw.size() * 3);
     ASSERT_TRUE(DemosaicRggbToBgr24(raw.data(), w, h, out.data()));
-    const uint8_t* pixel = &out[(3 * w + 3) * 3];  // a blue site: red from its diagonals
+    const uint8_t* pixel = &out[(3 * w + 3) * 3]; // a blue site: red from its diagonals
     EXPECT_EQ(pixel[0], 0);
     EXPECT_EQ(pixel[1], 0);
     EXPECT_EQ(pixel[2], 200);
 }
 
 TEST(GreyConversionTest, RepeatsEachByteThreeTimes) {
-    const std::vector<uint8_t> grey = RandomFrame(37, 3, 7);  // not a multiple of 32 pixels
+    const std::vector<uint8_t> grey = RandomFrame(37, 3, 7); // not a multiple of 32 pixels
     std::vector<uint8_t> out(grey.size() * 3);
     GreyToBgr24(grey.data(), 37, 3, out.data());
     for (size_t i = 0; i < grey.size(); ++i) {
@@ -158,8 +157,8 @@ TEST(RawFrameConversionTest, PicksConversionByPixelFormatAndRefusesOthers) {
     std::vector<uint8_t> out(raw.size() * 3), expected(raw.size() * 3);
     const ConversionParams bilinear;
 
-    ASSERT_TRUE(ConvertRawFrameToBgr24(raw.data(), 40, 6, kPixelFormatBayerRggb8, bilinear,
-                                       out.data()));
+    ASSERT_TRUE(
+        ConvertRawFrameToBgr24(raw.data(), 40, 6, kPixelFormatBayerRggb8, bilinear, out.data()));
     EXPECT_EQ(out, ReferenceDemosaic(raw, 40, 6));
 
     ASSERT_TRUE(ConvertRawFrameToBgr24(raw.data(), 40, 6, kPixelFormatMono8, bilinear, out.data()));
@@ -173,5 +172,5 @@ TEST(RawFrameConversionTest, PicksConversionByPixelFormatAndRefusesOthers) {
                                         ConversionParams{kDemosaicBilinear, 1}, out.data()));
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

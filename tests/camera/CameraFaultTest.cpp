@@ -173,14 +173,13 @@ TEST_F(CameraFaultTest, ApplySettingsStopsReconfiguresRestartsThenSendsGains) {
                 return true;
             });
         EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStop));
-        EXPECT_CALL(*api, SetFormat(_,
-                                    AllOf(Field(&FrameFormat::xOffset, 624u),
-                                          Field(&FrameFormat::yOffset, 568u),
-                                          Field(&FrameFormat::width, 800u),
-                                          Field(&FrameFormat::height, 400u),
-                                          Field(&FrameFormat::flagsX, 5),
-                                          Field(&FrameFormat::flagsY, 6)),
-                                    50.0f));
+        EXPECT_CALL(
+            *api,
+            SetFormat(_,
+                      AllOf(Field(&FrameFormat::xOffset, 624u), Field(&FrameFormat::yOffset, 568u),
+                            Field(&FrameFormat::width, 800u), Field(&FrameFormat::height, 400u),
+                            Field(&FrameFormat::flagsX, 5), Field(&FrameFormat::flagsY, 6)),
+                      50.0f));
         EXPECT_CALL(*api, SetProperty(_, kPropExposure, 4.0f, 0u));
         EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStart));
         EXPECT_CALL(*api, SetProperty(_, kPropGain, FloatEq(1.5f), 0u));
@@ -278,5 +277,5 @@ TEST_F(CameraFaultTest, FailedMoveShowsTheButtonMessage) {
     EXPECT_EQ(messages, std::vector<std::string>{"Unable to move camera left"});
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

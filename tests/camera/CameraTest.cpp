@@ -114,8 +114,8 @@ TEST_F(CameraTest, FormatRoundTripsThroughApplyAndRead) {
 TEST_F(CameraTest, RequestedRatesSnapAndTheRecordKeepsItsValueUntilRead) {
     ASSERT_TRUE(camera.OpenCamera());
     CameraSettings s = Settings800x400();
-    const std::pair<float, float> cases[] = {{16.0f, 15.0f}, {0.5f, 3.75f}, {0.0f, 3.75f},
-                                             {30.0f, 29.97f}, {501.0f, 500.0f}};
+    const std::pair<float, float> cases[] = {
+        {16.0f, 15.0f}, {0.5f, 3.75f}, {0.0f, 3.75f}, {30.0f, 29.97f}, {501.0f, 500.0f}};
     for (const auto& [requested, used] : cases) {
         s.Framerate = requested;
         ASSERT_TRUE(camera.ApplySettings(s));
@@ -207,11 +207,10 @@ TEST_F(CameraTest, RefusedFormatAndExposureAreReportedButStreamingGoesOn) {
     ASSERT_TRUE(camera.ApplySettings(Settings800x400()));
 
     CameraSettings s = Settings800x400();
-    s.Width = 4000;  // wider than the sensor
+    s.Width = 4000; // wider than the sensor
     s.Exposure = 0.0f;
     EXPECT_TRUE(camera.ApplySettings(s));
-    EXPECT_EQ(messages,
-              (std::vector<std::string>{kMsgUnableToSetFormat, kMsgUnableToSetExposure}));
+    EXPECT_EQ(messages, (std::vector<std::string>{kMsgUnableToSetFormat, kMsgUnableToSetExposure}));
     ASSERT_TRUE(camera.ReadFormat(s));
     EXPECT_EQ(s.Width, 800u) << "the camera keeps what it had";
     EXPECT_EQ(s.Exposure, 5.0f);
@@ -355,5 +354,5 @@ TEST(CameraOptionTest, SimOpensAndRealCameraMissingEndsWithTheMessage) {
     EXPECT_EQ(messages, std::vector<std::string>(3, kMsgUnableToConnect));
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

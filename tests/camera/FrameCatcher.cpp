@@ -75,4 +75,4 @@ std::vector<uint8_t> FrameCatcher::LastFrame() const {
     return std::vector<uint8_t>(m_last.begin(), m_last.begin() + m_lastLength);
 }
 
-}  // namespace quillon::testing
+} // namespace quillon::testing

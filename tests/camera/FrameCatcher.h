@@ -11,8 +11,8 @@
 namespace quillon::testing {
 
 // A frame callback for tests: keeps the newest frame, counts frames, frames of an unexpected
-// length, consecutive frames whose first two bytes repeat and counter jumps. After Seal() any further
-// delivery counts as a late call.
+// length, consecutive frames whose first two bytes repeat and counter jumps. After Seal() any
+// further delivery counts as a late call.
 class FrameCatcher {
 public:
     static constexpr uint32_t kMaxFrameBytes = 2048 * 1536;
@@ -54,4 +54,4 @@ private:
     std::atomic<uint32_t> m_lateCalls{0};
 };
 
-}  // namespace quillon::testing
+} // namespace quillon::testing
