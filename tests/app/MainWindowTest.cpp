@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "CQuillonDlg.h"
+#include "common/TestApplication.h"
 #include "settings/SettingsFile.h"
 #include "ui/CNumericEdit.h"
 
@@ -17,13 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "main_window_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     QElapsedTimer timer;
@@ -61,7 +55,7 @@ protected:
         return window.Preview().CurrentImage();
     }
 
-    QApplication& app = App();
+    QApplication& app = TestApplication();
     fs::path dir;
     ProgramOptions options;
     ManualTickSource ticks{1000};

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+
+#include "common/TestApplication.h"
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
@@ -20,29 +22,7 @@ constexpr int kContrastId = 1050;
 constexpr unsigned kSpinAndPopup = CNumericEdit::NES_SPIN | CNumericEdit::NES_POPUP;
 const QColor kRed{255, 128, 128};
 
-// One application for the whole program, made before the first widget and ended after the last
-// test: left to static destruction at exit it would outlive Qt's own globals (the input devices
-// that test events create) and crash.
-QApplication* g_app = nullptr;
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "ui_tests";
-    static char* argv[] = {name, nullptr};
-    if (!g_app) g_app = new QApplication(argc, argv);
-    return *g_app;
-}
-
-class ApplicationEnd final : public ::testing::Environment {
-public:
-    void TearDown() override {
-        delete g_app;
-        g_app = nullptr;
-    }
-};
-
-[[maybe_unused]] const ::testing::Environment* const kApplicationEnd =
-    ::testing::AddGlobalTestEnvironment(new ApplicationEnd);
 
 using Positions = std::vector<int>;
 
@@ -85,7 +65,7 @@ protected:
         return image.pixelColor(image.width() - 2, image.height() / 2);
     }
 
-    QApplication& app = App();
+    QApplication& app = TestApplication();
     QWidget window;
     CNumericEdit edit{kBrightnessId, kSpinAndPopup, &window};
     QSignalSpy spy{&edit, &CNumericEdit::changed};
