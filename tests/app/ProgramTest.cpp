@@ -91,14 +91,21 @@ protected:
 
 TEST_F(ProgramTest, ListensAndWritesSettingsBesideItselfOnSigterm) {
     const int32_t port = FreePort();
-    std::ofstream(dir / "settings.ini") << "[Quillon]\nPort=" << port << "\nFramesBefore=20\n";
+    std::ofstream(dir / "settings.ini")
+        << "[Quillon]\nPort=" << port << "\nFramesBefore=20\n"
+        << "[QuillonID_Camera]\nWidth=640\nHeight=480\nXOffset=16\nYOffset=8\nFramerate=14\n"
+        << "Exposure=5\nReduction=2\n";
     Start({"--camera", "sim"});
     ASSERT_TRUE(ConnectsTo(port));
     EXPECT_EQ(StopWithSigterm(), 0);
     const std::string settings = ReadFile(dir / "settings.ini");
-    EXPECT_NE(settings.find("Port=" + std::to_string(port) + "\n"), std::string::npos) << settings;
-    EXPECT_NE(settings.find("FramesBefore=20\n"), std::string::npos);
-    EXPECT_NE(settings.find("[QuillonID_Camera]\n"), std::string::npos);
+    // The camera's real values: 14 fps snapped to 15 by the camera, stored as 15 + 1.
+    for (const std::string& line :
+         {"Port=" + std::to_string(port), std::string("FramesBefore=20"), std::string("Width=640"),
+          std::string("Height=480"), std::string("XOffset=16"), std::string("Framerate=16"),
+          std::string("Exposure=5.000"), std::string("Reduction=2")}) {
+        EXPECT_NE(settings.find(line + "\n"), std::string::npos) << line << " in\n" << settings;
+    }
 }
 
 TEST_F(ProgramTest, FirstRunTakesTheCamerasValuesWithACentredRegion) {
