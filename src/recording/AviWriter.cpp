@@ -13,6 +13,10 @@ const uint8_t kZeroBlock[kZeroBlockBytes] = {};
 constexpr uint16_t kSuperIndexLongsPerEntry = 4;
 constexpr uint16_t kStandardIndexLongsPerEntry = 2;
 
+uint32_t StandardIndexBytes(uint32_t entries) {
+    return kStandardIndexHeaderBytes + kStandardIndexEntryBytes * entries;
+}
+
 uint64_t FrameRecordBytes(const StreamGeometry& g) {
     return kChunkHeaderBytes + uint64_t(g.sampleBytes) + kChunkHeaderBytes + kTimeBytes;
 }
@@ -72,14 +76,17 @@ bool AviWriter::StartSegment() {
     ok = ok && m_output.Write(movi.Data(), movi.Size());
     pos += movi.Size();
 
-    const uint32_t indexBytes = kStandardIndexHeaderBytes + kStandardIndexEntryBytes * m_nIndexCapacity;
-    for (int stream = 0; stream < kStreamCount; ++stream) {
-        segment.indexStart[stream] = pos;
-        FieldBlock<kChunkHeaderBytes> junk;
-        junk.Code(kJunk);
-        junk.Le32(indexBytes);
-        ok = ok && m_output.Write(junk.Data(), junk.Size()) && WriteZeros(indexBytes);
-        pos += kChunkHeaderBytes + indexBytes;
+    if (m_nSegments > 0) {
+        const uint32_t indexBytes = StandardIndexBytes(m_nIndexCapacity);
+        segment.indexBytes = kChunkHeaderBytes + indexBytes;
+        for (int stream = 0; stream < kStreamCount; ++stream) {
+            segment.indexStart[stream] = pos;
+            FieldBlock<kChunkHeaderBytes> junk;
+            junk.Code(kJunk);
+            junk.Le32(indexBytes);
+            ok = ok && m_output.Write(junk.Data(), junk.Size()) && WriteZeros(indexBytes);
+            pos += segment.indexBytes;
+        }
     }
     if (!ok || !m_output.Flush())
         return Fail(m_output.LastError());
@@ -95,8 +102,13 @@ bool AviWriter::FitsInSegment() const {
         return false;
     const Segment& segment = m_segments[m_nSegments - 1];
     uint64_t end = m_appendPos + FrameRecordBytes(m_geometry);
-    if (m_nSegments == 1)  // the first RIFF also holds the idx1 index after its movi list
-        end += kChunkHeaderBytes + (m_entries.size() + 1) * kStreamCount * kLegacyIndexEntryBytes;
+    if (m_nSegments == 1) {
+        // The first RIFF also holds, after its frames, its ix00/ix01 and the idx1 index.
+        const uint64_t frames = m_entries.size() + 1;
+        end += kStreamCount * (kChunkHeaderBytes + kStandardIndexHeaderBytes +
+                               frames * kStandardIndexEntryBytes);
+        end += kChunkHeaderBytes + frames * kStreamCount * kLegacyIndexEntryBytes;
+    }
     return end - segment.riffStart <= kMaxRiffBytes;
 }
 
@@ -156,11 +168,14 @@ bool AviWriter::CloseSegment() {
     if (!m_bSegmentOpen)
         return true;
     m_bSegmentOpen = false;
-    const Segment& segment = m_segments[m_nSegments - 1];
-    const uint64_t moviEnd = m_appendPos;
+    Segment& segment = m_segments[m_nSegments - 1];
     bool ok = true;
-    if (m_bOpenDml)
-        ok = WriteStandardIndexes(segment);
+    if (m_bOpenDml && !WriteStandardIndexes(segment)) {
+        ok = false;
+        if (m_nSegments == 1)  // no room to go on past 1 GiB: the file stays a plain AVI
+            m_bOpenDml = false;
+    }
+    const uint64_t moviEnd = m_appendPos;
     ok = PatchLe32(segment.moviStart + 4, uint32_t(moviEnd - (segment.moviStart + 8))) && ok;
     if (m_nSegments == 1)
         m_bHasLegacyIndex = WriteLegacyIndex();
@@ -168,34 +183,54 @@ bool AviWriter::CloseSegment() {
     return m_output.Seek(int64_t(m_appendPos), SeekOrigin::Begin) && ok;
 }
 
-bool AviWriter::WriteStandardIndexes(const Segment& segment) {
-    const uint64_t moviCode = segment.moviStart + 8;
-    bool ok = true;
-    for (int stream = 0; ok && stream < kStreamCount; ++stream) {
-        FieldBlock<kChunkHeaderBytes + kStandardIndexHeaderBytes> head;
-        head.Code(kStandardIndexId[stream]);
-        head.Le32(kStandardIndexHeaderBytes + kStandardIndexEntryBytes * m_nIndexCapacity);
-        head.Le16(kStandardIndexLongsPerEntry);
-        head.U8(0);  // bIndexSubType
-        head.U8(kIndexOfChunks);
-        head.Le32(static_cast<uint32_t>(m_entries.size()));
-        head.Code(kChunkId[stream]);
-        head.Le64(moviCode);  // qwBaseOffset
-        head.Le32(0);         // dwReserved
-        ok = m_output.Seek(int64_t(segment.indexStart[stream]), SeekOrigin::Begin) &&
-             m_output.Write(head.Data(), head.Size());
-        // Each entry points at its chunk's data; size bit 31 clear: every sample is a key frame.
-        const uint32_t dataOffset = stream == kVideo ? kChunkHeaderBytes
-                                                     : 2 * kChunkHeaderBytes + m_geometry.sampleBytes;
-        const uint32_t size = stream == kVideo ? m_geometry.sampleBytes : kTimeBytes;
-        for (size_t i = 0; ok && i < m_entries.size(); ++i) {
-            FieldBlock<kStandardIndexEntryBytes> entry;
-            entry.Le32(m_entries[i] + dataOffset);
-            entry.Le32(size);
-            ok = m_output.Write(entry.Data(), entry.Size());
-        }
+bool AviWriter::WriteStandardIndexes(Segment& segment) {
+    if (m_nSegments > 1) {  // into the space reserved at the segment's start
+        bool ok = true;
+        for (int stream = 0; stream < kStreamCount; ++stream)
+            ok = ok && m_output.Seek(int64_t(segment.indexStart[stream]), SeekOrigin::Begin) &&
+                 WriteStandardIndex(segment, stream, StandardIndexBytes(m_nIndexCapacity));
+        return ok && m_output.Flush();
     }
-    return ok && m_output.Flush();
+    // The first segment's indexes go after its frames, still inside its movi list.
+    const uint64_t moviEnd = m_appendPos;
+    const uint32_t indexBytes = StandardIndexBytes(static_cast<uint32_t>(m_entries.size()));
+    segment.indexBytes = kChunkHeaderBytes + indexBytes;
+    bool ok = m_output.Seek(int64_t(moviEnd), SeekOrigin::Begin);
+    for (int stream = 0; ok && stream < kStreamCount; ++stream) {
+        segment.indexStart[stream] = moviEnd + uint64_t(stream) * segment.indexBytes;
+        ok = WriteStandardIndex(segment, stream, indexBytes);
+    }
+    if (ok && m_output.Flush()) {
+        m_appendPos = moviEnd + kStreamCount * uint64_t(segment.indexBytes);
+        return true;
+    }
+    m_output.Truncate(moviEnd);
+    return false;
+}
+
+bool AviWriter::WriteStandardIndex(const Segment& segment, int stream, uint32_t chunkBytes) {
+    FieldBlock<kChunkHeaderBytes + kStandardIndexHeaderBytes> head;
+    head.Code(kStandardIndexId[stream]);
+    head.Le32(chunkBytes);
+    head.Le16(kStandardIndexLongsPerEntry);
+    head.U8(0);  // bIndexSubType
+    head.U8(kIndexOfChunks);
+    head.Le32(static_cast<uint32_t>(m_entries.size()));
+    head.Code(kChunkId[stream]);
+    head.Le64(segment.moviStart + 8);  // qwBaseOffset: the "movi" code
+    head.Le32(0);                      // dwReserved
+    bool ok = m_output.Write(head.Data(), head.Size());
+    // Each entry points at its chunk's data; size bit 31 clear: every sample is a key frame.
+    const uint32_t dataOffset = stream == kVideo ? kChunkHeaderBytes
+                                                 : 2 * kChunkHeaderBytes + m_geometry.sampleBytes;
+    const uint32_t size = stream == kVideo ? m_geometry.sampleBytes : kTimeBytes;
+    for (size_t i = 0; ok && i < m_entries.size(); ++i) {
+        FieldBlock<kStandardIndexEntryBytes> entry;
+        entry.Le32(m_entries[i] + dataOffset);
+        entry.Le32(size);
+        ok = m_output.Write(entry.Data(), entry.Size());
+    }
+    return ok;
 }
 
 bool AviWriter::WriteLegacyIndex() {
@@ -257,8 +292,6 @@ void AviWriter::UpdateHeaders() {
 
 bool AviWriter::WriteSuperIndex(int stream) {
     const uint32_t closed = m_nSegments - (m_bSegmentOpen ? 1 : 0);
-    const uint32_t indexChunkBytes =
-        kChunkHeaderBytes + kStandardIndexHeaderBytes + kStandardIndexEntryBytes * m_nIndexCapacity;
     FieldBlock<kChunkHeaderBytes + kSuperIndexBytes> indx;
     indx.Code(kIndx);
     indx.Le32(kSuperIndexBytes);
@@ -270,7 +303,7 @@ bool AviWriter::WriteSuperIndex(int stream) {
     indx.Zeros(12);  // dwReserved
     for (uint32_t i = 0; i < closed; ++i) {
         indx.Le64(m_segments[i].indexStart[stream]);
-        indx.Le32(indexChunkBytes);
+        indx.Le32(m_segments[i].indexBytes);
         indx.Le32(m_segments[i].frames);  // dwDuration: samples in that segment
     }
     indx.Zeros(size_t(kSuperIndexSlots - closed) * kSuperIndexEntryBytes);

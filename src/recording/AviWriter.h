@@ -6,8 +6,9 @@
 //
 // Layout: RIFF "AVI " { hdrl, movi, idx1 }, then, past 1 GiB, RIFF "AVIX" { movi } segments
 // with OpenDML indexes (indx super index in each stream header, ix00/ix01 per segment, dmlh).
-// Each segment's ix00/ix01 space is reserved at the start of its movi list, so closing a segment
-// rewrites bytes in place and needs no free disk space.
+// The first segment's ix00/ix01 follow its frames when the file grows past it; every further
+// segment reserves their space at the start of its movi list, so that closing it rewrites bytes
+// in place and needs no free disk space.
 //
 // What a reader finds if the recording never finishes (power loss, crash): the RIFF and movi
 // sizes are 0, which FFmpeg reads as "to the end of the file", so every frame that reached the
@@ -45,7 +46,8 @@ private:
     struct Segment {
         uint64_t riffStart = 0;                        // offset of "RIFF"
         uint64_t moviStart = 0;                        // offset of "LIST" ... "movi"
-        uint64_t indexStart[avi::kStreamCount] = {};   // the reserved ix00/ix01 chunks
+        uint64_t indexStart[avi::kStreamCount] = {};   // the ix00/ix01 chunks
+        uint32_t indexBytes = 0;                       // size of each, chunk head included
         uint32_t frames = 0;
     };
 
@@ -53,7 +55,8 @@ private:
     bool FitsInSegment() const;
     bool WriteFrameChunks(const uint8_t* bgrTopDown, uint32_t time);
     bool CloseSegment();
-    bool WriteStandardIndexes(const Segment& segment);
+    bool WriteStandardIndexes(Segment& segment);
+    bool WriteStandardIndex(const Segment& segment, int stream, uint32_t chunkBytes);
     bool WriteLegacyIndex();
     void UpdateHeaders();
     bool WriteSuperIndex(int stream);

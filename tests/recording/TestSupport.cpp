@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -82,6 +83,14 @@ std::vector<uint8_t> PatternFrame(uint32_t width, uint32_t height, uint32_t seed
             p[1] = static_cast<uint8_t>(y * 13 + seed * 3);
             p[2] = static_cast<uint8_t>((x ^ y) + seed * 11);
         }
+    return frame;
+}
+
+std::vector<uint8_t> NoiseFrame(uint32_t width, uint32_t height, uint32_t seed) {
+    std::vector<uint8_t> frame(size_t(width) * height * 3);
+    std::minstd_rand random(seed + 1);
+    for (uint8_t& b : frame)
+        b = static_cast<uint8_t>(random() >> 8);
     return frame;
 }
 

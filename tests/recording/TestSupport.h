@@ -41,6 +41,9 @@ std::string BuildDir();  // where quillon-inspect lives
 // A packed BGR frame, top-down, whose every pixel depends on (x, y, seed), so that frames and
 // rows differ and a flipped or shifted picture shows.
 std::vector<uint8_t> PatternFrame(uint32_t width, uint32_t height, uint32_t seed);
+// A packed BGR frame of noise, the same for the same seed; it compresses badly, so that
+// Windows Media frames are large too.
+std::vector<uint8_t> NoiseFrame(uint32_t width, uint32_t height, uint32_t seed);
 // A frame of four coloured quarters: top-left red, top-right green, bottom-left blue,
 // bottom-right white; bytesPerPixel 3 (BGR) or 4 (BGRX).
 std::vector<uint8_t> QuarterFrame(uint32_t width, uint32_t height, uint32_t bytesPerPixel);
