@@ -69,10 +69,7 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
 
 uint64_t FileSize(const std::string& path) { return std::filesystem::file_size(path); }
 
-std::string BuildDir() {
-    const char* dir = std::getenv("QUILLON_BUILD_DIR");
-    return dir != nullptr ? dir : ".";
-}
+std::string InspectTool() { return QUILLON_INSPECT_TOOL; }
 
 std::vector<uint8_t> PatternFrame(uint32_t width, uint32_t height, uint32_t seed) {
     std::vector<uint8_t> frame(size_t(width) * height * 3);

@@ -36,7 +36,7 @@ std::string Field(const std::string& text, const std::string& key);
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
 uint64_t FileSize(const std::string& path);
-std::string BuildDir();  // where quillon-inspect lives
+std::string InspectTool();  // the built quillon-inspect program
 
 // A packed BGR frame, top-down, whose every pixel depends on (x, y, seed), so that frames and
 // rows differ and a flipped or shifted picture shows.
