@@ -37,6 +37,7 @@ bool AviWriter::Create(uint32_t rate, uint32_t width, uint32_t height) {
     const uint64_t framesPerRiff = (kMaxRiffBytes - header.size()) / FrameRecordBytes(m_geometry);
     m_nIndexCapacity = static_cast<uint32_t>(std::min<uint64_t>(kMaxFramesPerSegment, framesPerRiff));
     m_entries.reserve(m_nIndexCapacity);
+    m_parts.reserve(2 * size_t(height) + 2);
 
     if (!m_output.Write(header.data(), header.size())) {
         Fail(m_output.LastError());
@@ -140,23 +141,24 @@ bool AviWriter::WriteFrameChunks(const uint8_t* bgrTopDown, uint32_t time) {
     FieldBlock<kChunkHeaderBytes> head;
     head.Code(kChunkId[kVideo]);
     head.Le32(m_geometry.sampleBytes);
-    bool ok = m_output.Write(head.Data(), head.Size());
-
-    // Rows come top-down and go to the file bottom-up, each padded to a multiple of 4 bytes.
-    const size_t packedRow = size_t(m_geometry.width) * 3;
-    const size_t padding = m_geometry.rowBytes - packedRow;
-    for (uint32_t y = m_geometry.height; ok && y-- > 0;) {
-        ok = m_output.Write(bgrTopDown + y * packedRow, packedRow);
-        if (ok && padding > 0)
-            ok = m_output.Write(kZeroBlock, padding);
-    }
-
     FieldBlock<kChunkHeaderBytes + kTimeBytes> timing;
     timing.Code(kChunkId[kTiming]);
     timing.Le32(kTimeBytes);
     timing.Le32(time);
-    ok = ok && m_output.Write(timing.Data(), timing.Size()) && m_output.Flush();
-    if (!ok)
+
+    // Rows come top-down and go to the file bottom-up, each padded to a multiple of 4 bytes;
+    // the whole record goes out in one gathered write, straight from the caller's frame.
+    const size_t packedRow = size_t(m_geometry.width) * 3;
+    const size_t padding = m_geometry.rowBytes - packedRow;
+    m_parts.clear();
+    m_parts.push_back({head.Data(), head.Size()});
+    for (uint32_t y = m_geometry.height; y-- > 0;) {
+        m_parts.push_back({bgrTopDown + y * packedRow, packedRow});
+        if (padding > 0)
+            m_parts.push_back({kZeroBlock, padding});
+    }
+    m_parts.push_back({timing.Data(), timing.Size()});
+    if (!m_output.WriteParts(m_parts.data(), m_parts.size()) || !m_output.Flush())
         return false;
     const Segment& segment = m_segments[m_nSegments - 1];
     m_entries.push_back(static_cast<uint32_t>(chunkPos - (segment.moviStart + 8)));

@@ -76,6 +76,8 @@ private:
     bool m_bHasLegacyIndex = false;
     // Offsets of the current segment's video chunks, from its "movi" code; made once.
     std::vector<uint32_t> m_entries;
+    // The pieces of one frame record for a gathered write: chunk head, rows, padding, time.
+    std::vector<ConstBuffer> m_parts;
 
     uint64_t m_appendPos = 0;  // end of the whole frames written so far
     uint32_t m_nFrames = 0;

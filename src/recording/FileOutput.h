@@ -11,6 +11,12 @@ namespace quillon {
 
 enum class SeekOrigin { Begin, Current, End };
 
+// One piece of a gathered write.
+struct ConstBuffer {
+    const void* data;
+    size_t size;
+};
+
 class IFileOutput {
 public:
     virtual ~IFileOutput() = default;
@@ -21,6 +27,14 @@ public:
     // Writes all bytes at the current position or reports failure. After a failure the file may
     // hold any prefix of the bytes; the position is where the file's bytes end.
     virtual bool Write(const void* data, size_t size) = 0;
+    // Writes the parts one after the other, as that many Write calls would. An output may pass
+    // large blocks to the file straight from the caller's memory (a frame's rows, say).
+    virtual bool WriteParts(const ConstBuffer* parts, size_t count) {
+        for (size_t i = 0; i < count; ++i)
+            if (!Write(parts[i].data, parts[i].size))
+                return false;
+        return true;
+    }
     virtual bool Seek(int64_t offset, SeekOrigin origin) = 0;
     virtual uint64_t Tell() const = 0;
     // Hands buffered bytes to the file (not to the disk: no sync). When this succeeds, every byte

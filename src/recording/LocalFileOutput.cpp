@@ -1,14 +1,19 @@
 #include "recording/LocalFileOutput.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace quillon {
 
 namespace {
 constexpr mode_t kNewFileMode = 0666;  // narrowed by the umask, as for any file the user creates
+// As many pieces per call as the kernel takes: a frame's rows in one call where they fit, which
+// costs little more than one contiguous write.
+constexpr int kVectorsPerCall = IOV_MAX;
 }
 
 LocalFileOutput::LocalFileOutput(const std::string& path) : m_strPath(path) {
@@ -62,6 +67,55 @@ bool LocalFileOutput::Write(const void* data, size_t size) {
         return WriteAll(bytes, size);
     std::memcpy(m_buffer.get(), bytes, size);
     m_used = size;
+    return true;
+}
+
+bool LocalFileOutput::WriteParts(const ConstBuffer* parts, size_t count) {
+    size_t total = 0;
+    for (size_t i = 0; i < count; ++i)
+        total += parts[i].size;
+    if (m_fd < 0 || m_used + total <= kBufferSize)
+        return IFileOutput::WriteParts(parts, count);
+    if (!Flush())
+        return false;
+    iovec vectors[kVectorsPerCall];
+    while (count > 0) {
+        int n = 0;
+        for (; n < kVectorsPerCall && size_t(n) < count; ++n)
+            vectors[n] = {const_cast<void*>(parts[n].data), parts[n].size};
+        if (!WriteVectors(vectors, n))
+            return false;
+        parts += n;
+        count -= size_t(n);
+    }
+    return true;
+}
+
+bool LocalFileOutput::WriteVectors(iovec* vectors, int count) {
+    while (count > 0) {
+        ssize_t n = ::writev(m_fd, vectors, count);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return Fail("cannot write");
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return Fail("cannot write");
+        }
+        m_filePos += static_cast<uint64_t>(n);
+        // Step past what was written; a short write leaves the rest of one vector.
+        auto written = static_cast<size_t>(n);
+        while (count > 0 && written >= vectors->iov_len) {
+            written -= vectors->iov_len;
+            ++vectors;
+            --count;
+        }
+        if (count > 0) {
+            vectors->iov_base = static_cast<uint8_t*>(vectors->iov_base) + written;
+            vectors->iov_len -= written;
+        }
+    }
     return true;
 }
 

@@ -5,10 +5,13 @@
 
 #include "recording/FileOutput.h"
 
+struct iovec;
+
 namespace quillon {
 
 // A local file written through POSIX calls with a buffer made once at open, so that the many
-// small header and index fields cost no system call each. Large blocks bypass the buffer.
+// small header and index fields cost no system call each. Large blocks, and gathered writes
+// larger than the buffer, bypass it (the latter through writev, with no copy of their own).
 class LocalFileOutput final : public IFileOutput {
 public:
     static constexpr size_t kBufferSize = 256 * 1024;
@@ -21,6 +24,7 @@ public:
 
     bool IsOpen() const override { return m_fd >= 0; }
     bool Write(const void* data, size_t size) override;
+    bool WriteParts(const ConstBuffer* parts, size_t count) override;
     bool Seek(int64_t offset, SeekOrigin origin) override;
     uint64_t Tell() const override { return m_filePos + m_used; }
     bool Flush() override;
@@ -31,6 +35,7 @@ public:
 
 private:
     bool WriteAll(const uint8_t* data, size_t size);
+    bool WriteVectors(::iovec* vectors, int count);
     bool Fail(const char* what);
 
     int m_fd = -1;
