@@ -19,7 +19,7 @@ namespace {
 
 using quillon::CQuillonFile;
 
-constexpr size_t kBytesPerFile = 96 * 1000 * 1000;  // stays clear of the kernel's writeback
+constexpr size_t kBytesPerFile = 96 * 1000 * 1000; // stays clear of the kernel's writeback
 constexpr uint32_t kSceneFrames = 8;
 
 std::string BenchPath(const char* name) {
@@ -113,8 +113,20 @@ void BM_WindowsMediaEncode(benchmark::State& state) {
 }
 
 // Rates by the wall clock: writing is about the file, not only the processor.
-BENCHMARK(BM_PlainWrite)->Args({800, 400})->Args({2048, 1536})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_AviWrite)->Args({800, 400})->Args({2048, 1536})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_WindowsMediaEncode)->Args({800, 400})->Args({2048, 1536})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PlainWrite)
+    ->Args({800, 400})
+    ->Args({2048, 1536})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_AviWrite)
+    ->Args({800, 400})
+    ->Args({2048, 1536})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_WindowsMediaEncode)
+    ->Args({800, 400})
+    ->Args({2048, 1536})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
-}  // namespace
+} // namespace

@@ -33,7 +33,7 @@ public:
     void Le16(uint16_t v) { Append(v, 2); }
     void Le32(uint32_t v) { Append(v, 4); }
     void Zeros(size_t n) { m_bytes.insert(m_bytes.end(), n, 0); }
-    void Text(const char* text) {  // with its terminator
+    void Text(const char* text) { // with its terminator
         m_bytes.insert(m_bytes.end(), text, text + std::strlen(text) + 1);
     }
     std::vector<uint8_t> Take() { return std::move(m_bytes); }
@@ -58,18 +58,18 @@ void WriteStreamHeader(RiffBuilder& b, const StreamHeader& h, uint32_t rate, uin
     size_t chunk = b.BeginChunk(kStrh);
     b.Code(h.type);
     b.Code(h.handler);
-    b.Le32(0);  // dwFlags
-    b.Le16(0);  // wPriority
-    b.Le16(0);  // wLanguage
-    b.Le32(0);  // dwInitialFrames
-    b.Le32(1);  // dwScale
+    b.Le32(0); // dwFlags
+    b.Le16(0); // wPriority
+    b.Le16(0); // wLanguage
+    b.Le32(0); // dwInitialFrames
+    b.Le32(1); // dwScale
     b.Le32(rate);
-    b.Le32(0);  // dwStart
+    b.Le32(0); // dwStart
     lengthPos = b.Pos();
-    b.Le32(0);  // dwLength, known at the end
+    b.Le32(0); // dwLength, known at the end
     b.Le32(h.suggestedBufferSize);
     b.Le32(h.quality);
-    b.Le32(0);  // dwSampleSize: one sample per chunk
+    b.Le32(0); // dwSampleSize: one sample per chunk
     b.Le16(static_cast<uint16_t>(h.frameLeft));
     b.Le16(static_cast<uint16_t>(h.frameTop));
     b.Le16(static_cast<uint16_t>(h.frameRight));
@@ -81,12 +81,12 @@ void WriteBitmapInfoHeader(RiffBuilder& b, const StreamGeometry& g) {
     size_t chunk = b.BeginChunk(kStrf);
     b.Le32(kBitmapInfoHeaderBytes);
     b.Le32(g.width);
-    b.Le32(g.height);  // positive: rows bottom-up
-    b.Le16(1);         // biPlanes
+    b.Le32(g.height); // positive: rows bottom-up
+    b.Le16(1);        // biPlanes
     b.Le16(kBitCount);
-    b.Le32(0);  // biCompression: uncompressed RGB
+    b.Le32(0); // biCompression: uncompressed RGB
     b.Le32(g.sampleBytes);
-    b.Zeros(16);  // resolution and palette fields
+    b.Zeros(16); // resolution and palette fields
     b.End(chunk);
 }
 
@@ -104,7 +104,7 @@ void WriteStreamName(RiffBuilder& b, const char* name) {
     b.End(chunk);
 }
 
-}  // namespace
+} // namespace
 
 StreamGeometry MakeGeometry(uint32_t rate, uint32_t width, uint32_t height) {
     StreamGeometry g;
@@ -122,31 +122,31 @@ std::vector<uint8_t> BuildHeader(const StreamGeometry& g, HeaderFields& fields) 
 
     RiffBuilder b;
     b.Code(kRiff);
-    b.Le32(0);  // RIFF size: 0 until finished, which FFmpeg reads as "up to the end of the file"
+    b.Le32(0); // RIFF size: 0 until finished, which FFmpeg reads as "up to the end of the file"
     b.Code(kFormAvi);
     size_t hdrl = b.BeginList(kHdrl);
 
     size_t avih = b.BeginChunk(kAvih);
     b.Le32(kMicrosecondsPerSecond / g.rate);
-    b.Le32(static_cast<uint32_t>(uint64_t(frameRecordBytes) * g.rate));  // dwMaxBytesPerSec
-    b.Le32(0);                                                            // dwPaddingGranularity
+    b.Le32(static_cast<uint32_t>(uint64_t(frameRecordBytes) * g.rate)); // dwMaxBytesPerSec
+    b.Le32(0);                                                          // dwPaddingGranularity
     fields.avihFlags = b.Pos();
-    b.Le32(0);  // dwFlags: no index until one is written
+    b.Le32(0); // dwFlags: no index until one is written
     fields.avihTotalFrames = b.Pos();
-    b.Le32(0);  // dwTotalFrames
-    b.Le32(0);  // dwInitialFrames
+    b.Le32(0); // dwTotalFrames
+    b.Le32(0); // dwInitialFrames
     b.Le32(kStreamCount);
     b.Le32(videoSuggested);
     b.Le32(g.width);
     b.Le32(g.height);
-    b.Zeros(16);  // dwReserved
+    b.Zeros(16); // dwReserved
     b.End(avih);
 
     size_t videoList = b.BeginList(kStrl);
     const auto w = static_cast<int16_t>(g.width);
     const auto h = static_cast<int16_t>(g.height);
-    WriteStreamHeader(b, {kVids, {0, 0, 0, 0}, videoSuggested, kDefaultQuality, 0, 0, w, h},
-                      g.rate, fields.streamLength[kVideo]);
+    WriteStreamHeader(b, {kVids, {0, 0, 0, 0}, videoSuggested, kDefaultQuality, 0, 0, w, h}, g.rate,
+                      fields.streamLength[kVideo]);
     WriteBitmapInfoHeader(b, g);
     ReserveSuperIndex(b, fields.superIndex[kVideo]);
     WriteStreamName(b, kVideoStreamName);
@@ -172,4 +172,4 @@ std::vector<uint8_t> BuildHeader(const StreamGeometry& g, HeaderFields& fields) 
     return b.Take();
 }
 
-}  // namespace quillon::avi
+} // namespace quillon::avi

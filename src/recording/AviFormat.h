@@ -57,7 +57,8 @@ constexpr uint64_t kMaxRiffBytes = uint64_t(1) << 30;
 constexpr uint32_t kSuperIndexSlots = 256;
 constexpr uint32_t kSuperIndexHeaderBytes = 24;
 constexpr uint32_t kSuperIndexEntryBytes = 16;
-constexpr uint32_t kSuperIndexBytes = kSuperIndexHeaderBytes + kSuperIndexSlots * kSuperIndexEntryBytes;
+constexpr uint32_t kSuperIndexBytes =
+    kSuperIndexHeaderBytes + kSuperIndexSlots * kSuperIndexEntryBytes;
 constexpr uint8_t kIndexOfIndexes = 0x00;
 constexpr uint8_t kIndexOfChunks = 0x01;
 // Standard (per-segment) index: reserved at the start of each segment's movi list.
@@ -72,8 +73,8 @@ struct StreamGeometry {
     uint32_t rate = 1;
     uint32_t width = 0;
     uint32_t height = 0;
-    uint32_t rowBytes = 0;     // a BGR row padded to 4 bytes
-    uint32_t sampleBytes = 0;  // rowBytes x height
+    uint32_t rowBytes = 0;    // a BGR row padded to 4 bytes
+    uint32_t sampleBytes = 0; // rowBytes x height
 };
 StreamGeometry MakeGeometry(uint32_t rate, uint32_t width, uint32_t height);
 
@@ -82,12 +83,12 @@ struct HeaderFields {
     uint64_t avihFlags = 0;
     uint64_t avihTotalFrames = 0;
     uint64_t streamLength[kStreamCount] = {};
-    uint64_t superIndex[kStreamCount] = {};  // the reserved JUNK chunk that becomes "indx"
-    uint64_t odml = 0;                       // the reserved JUNK chunk that becomes "LIST odml"
+    uint64_t superIndex[kStreamCount] = {}; // the reserved JUNK chunk that becomes "indx"
+    uint64_t odml = 0;                      // the reserved JUNK chunk that becomes "LIST odml"
 };
 
 // Builds the first RIFF's header, everything before the first movi list: the RIFF and hdrl
 // lists, avih, both stream lists, and the reserved OpenDML space. RIFF size and counts are 0.
 std::vector<uint8_t> BuildHeader(const StreamGeometry& geometry, HeaderFields& fields);
 
-}  // namespace quillon::avi
+} // namespace quillon::avi

@@ -21,7 +21,7 @@ uint64_t FrameRecordBytes(const StreamGeometry& g) {
     return kChunkHeaderBytes + uint64_t(g.sampleBytes) + kChunkHeaderBytes + kTimeBytes;
 }
 
-}  // namespace
+} // namespace
 
 bool AviWriter::Create(uint32_t rate, uint32_t width, uint32_t height) {
     if (!m_output.IsOpen())
@@ -35,13 +35,14 @@ bool AviWriter::Create(uint32_t rate, uint32_t width, uint32_t height) {
     m_geometry = MakeGeometry(rate, width, height);
     std::vector<uint8_t> header = BuildHeader(m_geometry, m_fields);
     const uint64_t framesPerRiff = (kMaxRiffBytes - header.size()) / FrameRecordBytes(m_geometry);
-    m_nIndexCapacity = static_cast<uint32_t>(std::min<uint64_t>(kMaxFramesPerSegment, framesPerRiff));
+    m_nIndexCapacity =
+        static_cast<uint32_t>(std::min<uint64_t>(kMaxFramesPerSegment, framesPerRiff));
     m_entries.reserve(m_nIndexCapacity);
     m_parts.reserve(2 * size_t(height) + 2);
 
     if (!m_output.Write(header.data(), header.size())) {
         Fail(m_output.LastError());
-        m_output.Truncate(0);  // half a header helps no reader
+        m_output.Truncate(0); // half a header helps no reader
         return false;
     }
     m_appendPos = header.size();
@@ -64,7 +65,7 @@ bool AviWriter::StartSegment() {
         segment.riffStart = pos;
         FieldBlock<kListHeaderBytes> riff;
         riff.Code(kRiff);
-        riff.Le32(0);  // 0 until the segment closes: "to the end of the file"
+        riff.Le32(0); // 0 until the segment closes: "to the end of the file"
         riff.Code(kFormAvix);
         ok = m_output.Write(riff.Data(), riff.Size());
         pos += riff.Size();
@@ -106,8 +107,8 @@ bool AviWriter::FitsInSegment() const {
     if (m_nSegments == 1) {
         // The first RIFF also holds, after its frames, its ix00/ix01 and the idx1 index.
         const uint64_t frames = m_entries.size() + 1;
-        end += kStreamCount * (kChunkHeaderBytes + kStandardIndexHeaderBytes +
-                               frames * kStandardIndexEntryBytes);
+        end += kStreamCount *
+               (kChunkHeaderBytes + kStandardIndexHeaderBytes + frames * kStandardIndexEntryBytes);
         end += kChunkHeaderBytes + frames * kStreamCount * kLegacyIndexEntryBytes;
     }
     return end - segment.riffStart <= kMaxRiffBytes;
@@ -123,7 +124,7 @@ bool AviWriter::WriteFrame(uint32_t width, uint32_t height, const uint8_t* bgrTo
         m_bOpenDml = true;
         if (!CloseSegment())
             return Fail(m_output.LastError());
-        UpdateHeaders();  // an unfinished file then still describes every closed segment
+        UpdateHeaders(); // an unfinished file then still describes every closed segment
         if (!StartSegment())
             return false;
     }
@@ -174,7 +175,7 @@ bool AviWriter::CloseSegment() {
     bool ok = true;
     if (m_bOpenDml && !WriteStandardIndexes(segment)) {
         ok = false;
-        if (m_nSegments == 1)  // no room to go on past 1 GiB: the file stays a plain AVI
+        if (m_nSegments == 1) // no room to go on past 1 GiB: the file stays a plain AVI
             m_bOpenDml = false;
     }
     const uint64_t moviEnd = m_appendPos;
@@ -186,7 +187,7 @@ bool AviWriter::CloseSegment() {
 }
 
 bool AviWriter::WriteStandardIndexes(Segment& segment) {
-    if (m_nSegments > 1) {  // into the space reserved at the segment's start
+    if (m_nSegments > 1) { // into the space reserved at the segment's start
         bool ok = true;
         for (int stream = 0; stream < kStreamCount; ++stream)
             ok = ok && m_output.Seek(int64_t(segment.indexStart[stream]), SeekOrigin::Begin) &&
@@ -215,16 +216,16 @@ bool AviWriter::WriteStandardIndex(const Segment& segment, int stream, uint32_t 
     head.Code(kStandardIndexId[stream]);
     head.Le32(chunkBytes);
     head.Le16(kStandardIndexLongsPerEntry);
-    head.U8(0);  // bIndexSubType
+    head.U8(0); // bIndexSubType
     head.U8(kIndexOfChunks);
     head.Le32(static_cast<uint32_t>(m_entries.size()));
     head.Code(kChunkId[stream]);
-    head.Le64(segment.moviStart + 8);  // qwBaseOffset: the "movi" code
-    head.Le32(0);                      // dwReserved
+    head.Le64(segment.moviStart + 8); // qwBaseOffset: the "movi" code
+    head.Le32(0);                     // dwReserved
     bool ok = m_output.Write(head.Data(), head.Size());
     // Each entry points at its chunk's data; size bit 31 clear: every sample is a key frame.
-    const uint32_t dataOffset = stream == kVideo ? kChunkHeaderBytes
-                                                 : 2 * kChunkHeaderBytes + m_geometry.sampleBytes;
+    const uint32_t dataOffset =
+        stream == kVideo ? kChunkHeaderBytes : 2 * kChunkHeaderBytes + m_geometry.sampleBytes;
     const uint32_t size = stream == kVideo ? m_geometry.sampleBytes : kTimeBytes;
     for (size_t i = 0; ok && i < m_entries.size(); ++i) {
         FieldBlock<kStandardIndexEntryBytes> entry;
@@ -256,8 +257,8 @@ bool AviWriter::WriteLegacyIndex() {
         ok = m_output.Write(entry.Data(), entry.Size());
     }
     if (ok && m_output.Flush()) {
-        m_appendPos = moviEnd + kChunkHeaderBytes +
-                      m_entries.size() * kStreamCount * kLegacyIndexEntryBytes;
+        m_appendPos =
+            moviEnd + kChunkHeaderBytes + m_entries.size() * kStreamCount * kLegacyIndexEntryBytes;
         return true;
     }
     // No room for the index (full disk): the file stays readable without one.
@@ -266,8 +267,8 @@ bool AviWriter::WriteLegacyIndex() {
 }
 
 void AviWriter::UpdateHeaders() {
-    bool ok = PatchLe32(m_fields.avihFlags,
-                        kAvifIsInterleaved | (m_bHasLegacyIndex ? kAvifHasIndex : 0));
+    bool ok =
+        PatchLe32(m_fields.avihFlags, kAvifIsInterleaved | (m_bHasLegacyIndex ? kAvifHasIndex : 0));
     ok = PatchLe32(m_fields.avihTotalFrames, m_bOpenDml ? m_nFirstRiffFrames : m_nFrames) && ok;
     for (int stream = 0; stream < kStreamCount; ++stream)
         ok = PatchLe32(m_fields.streamLength[stream], m_nFrames) && ok;
@@ -280,7 +281,7 @@ void AviWriter::UpdateHeaders() {
         odml.Code(kOdml);
         odml.Code(kDmlh);
         odml.Le32(kDmlhBytes);
-        odml.Le32(m_nFrames);  // dwTotalFrames over all segments
+        odml.Le32(m_nFrames); // dwTotalFrames over all segments
         odml.Zeros(kDmlhBytes - 4);
         ok = ok && m_output.Seek(int64_t(m_fields.odml), SeekOrigin::Begin) &&
              m_output.Write(odml.Data(), odml.Size());
@@ -298,15 +299,15 @@ bool AviWriter::WriteSuperIndex(int stream) {
     indx.Code(kIndx);
     indx.Le32(kSuperIndexBytes);
     indx.Le16(kSuperIndexLongsPerEntry);
-    indx.U8(0);  // bIndexSubType
+    indx.U8(0); // bIndexSubType
     indx.U8(kIndexOfIndexes);
     indx.Le32(closed);
     indx.Code(kChunkId[stream]);
-    indx.Zeros(12);  // dwReserved
+    indx.Zeros(12); // dwReserved
     for (uint32_t i = 0; i < closed; ++i) {
         indx.Le64(m_segments[i].indexStart[stream]);
         indx.Le32(m_segments[i].indexBytes);
-        indx.Le32(m_segments[i].frames);  // dwDuration: samples in that segment
+        indx.Le32(m_segments[i].frames); // dwDuration: samples in that segment
     }
     indx.Zeros(size_t(kSuperIndexSlots - closed) * kSuperIndexEntryBytes);
     return m_output.Seek(int64_t(m_fields.superIndex[stream]), SeekOrigin::Begin) &&
@@ -353,4 +354,4 @@ bool AviWriter::Fail(const std::string& text) {
     return false;
 }
 
-}  // namespace quillon
+} // namespace quillon

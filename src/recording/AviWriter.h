@@ -44,10 +44,10 @@ public:
 
 private:
     struct Segment {
-        uint64_t riffStart = 0;                        // offset of "RIFF"
-        uint64_t moviStart = 0;                        // offset of "LIST" ... "movi"
-        uint64_t indexStart[avi::kStreamCount] = {};   // the ix00/ix01 chunks
-        uint32_t indexBytes = 0;                       // size of each, chunk head included
+        uint64_t riffStart = 0;                      // offset of "RIFF"
+        uint64_t moviStart = 0;                      // offset of "LIST" ... "movi"
+        uint64_t indexStart[avi::kStreamCount] = {}; // the ix00/ix01 chunks
+        uint32_t indexBytes = 0;                     // size of each, chunk head included
         uint32_t frames = 0;
     };
 
@@ -67,19 +67,19 @@ private:
     IFileOutput& m_output;
     avi::StreamGeometry m_geometry;
     avi::HeaderFields m_fields;
-    uint32_t m_nIndexCapacity = 0;  // frames per segment, bounded by the reserved index space
+    uint32_t m_nIndexCapacity = 0; // frames per segment, bounded by the reserved index space
 
     std::array<Segment, avi::kSuperIndexSlots> m_segments{};
-    uint32_t m_nSegments = 0;    // segments started
+    uint32_t m_nSegments = 0; // segments started
     bool m_bSegmentOpen = false;
-    bool m_bOpenDml = false;     // the file has or had more than one RIFF segment
+    bool m_bOpenDml = false; // the file has or had more than one RIFF segment
     bool m_bHasLegacyIndex = false;
     // Offsets of the current segment's video chunks, from its "movi" code; made once.
     std::vector<uint32_t> m_entries;
     // The pieces of one frame record for a gathered write: chunk head, rows, padding, time.
     std::vector<ConstBuffer> m_parts;
 
-    uint64_t m_appendPos = 0;  // end of the whole frames written so far
+    uint64_t m_appendPos = 0; // end of the whole frames written so far
     uint32_t m_nFrames = 0;
     uint32_t m_nFirstRiffFrames = 0;
     bool m_bCreated = false;
@@ -88,4 +88,4 @@ private:
     std::string m_strError;
 };
 
-}  // namespace quillon
+} // namespace quillon

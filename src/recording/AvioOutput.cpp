@@ -24,17 +24,24 @@ int64_t SeekOutput(void* opaque, int64_t offset, int whence) {
     whence &= ~AVSEEK_FORCE;
     SeekOrigin origin;
     switch (whence) {
-    case SEEK_SET: origin = SeekOrigin::Begin; break;
-    case SEEK_CUR: origin = SeekOrigin::Current; break;
-    case SEEK_END: origin = SeekOrigin::End; break;
-    default: return AVERROR(ENOSYS);  // AVSEEK_SIZE: muxers do without it
+    case SEEK_SET:
+        origin = SeekOrigin::Begin;
+        break;
+    case SEEK_CUR:
+        origin = SeekOrigin::Current;
+        break;
+    case SEEK_END:
+        origin = SeekOrigin::End;
+        break;
+    default:
+        return AVERROR(ENOSYS); // AVSEEK_SIZE: muxers do without it
     }
     if (!output->Seek(offset, origin))
         return AVERROR(EIO);
     return static_cast<int64_t>(output->Tell());
 }
 
-}  // namespace
+} // namespace
 
 AVIOContext* MakeAvioOutput(IFileOutput& output) {
     auto* buffer = static_cast<unsigned char*>(av_malloc(kAvioBufferBytes));
@@ -52,8 +59,8 @@ void FreeAvioOutput(AVIOContext*& context) {
         return;
     // No flush here: after a failed write the owner may have cut the file, and bytes still in
     // the buffer belong to no whole packet.
-    av_freep(&context->buffer);  // FFmpeg may have replaced the buffer we gave it
+    av_freep(&context->buffer); // FFmpeg may have replaced the buffer we gave it
     avio_context_free(&context);
 }
 
-}  // namespace quillon
+} // namespace quillon

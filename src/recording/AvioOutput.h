@@ -14,4 +14,4 @@ namespace quillon {
 AVIOContext* MakeAvioOutput(IFileOutput& output);
 void FreeAvioOutput(AVIOContext*& context);
 
-}  // namespace quillon
+} // namespace quillon

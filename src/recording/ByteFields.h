@@ -23,7 +23,9 @@ inline void PutLe64(uint8_t* p, uint64_t v) {
     for (int i = 0; i < 8; ++i)
         p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
-inline uint16_t GetLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint16_t GetLe16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 inline uint32_t GetLe32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
@@ -39,14 +41,15 @@ inline uint32_t GetBe(const uint8_t* p, size_t bytes) {
 
 // A four-character code as RIFF stores it: the characters in reading order.
 using FourCC = std::array<char, 4>;
-constexpr FourCC MakeFourCC(const char (&text)[5]) { return {text[0], text[1], text[2], text[3]}; }
+constexpr FourCC MakeFourCC(const char (&text)[5]) {
+    return {text[0], text[1], text[2], text[3]};
+}
 inline bool IsFourCC(const uint8_t* p, const FourCC& code) {
     return std::memcmp(p, code.data(), 4) == 0;
 }
 
 // Appends fields to a fixed block of N bytes; writing past the end is a programming error.
-template <size_t N>
-class FieldBlock {
+template <size_t N> class FieldBlock {
 public:
     FieldBlock() { m_bytes.fill(0); }
 
@@ -81,4 +84,4 @@ private:
     size_t m_size = 0;
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -49,4 +49,4 @@ public:
     virtual std::string LastError() const = 0;
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -25,4 +25,4 @@ void FrameAdmission::Reset() {
     s_rejections.store(0, std::memory_order_release);
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -31,4 +31,4 @@ private:
     static std::atomic<uint32_t> s_rejections;
 };
 
-}  // namespace quillon
+} // namespace quillon

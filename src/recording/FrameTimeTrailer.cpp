@@ -28,4 +28,4 @@ bool AppendFrameTimeTrailer(IFileOutput& output, const std::vector<uint32_t>& ti
     return ok;
 }
 
-}  // namespace quillon
+} // namespace quillon

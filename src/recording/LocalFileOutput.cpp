@@ -10,11 +10,11 @@
 namespace quillon {
 
 namespace {
-constexpr mode_t kNewFileMode = 0666;  // narrowed by the umask, as for any file the user creates
+constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any file the user creates
 // As many pieces per call as the kernel takes: a frame's rows in one call where they fit, which
 // costs little more than one contiguous write.
 constexpr int kVectorsPerCall = IOV_MAX;
-}
+} // namespace
 
 LocalFileOutput::LocalFileOutput(const std::string& path) : m_strPath(path) {
     m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kNewFileMode);
@@ -25,7 +25,9 @@ LocalFileOutput::LocalFileOutput(const std::string& path) : m_strPath(path) {
     m_buffer = std::make_unique<uint8_t[]>(kBufferSize);
 }
 
-LocalFileOutput::~LocalFileOutput() { Close(); }
+LocalFileOutput::~LocalFileOutput() {
+    Close();
+}
 
 bool LocalFileOutput::Fail(const char* what) {
     m_bFailed = true;
@@ -123,15 +125,16 @@ bool LocalFileOutput::Flush() {
     if (m_fd < 0)
         return false;
     size_t pending = m_used;
-    m_used = 0;  // on failure the buffered bytes are gone either way; Tell() shows the file's end
+    m_used = 0; // on failure the buffered bytes are gone either way; Tell() shows the file's end
     return WriteAll(m_buffer.get(), pending);
 }
 
 bool LocalFileOutput::Seek(int64_t offset, SeekOrigin origin) {
     if (!Flush())
         return false;
-    int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::End ? SEEK_END
-                                                                                    : SEEK_CUR;
+    int whence = origin == SeekOrigin::Begin ? SEEK_SET
+                 : origin == SeekOrigin::End ? SEEK_END
+                                             : SEEK_CUR;
     off_t pos = ::lseek(m_fd, static_cast<off_t>(offset), whence);
     if (pos < 0)
         return Fail("cannot seek in");
@@ -158,4 +161,4 @@ bool LocalFileOutput::Close() {
     return ok;
 }
 
-}  // namespace quillon
+} // namespace quillon

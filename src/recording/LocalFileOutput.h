@@ -41,10 +41,10 @@ private:
     int m_fd = -1;
     std::string m_strPath;
     std::unique_ptr<uint8_t[]> m_buffer;
-    size_t m_used = 0;       // bytes waiting in m_buffer
-    uint64_t m_filePos = 0;  // the file descriptor's offset
+    size_t m_used = 0;      // bytes waiting in m_buffer
+    uint64_t m_filePos = 0; // the file descriptor's offset
     bool m_bFailed = false;
     std::string m_strError;
 };
 
-}  // namespace quillon
+} // namespace quillon

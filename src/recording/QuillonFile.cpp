@@ -25,13 +25,12 @@ bool EndsWithNoCase(const std::string& text, const char* suffix) {
     const size_t n = std::strlen(suffix);
     if (text.size() < n)
         return false;
-    return std::equal(text.end() - static_cast<std::ptrdiff_t>(n), text.end(), suffix,
-                      [](char a, char b) {
-                          return std::tolower(static_cast<unsigned char>(a)) == b;
-                      });
+    return std::equal(
+        text.end() - static_cast<std::ptrdiff_t>(n), text.end(), suffix,
+        [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
 }
 
-}  // namespace
+} // namespace
 
 FileKind CQuillonFile::KindForPath(const std::string& path) {
     static_assert(sizeof ".avi" - 1 == kExtensionLength);
@@ -42,18 +41,17 @@ FileKind CQuillonFile::KindForPath(const std::string& path) {
     return kFileVlv;
 }
 
-void CQuillonFile::ResetAdmission() { FrameAdmission::Reset(); }
+void CQuillonFile::ResetAdmission() {
+    FrameAdmission::Reset();
+}
 
 CQuillonFile::CQuillonFile(const std::string& path, uint32_t rate, uint32_t width, uint32_t height)
     : CQuillonFile(path, rate, width, height, std::make_unique<LocalFileOutput>(path)) {}
 
 CQuillonFile::CQuillonFile(const std::string& path, uint32_t rate, uint32_t width, uint32_t height,
                            std::unique_ptr<IFileOutput> output)
-    : m_nKind(static_cast<uint16_t>(KindForPath(path))),
-      m_strPath(path),
-      m_nRate(rate == 0 ? 1 : rate),
-      m_nWidth(width),
-      m_nHeight(height),
+    : m_nKind(static_cast<uint16_t>(KindForPath(path))), m_strPath(path),
+      m_nRate(rate == 0 ? 1 : rate), m_nWidth(width), m_nHeight(height),
       m_pOutput(std::move(output)) {
     Create();
 }
@@ -214,4 +212,4 @@ void CQuillonFile::NoteFailure(const std::string& text) {
     m_bFailed.store(true, std::memory_order_release);
 }
 
-}  // namespace quillon
+} // namespace quillon

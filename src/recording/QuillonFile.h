@@ -84,17 +84,17 @@ private:
     const uint32_t m_nWidth;
     const uint32_t m_nHeight;
     std::unique_ptr<IFileOutput> m_pOutput;
-    std::unique_ptr<VlvWriter> m_pVlv;         // kind 1
-    std::unique_ptr<AviWriter> m_pAvi;         // kind 2
-    std::unique_ptr<CVideoWriter> m_pWriter;   // kinds 3 and 4
-    std::vector<uint32_t> m_frameTimes;        // kinds 3 and 4: every admitted frame's time
+    std::unique_ptr<VlvWriter> m_pVlv;       // kind 1
+    std::unique_ptr<AviWriter> m_pAvi;       // kind 2
+    std::unique_ptr<CVideoWriter> m_pWriter; // kinds 3 and 4
+    std::vector<uint32_t> m_frameTimes;      // kinds 3 and 4: every admitted frame's time
     std::atomic<bool> m_bEveryFrame{false};
 
     std::atomic<bool> m_bOpen{false};
     std::atomic<bool> m_bFailed{false};
     std::atomic<uint32_t> m_nFramesWritten{0};
     mutable std::mutex m_errorMutex;
-    std::string m_strLastError;  // guarded by m_errorMutex
+    std::string m_strLastError; // guarded by m_errorMutex
 };
 
-}  // namespace quillon
+} // namespace quillon

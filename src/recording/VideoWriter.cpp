@@ -19,8 +19,8 @@ namespace {
 constexpr char kMethodSucceeded[] = "Method Succeeded";
 constexpr char kMuxerName[] = "asf";
 constexpr AVPixelFormat kEncoderPixelFormat = AV_PIX_FMT_YUV420P;
-constexpr int64_t kNoSceneCutDetection = 1000000000;  // else noisy frames become extra key frames
-constexpr int kQuantiser = 3;                          // fixed quality: fine detail at the line
+constexpr int64_t kNoSceneCutDetection = 1000000000; // else noisy frames become extra key frames
+constexpr int kQuantiser = 3;                        // fixed quality: fine detail at the line
 // ASF data packets have this fixed size; a file cut at a packet boundary stays readable whole.
 constexpr int64_t kAsfPacketBytes = 3200;
 constexpr int64_t kMillisecondsPerSecond = 1000;
@@ -30,11 +30,16 @@ const AVRational kMilliseconds = {1, 1000};
 // 8-bit frames carry no palette here and are taken as grey levels.
 AVPixelFormat InputFormatFor(uint16_t bitsPerPixel) {
     switch (bitsPerPixel) {
-    case 32: return AV_PIX_FMT_BGR0;
-    case 24: return AV_PIX_FMT_BGR24;
-    case 16: return AV_PIX_FMT_RGB555LE;
-    case 8: return AV_PIX_FMT_GRAY8;
-    default: return AV_PIX_FMT_NONE;
+    case 32:
+        return AV_PIX_FMT_BGR0;
+    case 24:
+        return AV_PIX_FMT_BGR24;
+    case 16:
+        return AV_PIX_FMT_RGB555LE;
+    case 8:
+        return AV_PIX_FMT_GRAY8;
+    default:
+        return AV_PIX_FMT_NONE;
     }
 }
 
@@ -43,7 +48,11 @@ size_t Utf16Units(const std::string& text) {
     size_t units = 0;
     for (size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
-        size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 1;
+        size_t length = c < 0x80           ? 1
+                        : (c >> 5) == 0x6  ? 2
+                        : (c >> 4) == 0xE  ? 3
+                        : (c >> 3) == 0x1E ? 4
+                                           : 1;
         if (i + length > text.size())
             length = 1;
         units += length == 4 ? 2 : 1;
@@ -56,7 +65,7 @@ uint64_t SampleTimeMs(uint64_t frameIndex, uint32_t rate) {
     return frameIndex * kMillisecondsPerSecond / rate;
 }
 
-}  // namespace
+} // namespace
 
 const CVideoWriter::FrameHandler CVideoWriter::kFrameHandlers[3] = {
     &CVideoWriter::RefuseFrame,
@@ -64,9 +73,13 @@ const CVideoWriter::FrameHandler CVideoWriter::kFrameHandlers[3] = {
     &CVideoWriter::WriteFrameSample,
 };
 
-CVideoWriter::CVideoWriter() { SetLastError(kMethodSucceeded); }
+CVideoWriter::CVideoWriter() {
+    SetLastError(kMethodSucceeded);
+}
 
-CVideoWriter::~CVideoWriter() { Finish(); }
+CVideoWriter::~CVideoWriter() {
+    Finish();
+}
 
 void CVideoWriter::SetLastError(const char* message) {
     std::strncpy(m_szLastError, message, kLastErrorBytes - 1);
@@ -128,16 +141,16 @@ void CVideoWriter::StartRecording(const std::string& path, IFileOutput* output, 
 
 bool CVideoWriter::ConfigureEncoder(uint32_t width, uint32_t height) {
     AVCodecContext* c = m_pProfile;
-    c->width = static_cast<int>(width & ~1u);  // wmv2 takes even widths only
+    c->width = static_cast<int>(width & ~1u); // wmv2 takes even widths only
     c->height = static_cast<int>(height);
-    c->time_base = {1, static_cast<int>(m_nRate)};  // wmv2 stores the rate in its extradata
+    c->time_base = {1, static_cast<int>(m_nRate)}; // wmv2 stores the rate in its extradata
     c->framerate = {static_cast<int>(m_nRate), 1};
     c->pix_fmt = kEncoderPixelFormat;
     c->gop_size = kCleanPointInterval;
     c->max_b_frames = 0;
     c->flags |= AV_CODEC_FLAG_QSCALE;
     c->global_quality = FF_QP2LAMBDA * kQuantiser;
-    c->bit_rate = int64_t(width) * height * m_nRate / 4;  // what the ASF header announces
+    c->bit_rate = int64_t(width) * height * m_nRate / 4; // what the ASF header announces
     return av_opt_set_int(c, "sc_threshold", kNoSceneCutDetection, AV_OPT_SEARCH_CHILDREN) >= 0;
 }
 
@@ -225,8 +238,8 @@ const char* CVideoWriter::EncodeSample(const uint8_t* data) {
     m_pFrame->pts = m_nFramesWritten;
     m_pFrame->quality = m_pProfile->global_quality;
     // Clean points exactly on frames 0, 25, 50, ...; the encoder's own group size agrees.
-    m_pFrame->pict_type = m_nFramesWritten % kCleanPointInterval == 0 ? AV_PICTURE_TYPE_I
-                                                                       : AV_PICTURE_TYPE_NONE;
+    m_pFrame->pict_type =
+        m_nFramesWritten % kCleanPointInterval == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     if (avcodec_send_frame(m_pProfile, m_pFrame) < 0 || !DrainPackets())
         return "Unable to Write Frame";
     // Hand the frame's packets to the file now, so that a crash loses as little as possible.
@@ -291,7 +304,7 @@ void CVideoWriter::CutToWholePackets() {
 }
 
 void CVideoWriter::Release() {
-    m_pVideoInput = nullptr;  // belongs to the writer
+    m_pVideoInput = nullptr; // belongs to the writer
     if (m_pWriter != nullptr) {
         m_pWriter->pb = nullptr;
         avformat_free_context(m_pWriter);
@@ -307,4 +320,4 @@ void CVideoWriter::Release() {
     av_packet_free(&m_pPacket);
 }
 
-}  // namespace quillon
+} // namespace quillon

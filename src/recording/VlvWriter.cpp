@@ -76,4 +76,4 @@ bool VlvWriter::Fail(const std::string& text) {
     return false;
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -17,11 +17,11 @@ constexpr uint32_t kHeaderLength = 22;
 constexpr uint8_t kTagWidth = 1;
 constexpr uint8_t kTagHeight = 2;
 constexpr uint8_t kTagRate = 3;
-constexpr uint32_t kValueLength = 2;  // every header value is a 16-bit number
+constexpr uint32_t kValueLength = 2; // every header value is a 16-bit number
 constexpr uint8_t kOpeningFrameByte = 0xFF;
 constexpr uint32_t kOpeningFrameTime = 1;
 constexpr uint32_t kTimeBytes = 4;
-}  // namespace vlv
+} // namespace vlv
 
 class VlvWriter {
 public:
@@ -46,9 +46,9 @@ private:
     IFileOutput& m_output;
     uint32_t m_nWidth = 0;
     uint32_t m_nHeight = 0;
-    uint64_t m_committedEnd = 0;  // the file's length up to the last whole record
+    uint64_t m_committedEnd = 0; // the file's length up to the last whole record
     bool m_bFailed = false;
     std::string m_strError;
 };
 
-}  // namespace quillon
+} // namespace quillon

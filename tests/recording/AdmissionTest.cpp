@@ -34,7 +34,7 @@ protected:
         }
         const std::vector<uint8_t> file = test::ReadBytes(path);
         Sequences held;
-        for (size_t pos = 22 + 8; pos + 8 <= file.size(); pos += 8)  // after the opening frame
+        for (size_t pos = 22 + 8; pos + 8 <= file.size(); pos += 8) // after the opening frame
             held.push_back(GetLe32(&file[pos]));
         return held;
     }
@@ -61,9 +61,9 @@ TEST_F(Admission, AfterTenRejectionsInARowTheNextFrameIsAdmittedWhateverItsJump)
     Sequences offered = {100};
     for (uint32_t i = 0; i < 10; ++i)
         offered.push_back(5000000 + i);
-    offered.push_back(9000000);  // the eleventh: admitted, the count starts again
+    offered.push_back(9000000); // the eleventh: admitted, the count starts again
     offered.push_back(9000001);
-    offered.push_back(1);        // far below again: dropped and counted
+    offered.push_back(1); // far below again: dropped and counted
     EXPECT_EQ(Recorded(offered), (Sequences{100, 9000000, 9000001}));
     EXPECT_EQ(FrameAdmission::Rejections(), 1u);
 }
@@ -72,8 +72,8 @@ TEST_F(Admission, AfterTenRejectionsAnOlderFrameIsStillDroppedAndTheJumpTestResu
     Sequences offered = {2000};
     for (uint32_t i = 0; i < 10; ++i)
         offered.push_back(4000000);
-    offered.push_back(1000);     // passes the jump test, dropped as older; count back to 0
-    offered.push_back(3000000);  // the jump test applies again: dropped
+    offered.push_back(1000);    // passes the jump test, dropped as older; count back to 0
+    offered.push_back(3000000); // the jump test applies again: dropped
     offered.push_back(2001);
     EXPECT_EQ(Recorded(offered), (Sequences{2000, 2001}));
     EXPECT_EQ(FrameAdmission::Rejections(), 0u);
@@ -88,7 +88,7 @@ TEST_F(Admission, StateCarriesOverFromOneRecordingToTheNext) {
 TEST_F(Admission, GivenSequenceNumberIsUsedInsteadOfTheFramesBytes) {
     const std::string path = dir.File("given.vlv");
     CQuillonFile recording(path, 25, 4, 1);
-    const uint8_t frame[4] = {0xFF, 0xFF, 0xFF, 0x7F};  // would read as a huge jump
+    const uint8_t frame[4] = {0xFF, 0xFF, 0xFF, 0x7F}; // would read as a huge jump
     recording.WriteFrame(4, 1, frame, 8, 0, 1);
     recording.WriteFrame(4, 1, frame, 8, 0, 2);
     recording.WriteFrame(4, 1, frame, 8, 0, 2);
@@ -105,7 +105,7 @@ TEST_F(Admission, EveryFrameModeAdmitsRepeatsAndOlderFramesButNotWildJumps) {
     const std::vector<uint8_t> frame = test::PatternFrame(64, 48, 0);
     for (uint32_t sequence : {5u, 5u, 3u, 1500003u, 3000004u})
         recording.WriteFrame(64, 48, frame.data(), 24, 0, sequence);
-    EXPECT_EQ(recording.GetFramesWritten(), 4u);  // all but the last jump, 1,500,001
+    EXPECT_EQ(recording.GetFramesWritten(), 4u); // all but the last jump, 1,500,001
     EXPECT_EQ(FrameAdmission::LastSequence(), 1500003u);
 }
 
@@ -125,5 +125,5 @@ TEST_F(Admission, OnlyWindowsMediaRecordingsTakeEveryFrameMode) {
     EXPECT_EQ(Recorded({1, 1}), (Sequences{1}));
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -22,7 +22,7 @@ protected:
     // Records frames made by PatternFrame(seed = index) with time 1000 + 40 x index, returns
     // what was written, top-down, one after the other.
     Bytes Record(const std::string& path, uint32_t width, uint32_t height, uint32_t frames) {
-        CQuillonFile::ResetAdmission();  // each recording numbers its frames from 1
+        CQuillonFile::ResetAdmission(); // each recording numbers its frames from 1
         Bytes all;
         CQuillonFile recording(path, 25, width, height);
         for (uint32_t i = 0; i < frames; ++i) {
@@ -43,7 +43,7 @@ protected:
 
     Bytes DecodeVideo(const std::string& path) {
         test::CommandResult r = RunCommand("ffmpeg -v error -i " + Quote(path) +
-                                    " -map 0:v -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+                                           " -map 0:v -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
         EXPECT_EQ(r.exitCode, 0);
         return Bytes(r.output.begin(), r.output.end());
     }
@@ -64,7 +64,7 @@ TEST_F(AviFile, ReaderSeesVideoAndTimingStreamsWithTheirNamesAndCounts) {
     EXPECT_EQ(Field(video, "nb_read_packets"), "5");
     EXPECT_EQ(Field(video, "TAG:title"), "Video Stream");
     const std::string timing = Probe(path, "-select_streams 1 -count_packets -show_streams");
-    EXPECT_EQ(Field(timing, "codec_type"), "subtitle");  // FFmpeg's name for a text stream
+    EXPECT_EQ(Field(timing, "codec_type"), "subtitle"); // FFmpeg's name for a text stream
     EXPECT_EQ(Field(timing, "nb_read_packets"), "5");
     EXPECT_EQ(Field(timing, "TAG:title"), "Timing Stream");
 }
@@ -81,8 +81,8 @@ TEST_F(AviFile, EveryFrameDecodesToExactlyThePixelsWrittenUpright) {
 TEST_F(AviFile, TimingStreamCarriesEachFramesTime) {
     const std::string path = dir.File("race.avi");
     Record(path, 16, 8, 4);
-    test::CommandResult r = RunCommand("ffmpeg -v error -i " + Quote(path) +
-                                " -map 0:1 -c copy -f data - 2>/dev/null");
+    test::CommandResult r =
+        RunCommand("ffmpeg -v error -i " + Quote(path) + " -map 0:1 -c copy -f data - 2>/dev/null");
     ASSERT_EQ(r.exitCode, 0);
     ASSERT_EQ(r.output.size(), 16u);
     const auto* bytes = reinterpret_cast<const uint8_t*>(r.output.data());
@@ -106,20 +106,20 @@ TEST_F(AviFile, StreamHeadersHoldTheRecordingsFormat) {
     const uint8_t* video = FindChunk(file, "strh", 0);
     ASSERT_NE(video, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(video), 4), "vids");
-    EXPECT_EQ(GetLe32(video + 4), 0u);                // fccHandler
-    EXPECT_EQ(GetLe32(video + 20), 1u);               // dwScale
-    EXPECT_EQ(GetLe32(video + 24), 25u);              // dwRate
-    EXPECT_EQ(GetLe32(video + 32), 2u);               // dwLength
-    EXPECT_EQ(GetLe32(video + 36), 64u * 48 * 4);     // dwSuggestedBufferSize
-    EXPECT_EQ(GetLe32(video + 40), 0xFFFFFFFFu);      // dwQuality
-    EXPECT_EQ(GetLe16(video + 52), 64);               // rcFrame right
-    EXPECT_EQ(GetLe16(video + 54), 48);               // rcFrame bottom
+    EXPECT_EQ(GetLe32(video + 4), 0u);            // fccHandler
+    EXPECT_EQ(GetLe32(video + 20), 1u);           // dwScale
+    EXPECT_EQ(GetLe32(video + 24), 25u);          // dwRate
+    EXPECT_EQ(GetLe32(video + 32), 2u);           // dwLength
+    EXPECT_EQ(GetLe32(video + 36), 64u * 48 * 4); // dwSuggestedBufferSize
+    EXPECT_EQ(GetLe32(video + 40), 0xFFFFFFFFu);  // dwQuality
+    EXPECT_EQ(GetLe16(video + 52), 64);           // rcFrame right
+    EXPECT_EQ(GetLe16(video + 54), 48);           // rcFrame bottom
 
     const uint8_t* bitmap = FindChunk(file, "strf", 0);
     ASSERT_NE(bitmap, nullptr);
     EXPECT_EQ(GetLe32(bitmap), 40u);
     EXPECT_EQ(GetLe32(bitmap + 4), 64u);
-    EXPECT_EQ(GetLe32(bitmap + 8), 48u);  // positive: bottom-up
+    EXPECT_EQ(GetLe32(bitmap + 8), 48u); // positive: bottom-up
     EXPECT_EQ(GetLe16(bitmap + 14), 24);
     EXPECT_EQ(GetLe32(bitmap + 16), 0u);
     EXPECT_EQ(GetLe32(bitmap + 20), 64u * 48 * 3);
@@ -130,8 +130,8 @@ TEST_F(AviFile, StreamHeadersHoldTheRecordingsFormat) {
     EXPECT_EQ(GetLe32(timing + 24), 25u);
     EXPECT_EQ(GetLe32(timing + 36), 4u);
     EXPECT_EQ(GetLe32(timing + 40), 0u);
-    EXPECT_EQ(GetLe16(timing + 50), 48);  // rcFrame top = height
-    EXPECT_EQ(GetLe16(timing + 54), 68);  // rcFrame bottom = height + 20
+    EXPECT_EQ(GetLe16(timing + 50), 48); // rcFrame top = height
+    EXPECT_EQ(GetLe16(timing + 54), 68); // rcFrame bottom = height + 20
     const uint8_t* timingFormat = FindChunk(file, "strf", 1);
     ASSERT_NE(timingFormat, nullptr);
     EXPECT_EQ(GetLe32(timingFormat - 4), 4u);
@@ -152,14 +152,14 @@ TEST_F(AviFile, FramesThatDoNotMatchTheStreamFormatAreRefused) {
         CQuillonFile recording(path, 25, 16, 8);
         Bytes frame = test::PatternFrame(16, 8, 0);
         recording.WriteFrame(16, 8, frame.data(), 24, 1, 1);
-        recording.WriteFrame(8, 8, frame.data(), 24, 2, 2);   // other size
-        recording.WriteFrame(16, 6, frame.data(), 32, 3, 3);  // other depth
+        recording.WriteFrame(8, 8, frame.data(), 24, 2, 2);  // other size
+        recording.WriteFrame(16, 6, frame.data(), 32, 3, 3); // other depth
         EXPECT_EQ(recording.GetFramesWritten(), 1u);
         EXPECT_FALSE(recording.HasFailed());
     }
-    EXPECT_EQ(Field(Probe(path, "-select_streams 0 -count_packets -show_streams"),
-                    "nb_read_packets"),
-              "1");
+    EXPECT_EQ(
+        Field(Probe(path, "-select_streams 0 -count_packets -show_streams"), "nb_read_packets"),
+        "1");
 }
 
 TEST_F(AviFile, ExtensionDecidesTheKindWhateverItsCase) {
@@ -175,5 +175,5 @@ TEST_F(AviFile, ExtensionDecidesTheKindWhateverItsCase) {
     EXPECT_EQ(Field(Probe(path, "-show_entries format=format_name"), "format_name"), "avi");
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -20,7 +20,7 @@ using test::Quote;
 
 constexpr uint32_t kWidth = 2048;
 constexpr uint32_t kHeight = 1536;
-constexpr uint32_t kFrames = 125;  // about 1.18 GB: a second RIFF segment
+constexpr uint32_t kFrames = 125; // about 1.18 GB: a second RIFF segment
 constexpr size_t kFrameBytes = size_t(kWidth) * kHeight * 3;
 
 // One buffer for every frame; its top and bottom rows carry the frame's index, so that each
@@ -60,8 +60,8 @@ TEST(AviOpenDml, RecordingPastOneGibibyteReadsWholeWithEveryFrameInPlace) {
         "ffprobe -v error -select_streams 0 -show_entries stream=nb_frames " + Quote(path));
     EXPECT_EQ(test::Field(probe.output, "nb_frames"), std::to_string(kFrames));
 
-    test::CommandResult md5 = test::RunCommand("ffmpeg -v error -i " + Quote(path) +
-                                               " -map 0:v -f framemd5 - 2>&1");
+    test::CommandResult md5 =
+        test::RunCommand("ffmpeg -v error -i " + Quote(path) + " -map 0:v -f framemd5 - 2>&1");
     ASSERT_EQ(md5.exitCode, 0) << md5.output;
     std::vector<std::string> decoded;
     for (const std::string& line : test::Lines(md5.output))
@@ -69,13 +69,14 @@ TEST(AviOpenDml, RecordingPastOneGibibyteReadsWholeWithEveryFrameInPlace) {
             decoded.push_back(line.substr(line.rfind(' ') + 1));
     EXPECT_EQ(decoded, expected);
 
-    test::CommandResult check = test::RunCommand(Quote(test::InspectTool()) + " --check " +
-                                                 Quote(path) + " 2>&1");
+    test::CommandResult check =
+        test::RunCommand(Quote(test::InspectTool()) + " --check " + Quote(path) + " 2>&1");
     EXPECT_EQ(check.exitCode, 0) << check.output;
     EXPECT_NE(check.output.find("RIFF segments: 2 (OpenDML, 125 frames in dmlh)"),
-              std::string::npos) << check.output;
+              std::string::npos)
+        << check.output;
     EXPECT_NE(check.output.find("frame 124: time 4960 ms"), std::string::npos);
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -28,7 +28,7 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kWidth = 64;
 constexpr uint32_t kHeight = 48;
 constexpr uint32_t kVlvRecord = kWidth * kHeight + 4;
-constexpr size_t kAvihFlagsOffset = 44;  // RIFF, LIST hdrl and the avih chunk head come first
+constexpr size_t kAvihFlagsOffset = 44; // RIFF, LIST hdrl and the avih chunk head come first
 constexpr uint32_t kAvifHasIndex = 0x10;
 constexpr int kSkipExitCode = 77;
 
@@ -53,7 +53,8 @@ Bytes ExpectedFrames(uint32_t count) {
 // What FFmpeg makes of an AVI recording: frames counted from its headers, and all pixels.
 void ExpectAviHolds(const std::string& path, uint32_t frames) {
     test::CommandResult probe = RunCommand("ffprobe -v error -select_streams 0 -show_entries "
-                                           "stream=nb_frames " + Quote(path));
+                                           "stream=nb_frames " +
+                                           Quote(path));
     EXPECT_EQ(probe.exitCode, 0);
     EXPECT_EQ(Field(probe.output, "nb_frames"), frames > 0 ? std::to_string(frames) : "N/A");
     test::CommandResult decoded = RunCommand("ffmpeg -v error -i " + Quote(path) +
@@ -64,8 +65,8 @@ void ExpectAviHolds(const std::string& path, uint32_t frames) {
 }
 
 int DecodedWindowsMediaFrames(const std::string& path) {
-    test::CommandResult r = RunCommand("ffmpeg -v error -xerror -i " + Quote(path) +
-                                       " -map 0:v -f framecrc - 2>&1");
+    test::CommandResult r =
+        RunCommand("ffmpeg -v error -xerror -i " + Quote(path) + " -map 0:v -f framecrc - 2>&1");
     EXPECT_EQ(r.exitCode, 0) << r.output;
     int frames = 0;
     for (const std::string& line : test::Lines(r.output))
@@ -81,7 +82,7 @@ protected:
 
 TEST_F(FullDisk, ContainerIsCutBackToTheLastWholeFrame) {
     const std::string path = dir.File("race.vlv");
-    const uint64_t limit = 22 + 3 * kVlvRecord + kVlvRecord / 2;  // room for 2.5 frames
+    const uint64_t limit = 22 + 3 * kVlvRecord + kVlvRecord / 2; // room for 2.5 frames
     {
         CQuillonFile recording(path, 25, kWidth, kHeight,
                                std::make_unique<test::SizeLimitedOutput>(path, limit));
@@ -103,7 +104,7 @@ TEST_F(FullDisk, AviIsFinishedAroundTheFramesItHolds) {
     {
         CQuillonFile recording(path, 25, kWidth, kHeight, std::move(output));
         EXPECT_EQ(RecordUntilFull(recording, 3), 3u);
-        limited->SetLimit(limited->Tell() + 5000);  // half of the next frame fits
+        limited->SetLimit(limited->Tell() + 5000); // half of the next frame fits
         EXPECT_EQ(RecordUntilFull(recording, 6), 3u);
         EXPECT_TRUE(recording.HasFailed());
     }
@@ -119,7 +120,7 @@ TEST_F(FullDisk, AviWithoutRoomForItsIndexIsStillReadable) {
     {
         CQuillonFile recording(path, 25, kWidth, kHeight, std::move(output));
         RecordUntilFull(recording, 3);
-        limited->SetLimit(limited->Tell() + 20);  // less than the 104-byte idx1
+        limited->SetLimit(limited->Tell() + 20); // less than the 104-byte idx1
         EXPECT_EQ(RecordUntilFull(recording, 6), 3u);
     }
     ExpectAviHolds(path, 3);
@@ -154,8 +155,7 @@ TEST_F(FullDisk, MissingFolderMeansNoRecordingAndSaysWhy) {
 }
 
 // Runs body in a child process and returns its exit code; the child never returns to gtest.
-template <typename Body>
-int InChild(Body body) {
+template <typename Body> int InChild(Body body) {
     const pid_t pid = fork();
     if (pid == 0) {
         CQuillonFile::ResetAdmission();
@@ -178,7 +178,7 @@ TEST_F(FullDisk, FileSizeLimitOfTheProcessStopsEachKindCleanly) {
     for (const char* name : {"limit.vlv", "limit.avi", "limit.wmv"}) {
         const std::string path = dir.File(name);
         const int written = InChild([&] {
-            std::signal(SIGXFSZ, SIG_IGN);  // writes past the limit then fail with EFBIG
+            std::signal(SIGXFSZ, SIG_IGN); // writes past the limit then fail with EFBIG
             const rlimit limit = {200000, 200000};
             setrlimit(RLIMIT_FSIZE, &limit);
             return RecordInChildUntilFull(path);
@@ -223,7 +223,7 @@ TEST_F(FullDisk, RealFullFileSystemLeavesReadableFilesOfEachKind) {
                 return kSkipExitCode;
             const std::string path = mountPoint + "/" + name;
             const int result = RecordInChildUntilFull(path);
-            std::filesystem::copy_file(path, kept);  // the mount goes with the child
+            std::filesystem::copy_file(path, kept); // the mount goes with the child
             return result;
         });
         if (written == kSkipExitCode)
@@ -247,15 +247,15 @@ TEST_F(FullDisk, UnfinishedRecordingsStillGiveTheirFrames) {
         InChild([&] {
             auto* recording = new CQuillonFile(path, 25, kWidth, kHeight);
             RecordUntilFull(*recording, 30);
-            return 0;  // leaves without deleting the recording
+            return 0; // leaves without deleting the recording
         });
         SCOPED_TRACE(name);
         if (path.ends_with(".vlv")) {
             EXPECT_EQ(test::FileSize(path), 22u + 31 * uint64_t(kVlvRecord));
         } else if (path.ends_with(".avi")) {
-            test::CommandResult decoded = RunCommand(
-                "ffmpeg -v error -i " + Quote(path) +
-                " -map 0:v -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+            test::CommandResult decoded =
+                RunCommand("ffmpeg -v error -i " + Quote(path) +
+                           " -map 0:v -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
             EXPECT_TRUE(Bytes(decoded.output.begin(), decoded.output.end()) == ExpectedFrames(30));
         } else {
             EXPECT_GE(DecodedWindowsMediaFrames(path), 29);
@@ -263,5 +263,5 @@ TEST_F(FullDisk, UnfinishedRecordingsStillGiveTheirFrames) {
     }
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

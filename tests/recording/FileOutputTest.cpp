@@ -35,18 +35,19 @@ TEST(LocalFileOutput, SmallLargeAndGatheredWritesKeepTheirOrder) {
     test::TempDir dir;
     const std::string path = dir.File("out.bin");
     const Bytes small = Sequence(100, 1), large = Sequence(LocalFileOutput::kBufferSize + 5, 2),
-                gathered = Sequence(3 * LocalFileOutput::kBufferSize + 11, 3), tiny = Sequence(30, 4);
+                gathered = Sequence(3 * LocalFileOutput::kBufferSize + 11, 3),
+                tiny = Sequence(30, 4);
     {
         LocalFileOutput out(path);
         ASSERT_TRUE(out.IsOpen());
         ASSERT_TRUE(out.Write(small.data(), small.size()));
         ASSERT_TRUE(out.Write(large.data(), large.size()));
-        const std::vector<ConstBuffer> parts = Parts(gathered, 1000);  // more than one writev
+        const std::vector<ConstBuffer> parts = Parts(gathered, 1000); // more than one writev
         ASSERT_TRUE(out.WriteParts(parts.data(), parts.size()));
-        const std::vector<ConstBuffer> few = Parts(tiny, 7);  // fits the buffer
+        const std::vector<ConstBuffer> few = Parts(tiny, 7); // fits the buffer
         ASSERT_TRUE(out.WriteParts(few.data(), few.size()));
         EXPECT_EQ(out.Tell(), small.size() + large.size() + gathered.size() + tiny.size());
-        ASSERT_TRUE(out.Seek(10, SeekOrigin::Begin));  // patch a field in place
+        ASSERT_TRUE(out.Seek(10, SeekOrigin::Begin)); // patch a field in place
         ASSERT_TRUE(out.Write("PATCH", 5));
         ASSERT_TRUE(out.Seek(0, SeekOrigin::End));
         EXPECT_EQ(out.Tell(), small.size() + large.size() + gathered.size() + tiny.size());
@@ -75,7 +76,7 @@ TEST(LocalFileOutput, GatheredWritePastAFileSizeLimitLeavesTheWrittenPrefix) {
     test::TempDir dir;
     const std::string path = dir.File("limited.bin");
     const Bytes bytes = Sequence(2 * LocalFileOutput::kBufferSize, 5);
-    constexpr rlim_t kLimit = 300001;  // inside a part
+    constexpr rlim_t kLimit = 300001; // inside a part
     const pid_t pid = fork();
     if (pid == 0) {
         std::signal(SIGXFSZ, SIG_IGN);
@@ -84,8 +85,8 @@ TEST(LocalFileOutput, GatheredWritePastAFileSizeLimitLeavesTheWrittenPrefix) {
         LocalFileOutput out(path);
         const std::vector<ConstBuffer> parts = Parts(bytes, 4096);
         const bool failed = !out.WriteParts(parts.data(), parts.size());
-        const bool reported = out.HasFailed() &&
-                              out.LastError().find("File too large") != std::string::npos;
+        const bool reported =
+            out.HasFailed() && out.LastError().find("File too large") != std::string::npos;
         const bool positioned = out.Tell() == kLimit;
         _exit(failed && reported && positioned ? 0 : 1);
     }
@@ -104,5 +105,5 @@ TEST(LocalFileOutput, FileThatCannotBeCreatedSaysWhy) {
     EXPECT_FALSE(out.Write("x", 1));
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

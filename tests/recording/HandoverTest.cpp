@@ -53,11 +53,11 @@ TEST(Handover, WorkerAndInterfaceThreadTakeTurnsWithoutLosingFrames) {
             const uint32_t n = ++sequence;
             PutLe32(frame, n);
             recording->WriteFrame(4, 1, frame, 8, n * 10);
-            recording->WriteFrame(4, 1, frame, 8, n * 10);  // the same frame again: dropped
+            recording->WriteFrame(4, 1, frame, 8, n * 10); // the same frame again: dropped
         }
     };
     std::atomic<bool> done{false};
-    std::thread watcher([&] {  // the window's status display
+    std::thread watcher([&] { // the window's status display
         while (!done.load()) {
             EXPECT_TRUE(recording->IsOpen());
             EXPECT_FALSE(recording->HasFailed());
@@ -92,5 +92,5 @@ TEST(Handover, WorkerAndInterfaceThreadTakeTurnsWithoutLosingFrames) {
     }
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -81,14 +81,15 @@ TEST_F(InspectTool, ReportsKindFramesTimesAndSequenceNumbers) {
     EXPECT_TRUE(HasLine(wmv, "frame 2: sample time 80 ms, time 1080 ms"));
 
     const std::string all = Inspect(Quote(Record("b.wmv", 40, 20, true))).output;
-    EXPECT_TRUE(HasLine(all, "kind: WMV (ALL) (4), Windows Media every-frame recording, no frame times"))
+    EXPECT_TRUE(
+        HasLine(all, "kind: WMV (ALL) (4), Windows Media every-frame recording, no frame times"))
         << all;
     EXPECT_TRUE(HasLine(all, "frames: 3"));
 }
 
 TEST_F(InspectTool, CheckPassesSoundRecordingsOfEveryKind) {
-    for (const std::string& path : {Record("a.vlv"), Record("a.avi"), Record("a.wmv"),
-                                    Record("b.wmv", 40, 20, true)}) {
+    for (const std::string& path :
+         {Record("a.vlv"), Record("a.avi"), Record("a.wmv"), Record("b.wmv", 40, 20, true)}) {
         test::CommandResult r = Inspect("--check " + Quote(path));
         EXPECT_EQ(r.exitCode, 0) << r.output;
         EXPECT_TRUE(HasLine(r.output, "check: sound")) << path;
@@ -117,10 +118,11 @@ TEST_F(InspectTool, CheckFailsTruncatedRecordingsAndSaysWhy) {
 
 TEST_F(InspectTool, CheckFindsHeadersThatDisagreeWithTheFrames) {
     const std::string avi = Record("a.avi");
-    {  // the video stream header's length field, as a careless editor might leave it
+    { // the video stream header's length field, as a careless editor might leave it
         std::FILE* f = std::fopen(avi.c_str(), "r+b");
         Bytes file = test::ReadBytes(avi);
-        const size_t strh = size_t(std::search(file.begin(), file.end(), "strh", "strh" + 4) - file.begin());
+        const size_t strh =
+            size_t(std::search(file.begin(), file.end(), "strh", "strh" + 4) - file.begin());
         std::fseek(f, long(strh + 8 + 32), SEEK_SET);
         const uint8_t five[4] = {5, 0, 0, 0};
         std::fwrite(five, 1, 4, f);
@@ -128,7 +130,8 @@ TEST_F(InspectTool, CheckFindsHeadersThatDisagreeWithTheFrames) {
     }
     test::CommandResult r = Inspect("--check " + Quote(avi));
     EXPECT_EQ(r.exitCode, kDamaged);
-    EXPECT_NE(r.output.find("video stream header says 5 frames, the file holds 3"), std::string::npos)
+    EXPECT_NE(r.output.find("video stream header says 5 frames, the file holds 3"),
+              std::string::npos)
         << r.output;
 }
 
@@ -151,7 +154,7 @@ TEST_F(InspectTool, RecordingsCutShortByAFullDiskPassTheCheck) {
 }
 
 TEST_F(InspectTool, ExportWritesEveryAviFrameAsAPngWithItsExactPixels) {
-    const std::string avi = Record("a.avi", 33, 17);  // odd width: padded rows
+    const std::string avi = Record("a.avi", 33, 17); // odd width: padded rows
     const std::string out = dir.File("png");
     test::CommandResult r = Inspect("--export " + Quote(out) + " " + Quote(avi));
     ASSERT_EQ(r.exitCode, 0) << r.output;
@@ -160,16 +163,19 @@ TEST_F(InspectTool, ExportWritesEveryAviFrameAsAPngWithItsExactPixels) {
         const std::string png = out + "/frame_00000" + std::to_string(i) + ".png";
         test::CommandResult pixels = RunCommand("ffmpeg -v error -i " + Quote(png) +
                                                 " -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
-        EXPECT_TRUE(Bytes(pixels.output.begin(), pixels.output.end()) == test::PatternFrame(33, 17, i))
+        EXPECT_TRUE(Bytes(pixels.output.begin(), pixels.output.end()) ==
+                    test::PatternFrame(33, 17, i))
             << png;
     }
 }
 
 TEST_F(InspectTool, ExportWritesContainerAndWindowsMediaFrames) {
-    test::CommandResult vlv = Inspect("--export " + Quote(dir.File("v")) + " " + Quote(Record("a.vlv")));
+    test::CommandResult vlv =
+        Inspect("--export " + Quote(dir.File("v")) + " " + Quote(Record("a.vlv")));
     EXPECT_TRUE(HasLine(vlv.output, "exported: 4 PNG images to " + dir.File("v"))) << vlv.output;
     EXPECT_TRUE(std::filesystem::exists(dir.File("v/frame_000003.png")));
-    test::CommandResult wmv = Inspect("--export " + Quote(dir.File("w")) + " " + Quote(Record("a.wmv")));
+    test::CommandResult wmv =
+        Inspect("--export " + Quote(dir.File("w")) + " " + Quote(Record("a.wmv")));
     EXPECT_TRUE(HasLine(wmv.output, "exported: 3 PNG images to " + dir.File("w"))) << wmv.output;
     test::CommandResult probe = RunCommand("ffprobe -v error -show_entries stream=width,height " +
                                            Quote(dir.File("w/frame_000002.png")));
@@ -182,5 +188,5 @@ TEST_F(InspectTool, UnreadableFileIsAnError) {
     EXPECT_NE(r.output.find("cannot open"), std::string::npos);
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -67,9 +67,13 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-uint64_t FileSize(const std::string& path) { return std::filesystem::file_size(path); }
+uint64_t FileSize(const std::string& path) {
+    return std::filesystem::file_size(path);
+}
 
-std::string InspectTool() { return QUILLON_INSPECT_TOOL; }
+std::string InspectTool() {
+    return QUILLON_INSPECT_TOOL;
+}
 
 std::vector<uint8_t> PatternFrame(uint32_t width, uint32_t height, uint32_t seed) {
     std::vector<uint8_t> frame(size_t(width) * height * 3);
@@ -128,4 +132,4 @@ std::string SizeLimitedOutput::LastError() const {
     return m_bFailed ? "cannot write: No space left on device" : m_file.LastError();
 }
 
-}  // namespace quillon::test
+} // namespace quillon::test

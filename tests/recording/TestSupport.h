@@ -26,7 +26,7 @@ private:
 
 struct CommandResult {
     int exitCode = -1;
-    std::string output;  // standard output only, unless the command redirects
+    std::string output; // standard output only, unless the command redirects
 };
 CommandResult RunCommand(const std::string& command);
 std::string Quote(const std::string& text);
@@ -36,7 +36,7 @@ std::string Field(const std::string& text, const std::string& key);
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
 uint64_t FileSize(const std::string& path);
-std::string InspectTool();  // the built quillon-inspect program
+std::string InspectTool(); // the built quillon-inspect program
 
 // A packed BGR frame, top-down, whose every pixel depends on (x, y, seed), so that frames and
 // rows differ and a flipped or shifted picture shows.
@@ -70,4 +70,4 @@ private:
     bool m_bFailed = false;
 };
 
-}  // namespace quillon::test
+} // namespace quillon::test

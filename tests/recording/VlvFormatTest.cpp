@@ -39,7 +39,7 @@ TEST_F(VlvFormat, EmptyRecordingIsHeaderAndWhiteOpeningFrameWithTimeOne) {
 
 TEST_F(VlvFormat, FrameRecordsArePixelBytesThenLittleEndianTime) {
     const std::string path = dir.File("race.vlv");
-    const Bytes first = {1, 0, 0, 0, 0xAA, 0xBB};  // sequence 1 in the first four bytes
+    const Bytes first = {1, 0, 0, 0, 0xAA, 0xBB}; // sequence 1 in the first four bytes
     const Bytes second = {2, 0, 0, 0, 0xCC, 0xDD};
     {
         CQuillonFile recording(path, 25, 3, 2);
@@ -72,8 +72,8 @@ TEST_F(VlvFormat, HeaderKeepsLow16BitsOfLargeValues) {
     { CQuillonFile recording(path, 300, 65537, 1); }
     const Bytes file = ReadBytes(path);
     ASSERT_EQ(file.size(), 22u + 65537 + 4);
-    EXPECT_EQ(Slice(file, 8, 2), (Bytes{0x00, 0x01}));   // 65537 & 0xFFFF
-    EXPECT_EQ(Slice(file, 20, 2), (Bytes{0x01, 0x2C}));  // 300
+    EXPECT_EQ(Slice(file, 8, 2), (Bytes{0x00, 0x01}));  // 65537 & 0xFFFF
+    EXPECT_EQ(Slice(file, 20, 2), (Bytes{0x01, 0x2C})); // 300
 }
 
 TEST_F(VlvFormat, FrameOfAnotherSizeIsNotRecorded) {
@@ -164,11 +164,11 @@ TEST_F(Trailer, TrailerThatDoesNotFitLeavesTheFileAsItWas) {
     const Bytes video(90, 0x55);
     ASSERT_TRUE(output.Write(video.data(), video.size()));
     std::string error;
-    EXPECT_FALSE(AppendFrameTimeTrailer(output, {1, 2, 3}, &error));  // needs 21 bytes
+    EXPECT_FALSE(AppendFrameTimeTrailer(output, {1, 2, 3}, &error)); // needs 21 bytes
     EXPECT_NE(error.find("No space"), std::string::npos);
     output.Close();
     EXPECT_EQ(ReadBytes(path), video);
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -40,7 +40,8 @@ struct Packet {
 
 std::vector<Packet> ReadPackets(const std::string& path) {
     test::CommandResult r = RunCommand("ffprobe -v error -select_streams v:0 -show_entries "
-                                       "packet=pts_time,flags -of csv=p=0 " + Quote(path));
+                                       "packet=pts_time,flags -of csv=p=0 " +
+                                       Quote(path));
     EXPECT_EQ(r.exitCode, 0);
     std::vector<Packet> packets;
     for (const std::string& line : test::Lines(r.output)) {
@@ -53,8 +54,8 @@ std::vector<Packet> ReadPackets(const std::string& path) {
 
 // Decodes every frame; fails on any decoder complaint. Returns the number of frames.
 int DecodeWhole(const std::string& path) {
-    test::CommandResult r = RunCommand("ffmpeg -v error -xerror -i " + Quote(path) +
-                                       " -map 0:v -f framecrc - 2>&1");
+    test::CommandResult r =
+        RunCommand("ffmpeg -v error -xerror -i " + Quote(path) + " -map 0:v -f framecrc - 2>&1");
     EXPECT_EQ(r.exitCode, 0) << r.output;
     int frames = 0;
     for (const std::string& line : test::Lines(r.output)) {
@@ -89,7 +90,7 @@ TEST_F(WindowsMedia, AtTwentyFiveFramesPerSecondTimesStepBy40AndKeyFramesFallEve
         EXPECT_EQ(packets[i].timeMs, long(40 * i)) << "frame " << i;
         EXPECT_EQ(packets[i].key, i % 25 == 0) << "frame " << i;
     }
-    EXPECT_EQ(DecodeWhole(path), 60);  // the frame-time trailer does not disturb the reader
+    EXPECT_EQ(DecodeWhole(path), 60); // the frame-time trailer does not disturb the reader
 }
 
 TEST_F(WindowsMedia, AtThreeFramesPerSecondTimesAreWholeMillisecondsRoundedDown) {
@@ -111,7 +112,7 @@ TEST_F(WindowsMedia, EveryFrameRecordingDecodesWhole) {
         recording.SetEveryFrame();
         NoiseFrames noise(96, 64);
         for (uint32_t i = 0; i < 30; ++i)
-            recording.WriteFrame(96, 64, noise.Next(), 24, 0, 1);  // repeats are kept here
+            recording.WriteFrame(96, 64, noise.Next(), 24, 0, 1); // repeats are kept here
         EXPECT_EQ(recording.GetFramesWritten(), 30u);
     }
     EXPECT_EQ(DecodeWhole(path), 30);
@@ -161,8 +162,8 @@ TEST_F(WindowsMedia, OddWidthIsEncodedOneColumnNarrower) {
         recording.WriteFrame(65, 33, frame.data(), 24, 0, 1);
         EXPECT_FALSE(recording.HasFailed()) << recording.GetLastError();
     }
-    test::CommandResult r = RunCommand("ffprobe -v error -show_entries stream=width,height " +
-                                       Quote(path));
+    test::CommandResult r =
+        RunCommand("ffprobe -v error -show_entries stream=width,height " + Quote(path));
     EXPECT_EQ(Field(r.output, "width"), "64");
     EXPECT_EQ(Field(r.output, "height"), "33");
     EXPECT_EQ(DecodeWhole(path), 1);
@@ -208,7 +209,7 @@ TEST_F(VideoWriterStates, FrameOfAnotherDepthThanTheFirstFailsAndLaterFramesAreR
     EXPECT_EQ(writer.WriteVideoFrame(64, 48, frame.data(), 24), CVideoWriter::kSuccess);
     EXPECT_EQ(writer.WriteVideoFrame(64, 48, frame.data(), 32), CVideoWriter::kFailure);
     EXPECT_STREQ(writer.m_szLastError, "Unable to Write Frame");
-    EXPECT_EQ(writer.GetFramesWritten(), 2u);  // the failed frame still counts
+    EXPECT_EQ(writer.GetFramesWritten(), 2u); // the failed frame still counts
     EXPECT_EQ(writer.WriteVideoFrame(64, 48, frame.data(), 24), CVideoWriter::kFailure);
     EXPECT_EQ(writer.GetFramesWritten(), 2u);
     EXPECT_EQ(DecodeWhole(dir.File("writer.wmv")), 1);
@@ -220,7 +221,7 @@ TEST_F(VideoWriterStates, PathBeyond1024Utf16UnitsCannotBeConverted) {
     EXPECT_STREQ(writer.m_szLastError, "Unable to Convert Output Filename");
     EXPECT_EQ(writer.GetState(), CVideoWriter::kNotReady);
 
-    std::string wide;  // 1000 two-byte characters: 1000 units, which fits
+    std::string wide; // 1000 two-byte characters: 1000 units, which fits
     for (int i = 0; i < 1000; ++i)
         wide += "\xC3\xA9";
     writer.StartRecording("/tmp/" + wide, &output, 25, 64, 48);
@@ -251,5 +252,5 @@ TEST_F(VideoWriterStates, FailedWriteEndsTheVideoLeavingWholeFramesBehind) {
     EXPECT_LE(decoded, int(accepted));
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -41,7 +41,7 @@ struct Stream {
 };
 
 struct Chunk {
-    uint64_t data;  // offset of the chunk's data
+    uint64_t data; // offset of the chunk's data
     uint32_t size;
 };
 
@@ -165,8 +165,15 @@ void AviReader::WalkHeaderList(uint64_t pos, uint64_t end) {
         if (IsFourCC(head, kAvih) && size >= kMainHeaderBytes) {
             uint8_t h[kMainHeaderBytes];
             m_file.Read(pos + 8, h, sizeof h);
-            m_main = {true, GetLe32(h), GetLe32(h + 4), GetLe32(h + 12), GetLe32(h + 16),
-                      GetLe32(h + 24), GetLe32(h + 28), GetLe32(h + 32), GetLe32(h + 36)};
+            m_main = {true,
+                      GetLe32(h),
+                      GetLe32(h + 4),
+                      GetLe32(h + 12),
+                      GetLe32(h + 16),
+                      GetLe32(h + 24),
+                      GetLe32(h + 28),
+                      GetLe32(h + 32),
+                      GetLe32(h + 36)};
         } else if (IsFourCC(head, kList) && IsFourCC(head + 8, kStrl)) {
             WalkStreamList(pos + 12, dataEnd);
         } else if (IsFourCC(head, kList) && IsFourCC(head + 8, kOdml)) {
@@ -208,7 +215,8 @@ void AviReader::ReadSuperIndex(Stream& stream, uint64_t data, uint32_t size) {
     uint8_t h[kSuperIndexHeaderBytes];
     if (size < sizeof h || !m_file.Read(data, h, sizeof h) || h[3] != kIndexOfIndexes)
         return;
-    const uint32_t used = std::min(GetLe32(h + 4), (size - kSuperIndexHeaderBytes) / kSuperIndexEntryBytes);
+    const uint32_t used =
+        std::min(GetLe32(h + 4), (size - kSuperIndexHeaderBytes) / kSuperIndexEntryBytes);
     for (uint32_t i = 0; i < used; ++i) {
         uint8_t e[kSuperIndexEntryBytes];
         m_file.Read(data + kSuperIndexHeaderBytes + i * kSuperIndexEntryBytes, e, sizeof e);
@@ -236,7 +244,7 @@ void AviReader::WalkMovi(uint64_t pos, uint64_t end) {
                 m_file.Read(pos + 8, time, 4);
             m_times.push_back(GetLe32(time));
         } else if (IsFourCC(head, kList)) {
-            WalkMovi(pos + 12, dataEnd);  // "rec " lists group chunks
+            WalkMovi(pos + 12, dataEnd); // "rec " lists group chunks
         }
         pos = dataEnd + (dataEnd & 1);
     }
@@ -247,10 +255,11 @@ void AviReader::Report() {
           << (m_bOdml ? " (OpenDML, " + std::to_string(m_dmlhFrames) + " frames in dmlh)" : "")
           << "\n";
     if (m_main.present)
-        m_out << "avih: " << m_main.microSecPerFrame << " us per frame, max " << m_main.maxBytesPerSec
-              << " bytes/s, flags 0x" << std::hex << m_main.flags << std::dec << ", total frames "
-              << m_main.totalFrames << ", streams " << m_main.streams << ", suggested buffer "
-              << m_main.suggestedBuffer << ", size " << m_main.width << "x" << m_main.height << "\n";
+        m_out << "avih: " << m_main.microSecPerFrame << " us per frame, max "
+              << m_main.maxBytesPerSec << " bytes/s, flags 0x" << std::hex << m_main.flags
+              << std::dec << ", total frames " << m_main.totalFrames << ", streams "
+              << m_main.streams << ", suggested buffer " << m_main.suggestedBuffer << ", size "
+              << m_main.width << "x" << m_main.height << "\n";
     for (size_t i = 0; i < m_streams.size(); ++i) {
         const Stream& s = m_streams[i];
         const uint8_t* h = s.header;
@@ -261,9 +270,10 @@ void AviReader::Report() {
               << int16_t(GetLe16(h + 50)) << "," << int16_t(GetLe16(h + 52)) << ","
               << int16_t(GetLe16(h + 54)) << "), name \"" << s.name << "\"\n";
         if (s.format.size() >= kBitmapInfoHeaderBytes)
-            m_out << "  format: bitmap " << GetLe32(&s.format[4]) << "x" << int32_t(GetLe32(&s.format[8]))
-                  << ", " << GetLe16(&s.format[14]) << " bits, compression " << GetLe32(&s.format[16])
-                  << ", image size " << GetLe32(&s.format[20]) << "\n";
+            m_out << "  format: bitmap " << GetLe32(&s.format[4]) << "x"
+                  << int32_t(GetLe32(&s.format[8])) << ", " << GetLe16(&s.format[14])
+                  << " bits, compression " << GetLe32(&s.format[16]) << ", image size "
+                  << GetLe32(&s.format[20]) << "\n";
         else if (s.format.size() == 4)
             m_out << "  format: 4 bytes, value " << GetLe32(s.format.data()) << "\n";
         if (!s.superIndex.empty())
@@ -299,7 +309,8 @@ void AviReader::CheckStructure() {
     for (size_t i = 0; i < m_frames.size(); ++i)
         if (m_frames[i].size != expected) {
             m_result.Problem("frame " + std::to_string(i) + " holds " +
-                             std::to_string(m_frames[i].size) + " bytes, not " + std::to_string(expected));
+                             std::to_string(m_frames[i].size) + " bytes, not " +
+                             std::to_string(expected));
             break;
         }
     const auto frames = uint32_t(m_frames.size());
@@ -341,14 +352,14 @@ void AviReader::CheckLegacyIndex() {
         std::memcpy(code.data(), e, 4);
         videoEntries += code == kChunkId[kVideo];
         if (!ChunkAt(m_firstMoviCode + GetLe32(e + 8), code, GetLe32(e + 12))) {
-            m_result.Problem("idx1 entry " + std::to_string(i) + " points at no '" +
-                             Text(e, 4) + "' chunk");
+            m_result.Problem("idx1 entry " + std::to_string(i) + " points at no '" + Text(e, 4) +
+                             "' chunk");
             ++problems;
         }
     }
     if (videoEntries != m_firstRiffFrames)
-        m_result.Problem("idx1 lists " + std::to_string(videoEntries) + " frames, the first RIFF holds " +
-                         std::to_string(m_firstRiffFrames));
+        m_result.Problem("idx1 lists " + std::to_string(videoEntries) +
+                         " frames, the first RIFF holds " + std::to_string(m_firstRiffFrames));
 }
 
 void AviReader::CheckSuperIndex(int stream) {
@@ -393,7 +404,8 @@ void AviReader::Export(const Options& options) {
     std::vector<uint8_t> sample(rowBytes * height), rgb(size_t(width) * height * 3);
     PngWriter png;
     for (size_t i = 0; i < m_frames.size(); ++i) {
-        if (m_frames[i].size != sample.size() || !m_file.Read(m_frames[i].data, sample.data(), sample.size()))
+        if (m_frames[i].size != sample.size() ||
+            !m_file.Read(m_frames[i].data, sample.data(), sample.size()))
             continue;
         for (uint32_t y = 0; y < height; ++y) {
             // Positive heights store the bottom row first.
@@ -415,7 +427,7 @@ void AviReader::Export(const Options& options) {
     }
 }
 
-}  // namespace
+} // namespace
 
 void InspectAvi(const InputFile& file, const Options& options, std::ostream& out,
                 Inspection& result) {
@@ -426,4 +438,4 @@ void InspectAvi(const InputFile& file, const Options& options, std::ostream& out
         reader.Export(options);
 }
 
-}  // namespace quillon::inspect
+} // namespace quillon::inspect

@@ -50,4 +50,4 @@ std::string ExportPath(const Options& options, uint32_t frame) {
     return options.exportDir + "/" + name;
 }
 
-}  // namespace quillon::inspect
+} // namespace quillon::inspect

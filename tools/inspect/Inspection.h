@@ -33,7 +33,7 @@ private:
 
 struct Options {
     bool check = false;
-    std::string exportDir;  // empty: no export
+    std::string exportDir; // empty: no export
 };
 
 struct Inspection {
@@ -43,12 +43,14 @@ struct Inspection {
 };
 
 // One per file kind; each prints what it finds to out.
-void InspectVlv(const InputFile& file, const Options& options, std::ostream& out, Inspection& result);
-void InspectAvi(const InputFile& file, const Options& options, std::ostream& out, Inspection& result);
+void InspectVlv(const InputFile& file, const Options& options, std::ostream& out,
+                Inspection& result);
+void InspectAvi(const InputFile& file, const Options& options, std::ostream& out,
+                Inspection& result);
 void InspectWindowsMedia(const InputFile& file, const Options& options, std::ostream& out,
                          Inspection& result);
 
 // "frame_000042.png" inside the export folder.
 std::string ExportPath(const Options& options, uint32_t frame);
 
-}  // namespace quillon::inspect
+} // namespace quillon::inspect

@@ -10,7 +10,9 @@ extern "C" {
 
 namespace quillon::inspect {
 
-PngWriter::~PngWriter() { Release(); }
+PngWriter::~PngWriter() {
+    Release();
+}
 
 void PngWriter::Release() {
     avcodec_free_context(&m_pEncoder);
@@ -64,8 +66,8 @@ bool PngWriter::Write(const std::string& path, uint32_t width, uint32_t height, 
         return false;
     }
     FILE* file = std::fopen(path.c_str(), "wb");
-    bool ok = file != nullptr &&
-              std::fwrite(m_pPacket->data, 1, size_t(m_pPacket->size), file) == size_t(m_pPacket->size);
+    bool ok = file != nullptr && std::fwrite(m_pPacket->data, 1, size_t(m_pPacket->size), file) ==
+                                     size_t(m_pPacket->size);
     if (file != nullptr)
         ok = std::fclose(file) == 0 && ok;
     av_packet_unref(m_pPacket);
@@ -74,4 +76,4 @@ bool PngWriter::Write(const std::string& path, uint32_t width, uint32_t height, 
     return ok;
 }
 
-}  // namespace quillon::inspect
+} // namespace quillon::inspect

@@ -32,4 +32,4 @@ private:
     AVPacket* m_pPacket = nullptr;
 };
 
-}  // namespace quillon::inspect
+} // namespace quillon::inspect

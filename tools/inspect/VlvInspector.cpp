@@ -53,14 +53,24 @@ bool ReadHeader(const InputFile& file, std::ostream& out, Inspection& result, Vl
         const uint32_t value = valueBytes <= kMaxValueBytes ? GetBe(&bytes[pos], valueBytes) : 0;
         pos += valueBytes;
         switch (tag) {
-        case vlv::kTagWidth: header.width = value; header.hasWidth = true; break;
-        case vlv::kTagHeight: header.height = value; header.hasHeight = true; break;
-        case vlv::kTagRate: header.rate = value; header.hasRate = true; break;
-        default: out << "unknown tag " << int(tag) << " (" << valueBytes << " bytes), skipped\n";
+        case vlv::kTagWidth:
+            header.width = value;
+            header.hasWidth = true;
+            break;
+        case vlv::kTagHeight:
+            header.height = value;
+            header.hasHeight = true;
+            break;
+        case vlv::kTagRate:
+            header.rate = value;
+            header.hasRate = true;
+            break;
+        default:
+            out << "unknown tag " << int(tag) << " (" << valueBytes << " bytes), skipped\n";
         }
     }
-    out << "width: " << header.width << "\nheight: " << header.height
-        << "\nrate: " << header.rate << " frames per second\n";
+    out << "width: " << header.width << "\nheight: " << header.height << "\nrate: " << header.rate
+        << " frames per second\n";
     if (!header.hasWidth || !header.hasHeight || header.width == 0 || header.height == 0) {
         result.Problem("header gives no frame size");
         return false;
@@ -70,7 +80,7 @@ bool ReadHeader(const InputFile& file, std::ostream& out, Inspection& result, Vl
     return true;
 }
 
-}  // namespace
+} // namespace
 
 void InspectVlv(const InputFile& file, const Options& options, std::ostream& out,
                 Inspection& result) {
@@ -115,4 +125,4 @@ void InspectVlv(const InputFile& file, const Options& options, std::ostream& out
     }
 }
 
-}  // namespace quillon::inspect
+} // namespace quillon::inspect

@@ -56,7 +56,8 @@ FileProperties ReadFileProperties(const InputFile& file) {
         const uint64_t size = GetLe64(object + 16);
         if (std::memcmp(object, kFilePropertiesGuid, sizeof kFilePropertiesGuid) == 0 &&
             size >= kFilePropertiesBytes && file.Read(pos, object, sizeof object)) {
-            properties = {true, GetLe64(object + kFileSizeOffset), GetLe64(object + kPacketCountOffset),
+            properties = {true, GetLe64(object + kFileSizeOffset),
+                          GetLe64(object + kPacketCountOffset),
                           GetLe32(object + kPacketSizeOffset)};
             break;
         }
@@ -94,7 +95,7 @@ void CountErrors(void*, int level, const char*, va_list) {
 struct Trailer {
     bool present = false;
     std::vector<uint32_t> times;
-    uint64_t videoBytes = 0;  // bytes before the trailer
+    uint64_t videoBytes = 0; // bytes before the trailer
 };
 
 Trailer ReadTrailer(const InputFile& file, Inspection& result) {
@@ -107,7 +108,8 @@ Trailer ReadTrailer(const InputFile& file, Inspection& result) {
     trailer.present = true;
     const uint64_t count = GetLe32(tail);
     if (count * trailer::kTimeBytes > file.Size() - sizeof tail) {
-        result.Problem("trailer counts " + std::to_string(count) + " frame times, more than the file holds");
+        result.Problem("trailer counts " + std::to_string(count) +
+                       " frame times, more than the file holds");
         return trailer;
     }
     trailer.videoBytes = file.Size() - sizeof tail - count * trailer::kTimeBytes;
@@ -180,7 +182,8 @@ public:
         const int logged = g_loggedErrors.load() - errorsBefore;
         if (failedDecodes > 0 || logged > 0)
             result.Problem("damaged video: " + std::to_string(failedDecodes) +
-                           " frames failed to decode, " + std::to_string(logged) + " decoder errors");
+                           " frames failed to decode, " + std::to_string(logged) +
+                           " decoder errors");
     }
 
     size_t Frames() const { return m_nFrames; }
@@ -200,9 +203,9 @@ private:
 
     void Export(const Options& options, Inspection& result) {
         const int w = m_pFrame->width, h = m_pFrame->height;
-        m_pConverter = sws_getCachedContext(m_pConverter, w, h, AVPixelFormat(m_pFrame->format), w,
-                                            h, AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr,
-                                            nullptr);
+        m_pConverter =
+            sws_getCachedContext(m_pConverter, w, h, AVPixelFormat(m_pFrame->format), w, h,
+                                 AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
         // swscale may write a little past the end of a row: give it aligned, padded rows.
         const int stride = (w * 3 + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
         m_rgb.resize(size_t(stride) * h + kRowAlignment);
@@ -210,7 +213,8 @@ private:
         const int strides[1] = {stride};
         std::string error;
         if (m_pConverter == nullptr ||
-            sws_scale(m_pConverter, m_pFrame->data, m_pFrame->linesize, 0, h, planes, strides) != h ||
+            sws_scale(m_pConverter, m_pFrame->data, m_pFrame->linesize, 0, h, planes, strides) !=
+                h ||
             !m_png.Write(ExportPath(options, result.exported), uint32_t(w), uint32_t(h),
                          PngWriter::Pixels::Rgb, m_rgb.data(), size_t(stride), &error)) {
             result.Problem("export failed: " + error);
@@ -230,14 +234,15 @@ private:
     size_t m_nFrames = 0;
 };
 
-}  // namespace
+} // namespace
 
 void InspectWindowsMedia(const InputFile& file, const Options& options, std::ostream& out,
                          Inspection& result) {
     const Trailer trailer = ReadTrailer(file, result);
     if (trailer.present)
         out << "kind: WMV (3), Windows Media with frame-time trailer\ntrailer: "
-            << trailer.times.size() << " frame times, " << trailer.times.size() * 4 + 9 << " bytes\n";
+            << trailer.times.size() << " frame times, " << trailer.times.size() * 4 + 9
+            << " bytes\n";
     else
         out << "kind: WMV (ALL) (4), Windows Media every-frame recording, no frame times\n";
 
@@ -262,4 +267,4 @@ void InspectWindowsMedia(const InputFile& file, const Options& options, std::ost
                        " frame times but the video holds " + std::to_string(frames) + " frames");
 }
 
-}  // namespace quillon::inspect
+} // namespace quillon::inspect

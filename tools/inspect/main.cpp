@@ -48,7 +48,7 @@ Kind Recognise(const InputFile& file) {
     return Kind::Vlv;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     Options options;
@@ -84,12 +84,19 @@ int main(int argc, char** argv) {
     std::cout << "file: " << path << "\nsize: " << file.Size() << " bytes\n";
     Inspection result;
     switch (Recognise(file)) {
-    case Kind::Avi: InspectAvi(file, options, std::cout, result); break;
-    case Kind::WindowsMedia: InspectWindowsMedia(file, options, std::cout, result); break;
-    case Kind::Vlv: InspectVlv(file, options, std::cout, result); break;
+    case Kind::Avi:
+        InspectAvi(file, options, std::cout, result);
+        break;
+    case Kind::WindowsMedia:
+        InspectWindowsMedia(file, options, std::cout, result);
+        break;
+    case Kind::Vlv:
+        InspectVlv(file, options, std::cout, result);
+        break;
     }
     if (!options.exportDir.empty())
-        std::cout << "exported: " << result.exported << " PNG images to " << options.exportDir << "\n";
+        std::cout << "exported: " << result.exported << " PNG images to " << options.exportDir
+                  << "\n";
     for (const std::string& problem : result.problems)
         std::cerr << (options.check ? "damaged: " : "warning: ") << problem << "\n";
     if (!options.check)
