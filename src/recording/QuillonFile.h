@@ -1,0 +1,100 @@
+#pragma once
+
+// One recording: a video file that receives the frames around the arrivals, each with its race
+// time. The kind follows the path's extension (".avi" AVI, ".wmv" Windows Media, anything else
+// the own ".vlv" container); deleting the object finishes the file.
+//
+// Toward frames the recording is silent, as the save path expects: a frame that cannot be
+// written is dropped. An owner that wants to know asks IsOpen(), HasFailed() and GetLastError().
+//
+// Threads: constructed and deleted on the user-interface thread; WriteFrame runs on the save
+// worker or the user-interface thread, one at a time, never during deletion (the save path
+// hands the recording over). The status queries may be called from any thread.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "recording/FileOutput.h"
+#include "settings/AppSettings.h"
+
+namespace quillon {
+
+class VlvWriter;
+class AviWriter;
+class CVideoWriter;
+
+class CQuillonFile {
+public:
+    // Creates (or truncates) the file at path on the local disk.
+    CQuillonFile(const std::string& path, uint32_t rate, uint32_t width, uint32_t height);
+    // Writes through the given output (for example a file on a remote share); path names it.
+    CQuillonFile(const std::string& path, uint32_t rate, uint32_t width, uint32_t height,
+                 std::unique_ptr<IFileOutput> output);
+    virtual ~CQuillonFile();
+    CQuillonFile(const CQuillonFile&) = delete;
+    CQuillonFile& operator=(const CQuillonFile&) = delete;
+
+    // Called right after construction for the "WMV (ALL)" file type: every frame is recorded,
+    // repeats included, and no frame-time trailer is written. Meaningful for ".wmv" paths only;
+    // other kinds keep their kind and their admission rule.
+    void SetEveryFrame();
+    bool IsEveryFrame() const;
+
+    // Frame: packed pixel rows top-down, width x height x bitsPerPixel / 8 bytes. The sequence
+    // number is read from the first four bytes, little-endian (the camera stamps raw frames so).
+    void WriteFrame(uint32_t width, uint32_t height, const uint8_t* data, uint16_t bitsPerPixel,
+                    uint32_t time);
+    // The same with the sequence number given, for frames that no longer carry it in their bytes.
+    void WriteFrame(uint32_t width, uint32_t height, const uint8_t* data, uint16_t bitsPerPixel,
+                    uint32_t time, uint32_t sequence);
+
+    // Copies the path into buffer, at most bufferSize - 1 characters, terminated; returns 0.
+    int GetPath(char* buffer, size_t bufferSize) const;
+    const std::string& GetPath() const { return m_strPath; }
+
+    uint16_t GetKind() const { return m_nKind.load(std::memory_order_acquire); }
+    // The file was created and its format set up.
+    bool IsOpen() const { return m_bOpen.load(std::memory_order_acquire); }
+    // Creating or writing the file has failed; the file then holds the frames written before.
+    bool HasFailed() const { return m_bFailed.load(std::memory_order_acquire); }
+    std::string GetLastError() const;
+    // Frames admitted and stored in the file.
+    uint32_t GetFramesWritten() const { return m_nFramesWritten.load(std::memory_order_acquire); }
+
+    static FileKind KindForPath(const std::string& path);
+    // Forgets the process-wide admission state (last sequence number, rejection count); tests.
+    static void ResetAdmission();
+
+private:
+    void Create();
+    bool StoreFrame(uint32_t width, uint32_t height, const uint8_t* data, uint16_t bitsPerPixel,
+                    uint32_t time);
+    bool WriteWindowsMediaFrame(uint32_t width, uint32_t height, const uint8_t* data,
+                                uint16_t bitsPerPixel);
+    void FinishWindowsMedia();
+    void NoteFailure(const std::string& text);
+
+    std::atomic<uint16_t> m_nKind;
+    const std::string m_strPath;
+    const uint32_t m_nRate;
+    const uint32_t m_nWidth;
+    const uint32_t m_nHeight;
+    std::unique_ptr<IFileOutput> m_pOutput;
+    std::unique_ptr<VlvWriter> m_pVlv;       // kind 1
+    std::unique_ptr<AviWriter> m_pAvi;       // kind 2
+    std::unique_ptr<CVideoWriter> m_pWriter; // kinds 3 and 4
+    std::vector<uint32_t> m_frameTimes;      // kinds 3 and 4: every admitted frame's time
+    std::atomic<bool> m_bEveryFrame{false};
+
+    std::atomic<bool> m_bOpen{false};
+    std::atomic<bool> m_bFailed{false};
+    std::atomic<uint32_t> m_nFramesWritten{0};
+    mutable std::mutex m_errorMutex;
+    std::string m_strLastError; // guarded by m_errorMutex
+};
+
+} // namespace quillon

@@ -1,0 +1,100 @@
+#pragma once
+
+// Encodes a Windows Media recording: Windows Media Video 8 (FFmpeg's wmv2) in an ASF file,
+// written through an IFileOutput. A small state machine: StartRecording prepares encoder and
+// muxer; the first frame fixes the input pixel format and begins writing; Finish completes the
+// file. Any failure leaves its text in m_szLastError, finishes, and refuses every later frame.
+//
+// Sample times come from the frame count and the nominal rate (i x 1000 / rate ms); a clean
+// point (key frame) falls on frames 0, 25, 50, ... exactly. Frames arrive top-down, packed.
+
+#include <cstdint>
+#include <string>
+
+#include "recording/FileOutput.h"
+
+struct AVCodec;
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVStream;
+struct AVIOContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+namespace quillon {
+
+class CVideoWriter {
+public:
+    static constexpr uint32_t kSuccess = 0;
+    static constexpr uint32_t kFailure = 0x80004005; // the general failure status
+    static constexpr uint32_t kCleanPointInterval = 25;
+    static constexpr size_t kLastErrorBytes = 260;
+    static constexpr size_t kMaxPathUnits = 1024; // UTF-16 units, terminator included
+
+    enum State : uint32_t { kNotReady = 0, kStarted = 1, kWriting = 2 };
+
+    CVideoWriter();
+    ~CVideoWriter();
+    CVideoWriter(const CVideoWriter&) = delete;
+    CVideoWriter& operator=(const CVideoWriter&) = delete;
+
+    // Prepares a recording into output (which stays owned by the caller and must outlive this
+    // writer's Finish). The state is kStarted on success, kNotReady on failure.
+    void StartRecording(const std::string& path, IFileOutput* output, uint32_t rate, uint32_t width,
+                        uint32_t height);
+    // Returns kSuccess or kFailure.
+    uint32_t WriteVideoFrame(uint32_t width, uint32_t height, const uint8_t* data,
+                             uint16_t bitsPerPixel);
+    void Finish();
+
+    uint32_t GetState() const { return m_nState; }
+    uint32_t GetFramesWritten() const { return m_nFramesWritten; }
+    uint64_t GetNextSampleTime() const { return m_nNextSampleTime; }
+
+    // "Method Succeeded", or the message of the latest failure; always terminated.
+    char m_szLastError[kLastErrorBytes];
+
+private:
+    using FrameHandler = uint32_t (CVideoWriter::*)(uint32_t, uint32_t, const uint8_t*, uint16_t);
+    static const FrameHandler kFrameHandlers[3];
+
+    uint32_t RefuseFrame(uint32_t width, uint32_t height, const uint8_t* data, uint16_t bits);
+    uint32_t SetUpAndWriteFrame(uint32_t width, uint32_t height, const uint8_t* data,
+                                uint16_t bits);
+    uint32_t WriteFrameSample(uint32_t width, uint32_t height, const uint8_t* data, uint16_t bits);
+
+    bool ConfigureEncoder(uint32_t width, uint32_t height);
+    bool SetInputType(uint32_t width, uint32_t height, uint16_t bits);
+    const char* EncodeSample(const uint8_t* data); // null, or the failure's message
+    bool DrainPackets();
+    void SetLastError(const char* message);
+    void Fail(const char* message); // copies the message and finishes
+    void CutToWholePackets();
+    void Release();
+
+    // FFmpeg objects in place of the Windows Media SDK's:
+    const AVCodec* m_pEncoder = nullptr;  // profile manager: the wmv2 encoder
+    AVCodecContext* m_pProfile = nullptr; // profile: encoder settings and state
+    AVFormatContext* m_pWriter = nullptr; // writer: the ASF muxer
+    AVStream* m_pVideoInput = nullptr;    // video input properties: the muxer's stream
+    AVIOContext* m_pIo = nullptr;         // output "file name": the IFileOutput
+    IFileOutput* m_pOutput = nullptr;     // not owned
+    SwsContext* m_pConverter = nullptr;   // input pixel format to the encoder's YUV 4:2:0
+    AVFrame* m_pFrame = nullptr;          // the encoder's input picture, made once
+    AVPacket* m_pPacket = nullptr;
+
+    uint32_t m_nVideoInput = 0;
+    uint32_t m_nFramesWritten = 0;
+    uint64_t m_nNextSampleTime = 0; // milliseconds
+    uint32_t m_nRate = 1;
+    uint32_t m_nState = kNotReady;
+    uint64_t m_nDataStart = 0; // file offset of the first ASF data packet
+
+    // The input type that the first frame fixed.
+    uint32_t m_nInputWidth = 0;
+    uint32_t m_nInputHeight = 0;
+    uint16_t m_nInputBits = 0;
+};
+
+} // namespace quillon
