@@ -10,28 +10,40 @@ PreviewWidget::PreviewWidget(QWidget* parent) : QWidget(parent) {
 }
 
 void PreviewWidget::SetImageSize(uint32_t width, uint32_t height) {
-    m_image = QImage();
+    m_frame = nullptr;
+    m_display = QImage(int(width), int(height), QImage::Format_RGB32);
+    m_display.fill(Qt::black);
     setFixedSize(int(width), int(height));
     update();
 }
 
 void PreviewWidget::ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height) {
-    const qsizetype rowBytes = qsizetype(width) * 3;
-    if (m_image.constBits() != bgr || m_image.width() != int(width) ||
-        m_image.height() != int(height)) {
-        m_image = QImage(bgr, int(width), int(height), rowBytes, QImage::Format_BGR888);
-    }
+    if (m_display.width() != int(width) || m_display.height() != int(height)) return;
+    m_frame = bgr;
     ++m_framesShown;
     update();
 }
 
+QImage PreviewWidget::CurrentImage() const {
+    if (m_frame == nullptr) return m_display.copy();
+    return QImage(m_frame, m_display.width(), m_display.height(), m_display.width() * 3,
+                  QImage::Format_BGR888)
+        .copy();
+}
+
 void PreviewWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (m_image.isNull()) {
-        painter.fillRect(rect(), Qt::black);
-        return;
+    if (m_frame != nullptr) {
+        const int width = m_display.width();
+        for (int y = 0; y < m_display.height(); ++y) {
+            const uint8_t* in = m_frame + size_t(y) * size_t(width) * 3;
+            auto* out = reinterpret_cast<uint32_t*>(m_display.scanLine(y));
+            for (int x = 0; x < width; ++x, in += 3) {
+                out[x] = 0xFF000000u | uint32_t(in[2]) << 16 | uint32_t(in[1]) << 8 | in[0];
+            }
+        }
     }
-    painter.drawImage(QPoint(0, 0), m_image);
+    painter.drawImage(QPoint(0, 0), m_display);
 }
 
 }  // namespace quillon

@@ -6,9 +6,10 @@
 
 namespace quillon {
 
-// The live preview: paints the latest processed frame straight from the pipeline's buffer.
-// The image wraps that buffer (rows packed at width x 3 bytes, BGR) without copying; painting
-// happens on the user-interface thread between frames, so it always sees a whole frame.
+// The live preview: paints the latest processed frame from the pipeline's buffer (rows packed
+// at width x 3 bytes, BGR). Painting happens on the user-interface thread between frames, so it
+// always sees a whole frame; it converts the frame into a display image made once per size, so
+// neither a frame nor a repaint allocates, and Qt never converts the format in its own threads.
 class PreviewWidget final : public QWidget {
     Q_OBJECT
 
@@ -22,13 +23,14 @@ public:
 
     uint64_t FramesShown() const { return m_framesShown; }
     // The latest frame as shown (a deep copy), for tests and screenshots.
-    QImage CurrentImage() const { return m_image.copy(); }
+    QImage CurrentImage() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QImage m_image;
+    const uint8_t* m_frame = nullptr;
+    QImage m_display;  // Format_RGB32, the preview's size
     uint64_t m_framesShown = 0;
 };
 
