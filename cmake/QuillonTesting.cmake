@@ -39,3 +39,19 @@ function(quillon_add_benchmark name)
         target_link_libraries(${name} PRIVATE benchmark::benchmark_main)
     endif()
 endfunction()
+
+# quillon_add_parts(): adds every subfolder with a CMakeLists.txt and includes every *.cmake
+# file directly in the current folder, so each subsystem keeps its own build description.
+macro(quillon_add_parts)
+    file(GLOB _quillon_parts LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
+         ${CMAKE_CURRENT_SOURCE_DIR}/*)
+    list(SORT _quillon_parts)
+    foreach(_part IN LISTS _quillon_parts)
+        if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${_part}
+           AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${_part}/CMakeLists.txt)
+            add_subdirectory(${_part})
+        elseif(_part MATCHES "\\.cmake$")
+            include(${CMAKE_CURRENT_SOURCE_DIR}/${_part})
+        endif()
+    endforeach()
+endmacro()

@@ -12,6 +12,7 @@
 #include "common/TestApplication.h"
 #include "settings/SettingsFile.h"
 #include "ui/CNumericEdit.h"
+#include "common/WaitUntil.h"
 
 namespace quillon {
 namespace {
@@ -19,15 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 double MeanLevel(const QImage& image) {
     double sum = 0;

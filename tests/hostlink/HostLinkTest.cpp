@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "RecorderEngine.h"
+#include "common/WaitUntil.h"
 
 namespace quillon {
 namespace {
@@ -22,15 +23,6 @@ QCoreApplication& App() {
     return app;
 }
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 3000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 void Settle(int ms) {
     QElapsedTimer timer;
