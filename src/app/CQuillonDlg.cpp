@@ -54,6 +54,7 @@ CQuillonDlg::CQuillonDlg(const ProgramOptions& options, const TickSource& ticks)
       m_settingsPath(options.settingsPath.empty() ? SettingsPath() : options.settingsPath),
       m_engine(ticks) {
     LoadImages();
+    m_engine.SetShareConfig(options.smbConf);
     setWindowTitle(kWindowCaption);
     setWindowIcon(QIcon(":/quillon.png"));
     BuildMenu();

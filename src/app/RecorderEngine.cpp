@@ -6,7 +6,9 @@
 #include <QMetaObject>
 #include <cstdio>
 
+#include "QuillonFileRecording.h"
 #include "camera/CameraApiFactory.h"
+#include "core/ShareFolders.h"
 #include "settings/SettingsFile.h"
 
 namespace quillon {
@@ -16,6 +18,21 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
       m_ticks(ticks),
       m_race(*this, *this, ticks, m_app, m_camera),
       m_link(m_race, this) {
+    SavePathServices services;
+    services.findLocalShare = [this] { return FindShareFolder(m_smbConf, SavePath::kShareName); };
+    services.localAddress = [this] { return m_link.LocalAddress().toStdString(); };
+    services.hostAddress = [this] { return m_link.PeerAddress().toStdString(); };
+    services.createRecording = [](const std::string& path, uint32_t rate, uint32_t width,
+                                  uint32_t height, bool everyFrame) -> std::unique_ptr<Recording> {
+        return std::make_unique<QuillonFileRecording>(path, rate, width, height, everyFrame);
+    };
+    // Queued to this object: a call still in the queue when the engine goes is dropped.
+    services.postToUi = [this](std::function<void()> call) {
+        QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+    };
+    services.enableSetupCommands = [this](bool enabled) { m_view->EnableSetupCommands(enabled); };
+    m_savePath = std::make_unique<SavePath>(m_race, *this, ticks, m_app, m_camera, m_events,
+                                            std::move(services));
     connect(&m_link, &HostLink::hostConnected, this, &RecorderEngine::OnHostConnected);
     connect(&m_link, &HostLink::hostDisconnected, this, &RecorderEngine::OnHostDisconnected);
 }
@@ -23,6 +40,7 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
 RecorderEngine::~RecorderEngine() {
     if (m_device) m_device->StopStreaming();  // no callback may run into what goes below
     m_device.reset();
+    m_savePath.reset();  // ends the worker and finishes the recording
     m_frameNotifier.reset();
     if (m_frameNoticeFd >= 0) ::close(m_frameNoticeFd);
 }
@@ -108,8 +126,9 @@ void RecorderEngine::ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t heig
 
 void RecorderEngine::ShowBrightness(int32_t brightness) { m_view->ShowBrightness(brightness); }
 
-void RecorderEngine::TakeFrame(const uint8_t*, size_t, const uint8_t*, uint32_t, uint32_t) {
-    // The save path keeps and writes frames here.
+void RecorderEngine::TakeFrame(const uint8_t* raw, size_t rawLength, const uint8_t* image,
+                               uint32_t imageWidth, uint32_t imageHeight) {
+    m_savePath->TakeFrame(raw, rawLength, image, imageWidth, imageHeight);
 }
 
 void RecorderEngine::SetView(EngineView* view) {
@@ -134,28 +153,6 @@ void RecorderEngine::OnHostDisconnected() {
     m_cameraView.hostConnected.store(false, std::memory_order_relaxed);
     m_strStatus = kNoHostText;
     m_view->ShowHostStatus(m_strStatus, false);
-}
-
-std::string RecorderEngine::RecordingFileName() const {
-    const char* extension = "vlv";
-    if (m_app.Filetype == kFileAvi) extension = "avi";
-    if (m_app.Filetype == kFileWmv || m_app.Filetype == kFileWmvAll) extension = "wmv";
-    char name[64];
-    std::snprintf(name, sizeof name, "QUILLON%d.%s", int32_t(m_ticks.Now()), extension);
-    return name;
-}
-
-void RecorderEngine::PrepareRecording() {
-    m_strFileName = RecordingFileName();
-    m_view->EnableSetupCommands(false);
-    const bool remote = m_app.Directory == 1 && IsHostConnected();
-    if (remote) {
-        SendReply("FILENAME~R~" + m_strFileName + "@");
-    } else {
-        SendReply("FILENAME~L~" + m_link.LocalAddress().toStdString() + "~" + m_strFileName + "@");
-    }
-    // No recording folder is known yet: the host learns that nothing will be written.
-    SendReply(kShareErrorText);
 }
 
 }  // namespace quillon

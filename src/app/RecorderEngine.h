@@ -14,6 +14,7 @@
 #include "core/FrameStores.h"
 #include "core/RaceHooks.h"
 #include "core/RaceStateMachine.h"
+#include "core/SavePath.h"
 #include "core/TickSource.h"
 #include "hostlink/HostLink.h"
 #include "settings/AppSettings.h"
@@ -46,10 +47,11 @@ class RecorderEngine final : public QObject,
 
 public:
     static constexpr const char* kNoHostText = "No Velmar connected";
-    static constexpr const char* kShareErrorText =
-        "ERROR~Cannot find the QuillonFiles folder, or access is denied.";
+    static constexpr const char* kShareErrorText = SavePath::kShareErrorText;
 
     explicit RecorderEngine(const TickSource& ticks, QObject* parent = nullptr);
+    // The Samba configuration whose share "QuillonFiles" takes local recordings.
+    void SetShareConfig(const std::string& smbConf) { m_smbConf = smbConf; }
     ~RecorderEngine() override;
 
     void SetView(EngineView* view);
@@ -87,7 +89,8 @@ public:
     FrameStores& Stores() { return m_stores; }
     SaveEvents& Events() { return m_events; }
     const std::string& Status() const { return m_strStatus; }
-    const std::string& FileName() const { return m_strFileName; }
+    const std::string& FileName() const { return m_savePath->FileName(); }
+    SavePath& Saving() { return *m_savePath; }
     FramePipeline* Pipeline() { return m_pipeline.get(); }
 
     // Frames that never reached the preview: not handed over while the previous one was being
@@ -101,14 +104,15 @@ public:
     void SendReply(std::string_view text) override { m_link.SendReply(text); }
     bool IsHostConnected() const override { return m_link.IsConnected(); }
 
-    // RecordingSteps: the recording itself arrives with the save path; until then READY
-    // names the file and tells the host, and there is never a recorder.
-    bool HasRecorder() const override { return false; }
-    bool IsEveryFrame() const override { return false; }
-    void StopSaveWorker() override {}
-    void DeleteRecorder() override {}
-    void PrepareRecording() override;
-    void StartSavePass() override {}
+    bool IsSharedMemoryMode() const override { return m_link.IsSharedMemoryMode(); }
+
+    // RecordingSteps: the save path's.
+    bool HasRecorder() const override { return m_savePath->HasRecorder(); }
+    bool IsEveryFrame() const override { return m_savePath->IsEveryFrame(); }
+    void StopSaveWorker() override { m_savePath->StopSaveWorker(); }
+    void DeleteRecorder() override { m_savePath->DeleteRecorder(); }
+    void PrepareRecording() override { m_savePath->PrepareRecording(); }
+    void StartSavePass() override { m_savePath->StartSavePass(); }
 
     // FrameOutput
     void ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height) override;
@@ -126,7 +130,6 @@ private:
     void OnFrameNotice();
     void OnHostConnected();
     void OnHostDisconnected();
-    std::string RecordingFileName() const;
 
     const TickSource& m_ticks;
     AppSettings m_app;
@@ -150,7 +153,8 @@ private:
     // Declared last so it goes first: its stream stops before anything it calls into.
     std::unique_ptr<CCamera> m_device;
 
-    std::string m_strFileName;
+    std::string m_smbConf = "/etc/samba/smb.conf";
+    std::unique_ptr<SavePath> m_savePath;
     std::string m_strStatus = kNoHostText;
 };
 

@@ -14,6 +14,8 @@ public:
     virtual void SendReply(std::string_view text) = 0;
     // A host connected over TCP.
     virtual bool IsHostConnected() const = 0;
+    // The host steers through shared memory instead.
+    virtual bool IsSharedMemoryMode() const { return false; }
 };
 
 // What the race operations change in the window. All optional, so the core runs without one.

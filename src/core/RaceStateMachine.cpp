@@ -130,6 +130,9 @@ void RaceStateMachine::SetRaceTime(uint32_t ms) {
 
 uint32_t RaceStateMachine::CurrentRaceTime() const {
     const uint32_t elapsed = m_ticks.Now() - m_syncTick;
+    // Without a host nobody ever syncs the clock: it runs on with the local tick count, so
+    // the frames of a race run from the window's buttons still get rising times.
+    if (!m_link.IsHostConnected() && !m_link.IsSharedMemoryMode()) return m_raceTimeAtSync + elapsed;
     if (elapsed > kClockRunOnMs) return m_raceTimeAtSync + kClockRunOnMs;
     return m_raceTimeAtSync + (m_ticks.Now() - m_syncTick);
 }

@@ -22,7 +22,7 @@ enum RaceState : int32_t { kIdle = 1, kReady = 2, kStarted = 3 };
 // the state (atomic) to decide whether to ask for the time.
 class RaceStateMachine final : public RaceCommands {
 public:
-    // The race clock stands still this long after a sync until the next one.
+    // With a host, the race clock stands still this long after a sync until the next one.
     static constexpr uint32_t kClockRunOnMs = 1000;
     // Arrival and end times this far from our own race time are replaced by it.
     static constexpr int32_t kMaxHostClockSkewMs = 1000;

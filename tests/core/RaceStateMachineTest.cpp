@@ -74,6 +74,7 @@ protected:
 };
 
 TEST_F(RaceStateMachineTest, RaceClockRunsOnForOneSecondThenStandsStill) {
+    link.connected = true;
     SyncAt(10000, 60000);
     ticks.Set(10400);
     EXPECT_EQ(race.CurrentRaceTime(), 60400u);
@@ -128,7 +129,19 @@ TEST_F(RaceStateMachineTest, ArrivalWhileIdleRunsReadyAndStartInOrder) {
     EXPECT_EQ(race.State(), kStarted);
 }
 
+TEST_F(RaceStateMachineTest, WithoutAHostTheClockRunsOnWithTheTickCount) {
+    SyncAt(10000, 60000);
+    ticks.Set(15000);
+    EXPECT_EQ(race.CurrentRaceTime(), 65000u);
+    race.OnStart();  // clears the sync tick: the race time is the tick count from then on
+    ticks.Set(20000);
+    EXPECT_EQ(race.CurrentRaceTime(), 60000u + 20000u);
+    ticks.Set(20040);
+    EXPECT_EQ(race.CurrentRaceTime(), 60000u + 20040u);
+}
+
 TEST_F(RaceStateMachineTest, AfterIdleOrStartTheClockGivesSyncTimePlusOneSecond) {
+    link.connected = true;
     SyncAt(10000, 60000);
     race.OnStart();
     ticks.Set(10010);

@@ -1,0 +1,232 @@
+#include "SavePath.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "FrameCallback.h"
+#include "settings/AppSettings.h"
+#include "settings/CameraSettings.h"
+
+namespace quillon {
+
+SavePath::SavePath(RaceStateMachine& race, ReplySink& link, const TickSource& ticks,
+                   const AppSettings& app, const CameraSettings& camera, SaveEvents& events,
+                   SavePathServices services)
+    : m_race(race),
+      m_link(link),
+      m_ticks(ticks),
+      m_app(app),
+      m_camera(camera),
+      m_events(events),
+      m_services(std::move(services)) {
+    m_ringLength = app.BufferLenght;
+}
+
+SavePath::~SavePath() {
+    StopSaveWorker();
+    m_pRecorder.reset();  // finishes the file
+}
+
+// ---- READY ---------------------------------------------------------------------------------
+
+std::string SavePath::RecordingFileName() const {
+    const char* extension = "vlv";
+    if (m_app.Filetype == kFileAvi) extension = "avi";
+    if (m_app.Filetype == kFileWmv || m_app.Filetype == kFileWmvAll) extension = "wmv";
+    char name[64];
+    std::snprintf(name, sizeof name, "QUILLON%d.%s", int32_t(m_ticks.Now()), extension);
+    return name;
+}
+
+bool SavePath::CreateEmptyFile(const std::string& path) const {
+    ::unlink(path.c_str());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+void SavePath::PrepareRecording() {
+    m_strFileName = RecordingFileName();
+    if (m_services.enableSetupCommands) m_services.enableSetupCommands(false);
+    const bool remote = m_app.Directory == 1 && m_link.IsHostConnected();
+    std::string path;
+    if (remote) {
+        m_link.SendReply("FILENAME~R~" + m_strFileName + "@");
+        // Writing to the host's share is not available yet: the host is told at once.
+    } else {
+        const std::string folder = m_services.findLocalShare();
+        m_link.SendReply("FILENAME~L~" + m_services.localAddress() + "~" + m_strFileName + "@");
+        if (!folder.empty()) path = folder + "/" + m_strFileName;
+    }
+    // Whatever happens next, the previous race's recording is complete and closed: frames of
+    // the new race must never go into it.
+    FinishPass();
+    if (path.empty() || !CreateEmptyFile(path)) {
+        m_link.SendReply(kShareErrorText);
+        m_pRecorder.reset();
+        return;
+    }
+    const uint32_t rate = std::max<uint32_t>(1, uint32_t(std::max(0.0f, m_camera.Framerate)));
+    const bool everyFrame = m_app.Filetype == kFileWmvAll;
+    // The own container holds raw camera frames, the other kinds the 24-bit image as shown.
+    const uint32_t r = std::max<uint32_t>(m_camera.Reduction, 1);
+    const bool raw = m_app.Filetype != kFileAvi && m_app.Filetype != kFileWmv && !everyFrame;
+    const uint32_t width = raw ? m_camera.Width : m_camera.Width / r;
+    const uint32_t height = raw ? m_camera.Height : m_camera.Height / r;
+    std::unique_ptr<Recording> next = m_services.createRecording(path, rate, width, height, everyFrame);
+    if (!next || !next->IsOpen()) {
+        m_link.SendReply(kShareErrorText);
+        m_pRecorder.reset();
+        return;
+    }
+    m_pRecorder = std::move(next);  // the previous one is deleted here, finishing its file
+    const size_t frameBytes = size_t(width) * height * (raw ? 1 : 3);
+    if (!EnsureRing(frameBytes)) m_link.SendReply(kShareErrorText);
+}
+
+bool SavePath::EnsureRing(size_t frameBytes) {
+    if (m_ring.Length() == m_ringLength && m_ring.FrameBytes() == frameBytes) return true;
+    // Only between passes (FinishPass ran): nobody else looks at the ring now.
+    m_bResetRing = true;
+    return m_ring.Create(m_ringLength, frameBytes);
+}
+
+void SavePath::RebuildRing(int32_t length) {
+    FinishPass();
+    m_ringLength = length;
+    m_ring.Create(length, m_ring.FrameBytes());
+    m_bResetRing = true;
+}
+
+// ---- Frame intake --------------------------------------------------------------------------
+
+SavePath::Frame SavePath::FrameForRecording(const uint8_t* raw, size_t rawLength,
+                                            const uint8_t* image, uint32_t imageWidth,
+                                            uint32_t imageHeight) const {
+    const uint32_t sequence = ReadSequenceNumber(raw);
+    if (m_app.Filetype == kFileAvi || m_app.Filetype == kFileWmv || m_app.Filetype == kFileWmvAll) {
+        return {image, size_t(imageWidth) * imageHeight * 3, {imageWidth, imageHeight, 24}, sequence};
+    }
+    return {raw, rawLength, {m_camera.Width, m_camera.Height, 8}, sequence};
+}
+
+bool SavePath::InsideArrival(uint32_t t) const {
+    if (m_race.ManualArrival()) return true;
+    const uint32_t arrival = m_race.ArrivalTime();
+    const uint32_t end = m_race.ArrivalEndTime();
+    return !(arrival == 0 || (t > end && end != 0));
+}
+
+void SavePath::KeepInRing(SlotState state, const Frame& frame, uint32_t time, bool moveEnd) {
+    if (m_ring.Length() == 0 || frame.bytes != m_ring.FrameBytes() ||
+        !m_ring.StoreFrame(state, frame.data, frame.bytes, time, frame.sequence, m_nWriteIndex)) {
+        ++m_lostFrames;
+        return;
+    }
+    m_nWriteIndex = (m_nWriteIndex + 1) % m_ring.Length();
+    if (moveEnd) m_job.endIndex.store(m_nWriteIndex, std::memory_order_release);
+}
+
+void SavePath::TakeFrame(const uint8_t* raw, size_t rawLength, const uint8_t* image,
+                         uint32_t imageWidth, uint32_t imageHeight) {
+    if (m_bResetRing) {
+        m_bResetRing = false;
+        m_nWriteIndex = 0;
+    }
+    // Nothing is kept before START, and nothing without a recording to keep it for.
+    if (m_race.State() != kStarted || !m_pRecorder) return;
+    const Frame frame = FrameForRecording(raw, rawLength, image, imageWidth, imageHeight);
+    if (m_pRecorder->IsEveryFrame()) {
+        m_pRecorder->WriteFrame(frame.header.width, frame.header.height, frame.data,
+                                frame.header.bitsPerPixel, 0, frame.sequence);
+        return;
+    }
+    const uint32_t t = m_race.CurrentRaceTime();
+    if (!InsideArrival(t)) {
+        KeepInRing(kSlotBuffered, frame, t, true);
+    } else if (!m_bSaving) {
+        m_pRecorder->WriteFrame(frame.header.width, frame.header.height, frame.data,
+                                frame.header.bitsPerPixel, t, frame.sequence);
+    } else {
+        KeepInRing(kSlotPending, frame, t, false);
+    }
+}
+
+// ---- Passes --------------------------------------------------------------------------------
+
+void SavePath::StartSavePass() {
+    if (!m_pRecorder || m_ring.Length() == 0) return;  // nothing to write into, or from
+    if (!m_worker) {
+        m_worker = std::make_unique<SaveWorker>(m_job, m_events, [this](int32_t, uint64_t pass) {
+            m_services.postToUi([this, pass] { OnSaveDone(pass); });
+        });
+    }
+    if (m_bSaving) return;  // the running pass and the intake take care of this arrival
+    m_bSaving = true;
+    m_job.pass = ++m_passNumber;
+    m_job.ring = &m_ring;
+    m_job.recorder = m_pRecorder.get();
+    m_job.header = FrameForRecording(nullptr, 0, nullptr, 0, 0).header;
+    m_job.startIndex = m_ring.FindNearestSlot(m_race.ArrivalTime() - m_race.BeforeWindowMs());
+    // Idle is cleared here, not only by the worker, so that a wait for the pass's end that
+    // follows at once cannot pass before the pass has begun.
+    m_events.idle.ResetEvent();
+    m_events.go.Set();
+}
+
+void SavePath::OnSaveDone(uint64_t pass) {
+    // A pass that FinishPass already completed (or an earlier one) has nothing left to do.
+    if (!m_bSaving || pass != m_passNumber) return;
+    WritePendingSlots();
+    m_bSaving = false;
+}
+
+void SavePath::WritePendingSlots() {
+    const int32_t n = m_ring.Length();
+    if (n == 0) return;
+    int32_t i = 0;
+    while (i < n && m_ring.State(i) != kSlotPending) ++i;
+    if (i == n) return;
+    // A pending run that wraps round the end of the ring starts before its end.
+    if (i == 0 && m_ring.State(n - 1) == kSlotPending) {
+        i = n - 1;
+        while (i > 0 && m_ring.State(i - 1) == kSlotPending) --i;
+    }
+    const FrameHeader header = m_job.header;
+    while (m_ring.ClaimForWriting(i, kSlotPending)) {
+        const FrameSlot& slot = m_ring.Slot(i);
+        if (m_pRecorder) {
+            m_pRecorder->WriteFrame(header.width, header.height, slot.data, header.bitsPerPixel,
+                                    slot.time, slot.sequence);
+        }
+        m_ring.MarkWritten(i);
+        i = (i + 1) % n;
+    }
+}
+
+void SavePath::FinishPass() {
+    if (!m_bSaving) return;
+    m_events.idle.Wait();  // the pass has ended and no longer uses the recording
+    WritePendingSlots();
+    m_bSaving = false;
+}
+
+// ---- IDLE ----------------------------------------------------------------------------------
+
+void SavePath::StopSaveWorker() {
+    FinishPass();
+    if (m_worker) m_worker->Stop();
+    m_worker.reset();
+}
+
+void SavePath::DeleteRecorder() {
+    FinishPass();
+    m_pRecorder.reset();
+}
+
+}  // namespace quillon
