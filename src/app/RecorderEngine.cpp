@@ -88,6 +88,9 @@ bool RecorderEngine::LoadSettings(const std::string& path) {
 bool RecorderEngine::ApplyCameraSettings() {
     if (!HasCamera()) return false;
     const bool streaming = m_device->ApplySettings(m_camera);
+    // A refused format leaves the camera as it was: the record then follows the camera, or
+    // every frame would be dropped for its size.
+    m_device->ReadFormat(m_camera);
     m_cameraView.frameRate.store(m_camera.Framerate, std::memory_order_relaxed);
     return streaming;
 }

@@ -49,7 +49,7 @@ int32_t FrameRing::FindNearestSlot(uint32_t time) const {
             best = distance;
         }
     }
-    return nearest < 0 ? 0 : (nearest + 1) % Length();
+    return nearest;
 }
 
 bool FrameRing::ClaimForWriting(int32_t index, uint16_t expected) {

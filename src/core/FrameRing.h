@@ -53,8 +53,9 @@ public:
     bool StoreFrame(SlotState state, const uint8_t* frame, size_t bytes, uint32_t time,
                     uint32_t sequence, int32_t index);
 
-    // The index after the buffered slot whose time is nearest `time` (ties: the lower index);
-    // 0 when no slot is buffered.
+    // The buffered slot whose time is nearest `time` (ties: the lower index); -1 when no slot
+    // is buffered. A pass starts with this frame: it is the one closest to the start of the
+    // window before the arrival, so it belongs in the recording.
     int32_t FindNearestSlot(uint32_t time) const;
 
     // Claims a buffered or pending slot for writing; false when it is in another state.

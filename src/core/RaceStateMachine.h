@@ -22,8 +22,12 @@ enum RaceState : int32_t { kIdle = 1, kReady = 2, kStarted = 3 };
 // the state (atomic) to decide whether to ask for the time.
 class RaceStateMachine final : public RaceCommands {
 public:
-    // With a host, the race clock stands still this long after a sync until the next one.
-    static constexpr uint32_t kClockRunOnMs = 1000;
+    // With a host, the race clock runs on with the local clock for this long after a sync and
+    // then stands still until the next one. The host is asked about once a second, counted in
+    // frames (a little over a second at the nominal rate), so the run-on covers two requests:
+    // a clock that stopped at one second would stall before every sync and give frames equal
+    // times.
+    static constexpr uint32_t kClockRunOnMs = 2000;
     // Arrival and end times this far from our own race time are replaced by it.
     static constexpr int32_t kMaxHostClockSkewMs = 1000;
     static constexpr uint32_t kNoArrivalYet = 0xFFFFFFFF;

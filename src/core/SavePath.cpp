@@ -85,6 +85,8 @@ void SavePath::PrepareRecording() {
         return;
     }
     m_pRecorder = std::move(next);  // the previous one is deleted here, finishing its file
+    m_bHaveFrameTime = false;
+    m_header = {width, height, uint16_t(raw ? 8 : 24)};
     const size_t frameBytes = size_t(width) * height * (raw ? 1 : 3);
     if (!EnsureRing(frameBytes)) m_link.SendReply(kShareErrorText);
 }
@@ -106,13 +108,21 @@ void SavePath::RebuildRing(int32_t length) {
 // ---- Frame intake --------------------------------------------------------------------------
 
 SavePath::Frame SavePath::FrameForRecording(const uint8_t* raw, size_t rawLength,
-                                            const uint8_t* image, uint32_t imageWidth,
-                                            uint32_t imageHeight) const {
+                                            const uint8_t* image) const {
+    const FrameHeader& h = m_header;
     const uint32_t sequence = ReadSequenceNumber(raw);
-    if (m_app.Filetype == kFileAvi || m_app.Filetype == kFileWmv || m_app.Filetype == kFileWmvAll) {
-        return {image, size_t(imageWidth) * imageHeight * 3, {imageWidth, imageHeight, 24}, sequence};
-    }
-    return {raw, rawLength, {m_camera.Width, m_camera.Height, 8}, sequence};
+    if (h.bitsPerPixel == 24) return {image, size_t(h.width) * h.height * 3, h, sequence};
+    return {raw, rawLength, h, sequence};
+}
+
+uint32_t SavePath::NextFrameTime() {
+    uint32_t t = m_race.CurrentRaceTime();
+    // A clock sync may step the race time back by a few milliseconds; the frames of a
+    // recording still get strictly rising times, or the pass would have to drop them.
+    if (m_bHaveFrameTime && int32_t(t - m_lastFrameTime) <= 0) t = m_lastFrameTime + 1;
+    m_lastFrameTime = t;
+    m_bHaveFrameTime = true;
+    return t;
 }
 
 bool SavePath::InsideArrival(uint32_t t) const {
@@ -140,13 +150,20 @@ void SavePath::TakeFrame(const uint8_t* raw, size_t rawLength, const uint8_t* im
     }
     // Nothing is kept before START, and nothing without a recording to keep it for.
     if (m_race.State() != kStarted || !m_pRecorder) return;
-    const Frame frame = FrameForRecording(raw, rawLength, image, imageWidth, imageHeight);
+    // The frame must have the geometry the recording was made with.
+    const bool raw24 = m_header.bitsPerPixel == 24;
+    if ((raw24 && (imageWidth != m_header.width || imageHeight != m_header.height)) ||
+        (!raw24 && rawLength != size_t(m_header.width) * m_header.height)) {
+        ++m_lostFrames;
+        return;
+    }
+    const Frame frame = FrameForRecording(raw, rawLength, image);
     if (m_pRecorder->IsEveryFrame()) {
         m_pRecorder->WriteFrame(frame.header.width, frame.header.height, frame.data,
                                 frame.header.bitsPerPixel, 0, frame.sequence);
         return;
     }
-    const uint32_t t = m_race.CurrentRaceTime();
+    const uint32_t t = NextFrameTime();
     if (!InsideArrival(t)) {
         KeepInRing(kSlotBuffered, frame, t, true);
     } else if (!m_bSaving) {
@@ -171,8 +188,9 @@ void SavePath::StartSavePass() {
     m_job.pass = ++m_passNumber;
     m_job.ring = &m_ring;
     m_job.recorder = m_pRecorder.get();
-    m_job.header = FrameForRecording(nullptr, 0, nullptr, 0, 0).header;
-    m_job.startIndex = m_ring.FindNearestSlot(m_race.ArrivalTime() - m_race.BeforeWindowMs());
+    m_job.header = m_header;
+    const int32_t nearest = m_ring.FindNearestSlot(m_race.ArrivalTime() - m_race.BeforeWindowMs());
+    m_job.startIndex = nearest >= 0 ? nearest : m_job.endIndex.load(std::memory_order_relaxed);
     // Idle is cleared here, not only by the worker, so that a wait for the pass's end that
     // follows at once cannot pass before the pass has begun.
     m_events.idle.ResetEvent();
@@ -197,7 +215,7 @@ void SavePath::WritePendingSlots() {
         i = n - 1;
         while (i > 0 && m_ring.State(i - 1) == kSlotPending) --i;
     }
-    const FrameHeader header = m_job.header;
+    const FrameHeader header = m_header;
     while (m_ring.ClaimForWriting(i, kSlotPending)) {
         const FrameSlot& slot = m_ring.Slot(i);
         if (m_pRecorder) {

@@ -85,9 +85,9 @@ private:
         FrameHeader header;
         uint32_t sequence;
     };
-    Frame FrameForRecording(const uint8_t* raw, size_t rawLength, const uint8_t* image,
-                            uint32_t imageWidth, uint32_t imageHeight) const;
+    Frame FrameForRecording(const uint8_t* raw, size_t rawLength, const uint8_t* image) const;
     bool InsideArrival(uint32_t raceTime) const;
+    uint32_t NextFrameTime();
     void KeepInRing(SlotState state, const Frame& frame, uint32_t time, bool moveEnd);
     bool EnsureRing(size_t frameBytes);
     std::string RecordingFileName() const;
@@ -110,10 +110,13 @@ private:
     SaveJob m_job;
     std::unique_ptr<SaveWorker> m_worker;
     std::unique_ptr<Recording> m_pRecorder;
+    FrameHeader m_header;  // the geometry the current recording was made with
     bool m_bSaving = false;
     uint64_t m_passNumber = 0;  // tells a late "pass done" of an ended pass from the current one
     std::string m_strFileName;
     uint64_t m_lostFrames = 0;
+    uint32_t m_lastFrameTime = 0;  // the time given to the last frame of this recording
+    bool m_bHaveFrameTime = false;
 };
 
 }  // namespace quillon

@@ -73,15 +73,17 @@ protected:
     RaceStateMachine race;
 };
 
-TEST_F(RaceStateMachineTest, RaceClockRunsOnForOneSecondThenStandsStill) {
+TEST_F(RaceStateMachineTest, RaceClockRunsOnForTwoSecondsThenStandsStill) {
     link.connected = true;
     SyncAt(10000, 60000);
     ticks.Set(10400);
     EXPECT_EQ(race.CurrentRaceTime(), 60400u);
-    ticks.Set(11000);
-    EXPECT_EQ(race.CurrentRaceTime(), 61000u);
+    ticks.Set(11040);  // just past one second: the next request is only now on its way
+    EXPECT_EQ(race.CurrentRaceTime(), 61040u);
+    ticks.Set(12000);
+    EXPECT_EQ(race.CurrentRaceTime(), 62000u);
     ticks.Set(15000);
-    EXPECT_EQ(race.CurrentRaceTime(), 61000u);
+    EXPECT_EQ(race.CurrentRaceTime(), 62000u);
     // The local tick count wraps round 2^32 without disturbing the clock.
     SyncAt(0xFFFFFF00u, 1000);
     ticks.Set(0x00000064u);
@@ -140,14 +142,14 @@ TEST_F(RaceStateMachineTest, WithoutAHostTheClockRunsOnWithTheTickCount) {
     EXPECT_EQ(race.CurrentRaceTime(), 60000u + 20040u);
 }
 
-TEST_F(RaceStateMachineTest, AfterIdleOrStartTheClockGivesSyncTimePlusOneSecond) {
+TEST_F(RaceStateMachineTest, AfterIdleOrStartTheClockGivesSyncTimePlusItsRunOn) {
     link.connected = true;
     SyncAt(10000, 60000);
     race.OnStart();
     ticks.Set(10010);
-    EXPECT_EQ(race.CurrentRaceTime(), 61000u);
+    EXPECT_EQ(race.CurrentRaceTime(), 62000u);
     race.OnIdle();
-    EXPECT_EQ(race.CurrentRaceTime(), 61000u);
+    EXPECT_EQ(race.CurrentRaceTime(), 62000u);
     EXPECT_EQ(race.TimeRequestTick(), 0u);
 }
 
