@@ -132,8 +132,20 @@ bool SavePath::InsideArrival(uint32_t t) const {
     return !(arrival == 0 || (t > end && end != 0));
 }
 
+bool SavePath::AwaitsThePass(int32_t index) const {
+    if (!m_bSaving || m_ring.State(index) != kSlotBuffered) return false;
+    // Buffered slots from the pass's start up to its end are still to be written.
+    const int32_t n = m_ring.Length();
+    const int32_t start = m_job.startIndex;
+    const int32_t end = m_job.endIndex.load(std::memory_order_relaxed);
+    const int32_t offset = (index - start + n) % n;
+    return offset < (end - start + n) % n;
+}
+
 void SavePath::KeepInRing(SlotState state, const Frame& frame, uint32_t time, bool moveEnd) {
-    if (m_ring.Length() == 0 || frame.bytes != m_ring.FrameBytes() ||
+    // A frame the pass has yet to write is never given up for a newer one: when the ring is
+    // full the newest frame is lost, so the recording stays one unbroken run.
+    if (m_ring.Length() == 0 || frame.bytes != m_ring.FrameBytes() || AwaitsThePass(m_nWriteIndex) ||
         !m_ring.StoreFrame(state, frame.data, frame.bytes, time, frame.sequence, m_nWriteIndex)) {
         ++m_lostFrames;
         return;

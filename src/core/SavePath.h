@@ -89,6 +89,7 @@ private:
     bool InsideArrival(uint32_t raceTime) const;
     uint32_t NextFrameTime();
     void KeepInRing(SlotState state, const Frame& frame, uint32_t time, bool moveEnd);
+    bool AwaitsThePass(int32_t index) const;
     bool EnsureRing(size_t frameBytes);
     std::string RecordingFileName() const;
     bool CreateEmptyFile(const std::string& path) const;
