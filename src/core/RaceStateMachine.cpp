@@ -57,6 +57,11 @@ void RaceStateMachine::OnStart() {
     if (State() != kReady) OnReady();
     SetState(kStarted);
     ClearClockTicks();
+    // The race starts now, at race time 0 on the host's clock too: the clock runs from there
+    // until the host's first answer corrects it. Standing still at the last race's time
+    // would stamp this race's first second with that old time.
+    m_raceTimeAtSync = 0;
+    m_syncTick = m_ticks.Now();
     m_view->EnableRaceButton(RaceButton::Start, false);
     m_link.SendReply("RE~START");
 }

@@ -118,8 +118,10 @@ SavePath::Frame SavePath::FrameForRecording(const uint8_t* raw, size_t rawLength
 uint32_t SavePath::NextFrameTime() {
     uint32_t t = m_race.CurrentRaceTime();
     // A clock sync may step the race time back by a few milliseconds; the frames of a
-    // recording still get strictly rising times, or the pass would have to drop them.
-    if (m_bHaveFrameTime && int32_t(t - m_lastFrameTime) <= 0) t = m_lastFrameTime + 1;
+    // recording still get strictly rising times, or the pass would have to drop them. A large
+    // step back is the host's clock restarting: taken as it is.
+    const int32_t step = int32_t(t - m_lastFrameTime);
+    if (m_bHaveFrameTime && step <= 0 && step > -kMaxClockStepBackMs) t = m_lastFrameTime + 1;
     m_lastFrameTime = t;
     m_bHaveFrameTime = true;
     return t;

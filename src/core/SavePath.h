@@ -45,6 +45,8 @@ struct SavePathServices {
 class SavePath final : public RecordingSteps {
 public:
     static constexpr const char* kShareName = "QuillonFiles";
+    // Larger steps back of the race clock are not smoothed over.
+    static constexpr int32_t kMaxClockStepBackMs = 500;
     static constexpr const char* kShareErrorText =
         "ERROR~Cannot find the QuillonFiles folder, or access is denied.";
 

@@ -135,21 +135,24 @@ TEST_F(RaceStateMachineTest, WithoutAHostTheClockRunsOnWithTheTickCount) {
     SyncAt(10000, 60000);
     ticks.Set(15000);
     EXPECT_EQ(race.CurrentRaceTime(), 65000u);
-    race.OnStart();  // clears the sync tick: the race time is the tick count from then on
+    race.OnStart();  // the race runs from 0 now, on the local clock
     ticks.Set(20000);
-    EXPECT_EQ(race.CurrentRaceTime(), 60000u + 20000u);
-    ticks.Set(20040);
-    EXPECT_EQ(race.CurrentRaceTime(), 60000u + 20040u);
+    EXPECT_EQ(race.CurrentRaceTime(), 5000u);
+    ticks.Set(60000);
+    EXPECT_EQ(race.CurrentRaceTime(), 45000u);
 }
 
-TEST_F(RaceStateMachineTest, AfterIdleOrStartTheClockGivesSyncTimePlusItsRunOn) {
+TEST_F(RaceStateMachineTest, StartRestartsTheClockAtZeroAndIdleStopsIt) {
     link.connected = true;
     SyncAt(10000, 60000);
+    ticks.Set(10500);
     race.OnStart();
-    ticks.Set(10010);
-    EXPECT_EQ(race.CurrentRaceTime(), 62000u);
+    ticks.Set(10540);
+    EXPECT_EQ(race.CurrentRaceTime(), 40u);  // not the last race's 60000 and more
+    ticks.Set(13000);
+    EXPECT_EQ(race.CurrentRaceTime(), 2000u);  // no answer from the host: it stands still
     race.OnIdle();
-    EXPECT_EQ(race.CurrentRaceTime(), 62000u);
+    EXPECT_EQ(race.SyncTick(), 0u);
     EXPECT_EQ(race.TimeRequestTick(), 0u);
 }
 

@@ -120,6 +120,10 @@ protected:
         }
     }
 
+    // An arrival at the race time of the latest frame, as a host would announce it.
+    void ArriveNow() { race.OnArrival(std::to_string(race.CurrentRaceTime())); }
+    void EndNow() { race.OnEndArrival(std::to_string(race.CurrentRaceTime())); }
+
     void WaitForPass() {
         for (int i = 0; i < 500 && path->IsSaving(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -208,20 +212,20 @@ TEST_F(SavePathTest, ArrivalRecordsFromTheWindowStartToTheEndOfTheAfterWindow) {
     EXPECT_EQ(link.replies.front(), "FILENAME~L~127.0.0.1~QUILLON100000.vlv@");
     EXPECT_TRUE(fs::exists(folder / "QUILLON100000.vlv"));
     Frames(30);              // frames 1..30 buffered
-    race.OnArrival("0");     // no host: arrival at our own race time, before-window 600 ms
+    ArriveNow();             // before-window 600 ms
     Frames(5);               // 31..35 while the pass runs or after it
     WaitForPass();
     Frames(5);               // 36..40 written straight
-    race.OnEndArrival("0");  // after-window 400 ms: 10 more frames
+    EndNow();                // after-window 400 ms: 10 more frames
     Frames(20);
     // From the frame nearest the window's start (15, exactly 600 ms before the arrival at
     // frame 30) through the arrival, then 10 frames after its end: 15..50.
     ExpectContiguous(logs.back(), 15, 50);
     // A second arrival goes into the same recording.
-    race.OnArrival("0");
+    ArriveNow();
     Frames(3);
     WaitForPass();
-    race.OnEndArrival("0");
+    EndNow();
     Frames(15);
     EXPECT_EQ(logs.size(), 1u);
     EXPECT_EQ(logs.back().back().sequence, 73u);
@@ -231,7 +235,7 @@ TEST_F(SavePathTest, SlowPassKeepsArrivalFramesPendingAndIdleWaitsForThem) {
     writeDelay = std::chrono::milliseconds(5);
     race.OnStart();
     Frames(30);
-    race.OnArrival("0");
+    ArriveNow();
     Frames(12);  // pending while the slow pass writes
     EXPECT_TRUE(path->IsSaving());
     race.OnIdle();  // waits for the pass and writes what it left pending
@@ -243,7 +247,7 @@ TEST_F(SavePathTest, PendingRunThatWrapsIsWrittenInOrder) {
     writeDelay = std::chrono::milliseconds(3);
     race.OnStart();
     Frames(35);  // write index 35 of 40
-    race.OnArrival("0");
+    ArriveNow();
     Frames(10);  // pending 35..39, then 0..4
     race.OnIdle();
     ExpectContiguous(logs.back(), 20, 45);
@@ -253,7 +257,7 @@ TEST_F(SavePathTest, FullRingOfPendingSlotsLosesNewFramesNotOldOnes) {
     writeDelay = std::chrono::milliseconds(40);
     race.OnStart();
     Frames(20);
-    race.OnArrival("0");
+    ArriveNow();
     Frames(60);  // more than the ring holds while the pass is still at its start
     EXPECT_GT(path->LostFrames(), 0u);
     race.OnIdle();
@@ -267,7 +271,7 @@ TEST_F(SavePathTest, ReadyWhilePassWritesFinishesTheOldRecordingFirst) {
     writeDelay = std::chrono::milliseconds(5);
     race.OnStart();
     Frames(30);
-    race.OnArrival("0");
+    ArriveNow();
     Frames(4);
     ticks.Advance(1);  // a new file name
     race.OnReady();
@@ -276,7 +280,7 @@ TEST_F(SavePathTest, ReadyWhilePassWritesFinishesTheOldRecordingFirst) {
     EXPECT_TRUE(logs.back().empty());
     race.OnStart();
     Frames(20);
-    race.OnArrival("0");
+    ArriveNow();
     Frames(2);
     race.OnIdle();
     ExpectContiguous(logs.back(), 39, 56);
@@ -286,12 +290,12 @@ TEST_F(SavePathTest, RebuildMidRaceStartsAFreshRing) {
     writeDelay = std::chrono::milliseconds(3);
     race.OnStart();
     Frames(30);
-    race.OnArrival("0");
+    ArriveNow();
     Frames(3);
     path->RebuildRing(50);  // the preferences were confirmed
     EXPECT_FALSE(path->IsSaving());
     ExpectContiguous(logs.back(), 15, 33);
-    race.OnEndArrival("0");
+    EndNow();
     Frames(40);
     EXPECT_EQ(path->Ring().Length(), 50);
     EXPECT_EQ(path->WriteIndex(), 30);  // the ten after-window frames went straight in
@@ -305,7 +309,7 @@ TEST_F(SavePathTest, WithoutAShareThereIsNoRecordingAndNothingBreaks) {
                                         SavePath::kShareErrorText, "RE~READY", "RE~START",
                                         "RE~ARRIVAL"}));
     Frames(10);
-    race.OnEndArrival("0");
+    EndNow();
     race.OnIdle();
     EXPECT_TRUE(logs.empty());
 }
