@@ -244,5 +244,49 @@ TEST_F(RecordingEndToEndTest, HostVanishingMidArrivalLeavesAReadableRecording) {
     EXPECT_TRUE(recorder.waitForFinished(10000));
 }
 
+// The share's disk runs full in the middle of a pass: a small tmpfs in a private mount
+// namespace (skipped where namespaces cannot be made). The recorder keeps serving the host, ends
+// in order, and the frames that fitted stay readable.
+TEST_F(RecordingEndToEndTest, FullDiskDuringAPassKeepsWhatWasWritten) {
+    WriteSettings("AVI");
+    fs::create_directory(dir / "kept");
+    const std::string script =
+        "mount -t tmpfs -o size=12m tmpfs \"$D/share\" || exit 77\n"
+        "QT_QPA_PLATFORM=offscreen \"$D/quillon-id\" --camera sim --smb-conf \"$D/smb.conf\" "
+        "2>/dev/null &\n"
+        "pid=$!\n"
+        "sleep 2\n"
+        "\"$B/quillon-host\" --port $P --script \"READY; START; wait 2; ARRIVAL; wait 2; "
+        "ENDARRIVAL; wait 1; IDLE\" > \"$D/host.txt\"\n"
+        "kill -TERM $pid; wait $pid; echo $? > \"$D/exit.txt\"\n"
+        "cp \"$D\"/share/* \"$D/kept/\"\n";
+    QProcess shell;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("D", QString::fromStdString(dir.string()));
+    env.insert("B", QUILLON_BUILD_DIR);
+    env.insert("P", QString::number(port));
+    shell.setProcessEnvironment(env);
+    shell.start("unshare", {"-m", "--propagation", "private", "sh", "-c", QString::fromStdString(script)});
+    ASSERT_TRUE(shell.waitForFinished(60000));
+    if (shell.exitCode() == 77 || shell.exitCode() == 1) GTEST_SKIP() << "no private mount here";
+    std::ifstream exitFile(dir / "exit.txt");
+    int exitCode = -1;
+    exitFile >> exitCode;
+    EXPECT_EQ(exitCode, 0);
+    std::stringstream host;
+    host << std::ifstream(dir / "host.txt").rdbuf();
+    EXPECT_NE(host.str().find("<- RE~IDLE"), std::string::npos) << host.str();
+    fs::path recording;
+    for (const auto& entry : fs::directory_iterator(dir / "kept")) recording = entry.path();
+    ASSERT_FALSE(recording.empty());
+    int checkCode = -1;
+    const std::string check =
+        RunTool("quillon-inspect", {"--check", QString::fromStdString(recording.string())}, &checkCode);
+    EXPECT_EQ(checkCode, 0) << check;
+    const std::string listing = RunTool("quillon-inspect", {QString::fromStdString(recording.string())});
+    EXPECT_NE(listing.find("frame 0:"), std::string::npos) << listing;
+    EXPECT_LT(fs::file_size(recording), 12u * 1024 * 1024);
+}
+
 }  // namespace
 }  // namespace quillon
