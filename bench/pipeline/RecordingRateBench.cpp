@@ -1,0 +1,134 @@
+// How fast a camera may run before an arrival recording loses frames: the simulated camera at
+// 800 x 400 streams into the real engine; an arrival is opened and closed by the race buttons'
+// operations; the recording is read back with quillon-inspect and its gaps counted.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+
+#include "RecorderEngine.h"
+#include "recording/QuillonFile.h"
+
+namespace {
+
+using namespace quillon;
+namespace fs = std::filesystem;
+
+void Spin(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+}
+
+struct Gaps {
+    long frames = 0;
+    long missing = 0;
+};
+
+// Frames and missing frames of a recording: gaps in the sequence numbers (.vlv), or in the
+// times where a gap is close to two frame intervals or more (times are taken when a frame is
+// processed, so they jitter by a few milliseconds).
+Gaps CountGaps(const fs::path& file, double fps) {
+    Gaps gaps;
+    const std::string command = std::string(QUILLON_BUILD_DIR) + "/quillon-inspect '" + file.string() + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return gaps;
+    const std::regex frameLine(R"(^frame \d+: .*?time (\d+) ms(, sequence (\d+))?)");
+    long long lastTime = -1, lastSeq = -1;
+    char line[512];
+    const double interval = 1000.0 / fps;
+    while (fgets(line, sizeof line, pipe)) {
+        std::cmatch m;
+        const std::string text(line);
+        if (text.find("opening frame") != std::string::npos) continue;
+        if (!std::regex_search(line, m, frameLine)) continue;
+        const long long time = std::stoll(m[1]);
+        ++gaps.frames;
+        if (m[3].matched) {
+            const long long seq = std::stoll(m[3]);
+            if (lastSeq >= 0 && seq - lastSeq > 1 && time - lastTime < 200) gaps.missing += seq - lastSeq - 1;
+            lastSeq = seq;
+        } else if (lastTime >= 0 && time - lastTime > 1.9 * interval && time - lastTime < 200) {
+            gaps.missing += long((time - lastTime) / interval + 0.5) - 1;
+        }
+        lastTime = time;
+    }
+    pclose(pipe);
+    return gaps;
+}
+
+void BM_ArrivalRecordingAtRate(benchmark::State& state) {
+    const auto fps = float(state.range(0));
+    const int filetype = int(state.range(1));
+    char pattern[] = "/tmp/quillon-rate-XXXXXX";
+    const fs::path dir = mkdtemp(pattern);
+    fs::create_directory(dir / "share");
+    std::ofstream(dir / "smb.conf") << "[QuillonFiles]\n  path = " << (dir / "share").string() << "\n";
+
+    // Each run numbers its frames from 1 again, as a fresh program would.
+    CQuillonFile::ResetAdmission();
+    MonotonicTickSource ticks;
+    RecorderEngine engine(ticks);
+    engine.SetShareConfig((dir / "smb.conf").string());
+    if (!engine.AllocateFrameStores() || engine.StartCamera("sim") != CameraStartResult::kStreaming) {
+        state.SkipWithError("no simulated camera");
+        return;
+    }
+    CameraSettings& camera = engine.Camera();
+    camera.Width = 800;
+    camera.Height = 400;
+    camera.XOffset = 624;
+    camera.YOffset = 568;
+    camera.Framerate = fps;
+    camera.Reduction = 1;
+    camera.Gain = camera.RedGain = camera.GreenGain1 = camera.GreenGain2 = camera.BlueGain = 3875;
+    engine.ApplyCameraSettings();  // the rate the camera really runs at is read back
+    const double actualFps = camera.Framerate;
+    engine.App().Filetype = filetype;
+    engine.App().FramesBefore = 15;
+    engine.App().FramesAfter = 10;
+    engine.App().BufferLenght = 250;
+    Gaps gaps;
+    for (auto _ : state) {
+        RaceStateMachine& race = engine.Race();
+        race.OnReady();
+        race.OnStart();
+        Spin(1500);
+        race.OnArrival(std::to_string(race.CurrentRaceTime()));
+        Spin(1000);
+        race.OnEndArrival(std::to_string(race.CurrentRaceTime()));
+        Spin(1000);
+        race.OnIdle();
+        for (const auto& entry : fs::directory_iterator(dir / "share")) gaps = CountGaps(entry.path(), actualFps);
+    }
+    state.counters["fps"] = actualFps;
+    state.counters["frames"] = double(gaps.frames);
+    state.counters["missing"] = double(gaps.missing);
+    state.counters["dropped_before_pipeline"] = double(engine.DroppedFrames());
+    state.counters["lost_in_ring"] = double(engine.Saving().LostFrames());
+    engine.Shutdown(false, {});
+    if (!getenv("QUILLON_KEEP")) fs::remove_all(dir);
+}
+
+// Arguments: frames per second, file type (1 VLV, 2 AVI, 3 WMV).
+BENCHMARK(BM_ArrivalRecordingAtRate)
+    ->Args({200, 1})->Args({500, 1})
+    ->Args({200, 2})->Args({500, 2})
+    ->Args({100, 3})->Args({200, 3})
+    ->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
