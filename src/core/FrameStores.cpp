@@ -5,12 +5,10 @@
 namespace quillon {
 
 bool FrameStores::Allocate() {
-    m_rawStore.reset(new (std::nothrow) uint8_t[kRawSlots * kMaxRawFrame]);
     m_rgb.reset(new (std::nothrow) uint8_t[kMaxRgbFrame]);
     m_reduced.reset(new (std::nothrow) uint8_t[kMaxRgbFrame]);
     m_frameCopy.reset(new (std::nothrow) uint8_t[kMaxRawFrame]);
-    if (m_rawStore && m_rgb && m_reduced && m_frameCopy) return true;
-    m_rawStore.reset();
+    if (m_rgb && m_reduced && m_frameCopy) return true;
     m_rgb.reset();
     m_reduced.reset();
     m_frameCopy.reset();
