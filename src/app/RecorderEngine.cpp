@@ -21,7 +21,6 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
     SavePathServices services;
     services.findLocalShare = [this] { return FindShareFolder(m_smbConf, SavePath::kShareName); };
     services.localAddress = [this] { return m_link.LocalAddress().toStdString(); };
-    services.hostAddress = [this] { return m_link.PeerAddress().toStdString(); };
     services.createRecording = [](const std::string& path, uint32_t rate, uint32_t width,
                                   uint32_t height, bool everyFrame) -> std::unique_ptr<Recording> {
         return std::make_unique<QuillonFileRecording>(path, rate, width, height, everyFrame);

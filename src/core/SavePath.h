@@ -21,9 +21,8 @@ struct CameraSettings;
 struct SavePathServices {
     // The local folder of the share "QuillonFiles", or empty.
     std::function<std::string()> findLocalShare;
-    // The connection's local address (for the FILENAME reply) and the host's address.
+    // The connection's local address, for the FILENAME reply.
     std::function<std::string()> localAddress;
-    std::function<std::string()> hostAddress;
     // A new recording at `path`; kind by extension.
     std::function<std::unique_ptr<Recording>(const std::string& path, uint32_t rate,
                                              uint32_t width, uint32_t height, bool everyFrame)>

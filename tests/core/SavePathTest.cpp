@@ -76,7 +76,6 @@ protected:
         SavePathServices services;
         services.findLocalShare = [this] { return shareMissing ? std::string() : folder.string(); };
         services.localAddress = [] { return std::string("127.0.0.1"); };
-        services.hostAddress = [] { return std::string(); };
         services.createRecording = [this](const std::string& p, uint32_t, uint32_t, uint32_t,
                                           bool every) -> std::unique_ptr<Recording> {
             auto r = std::make_unique<FakeRecording>(&logs.emplace_back(), p, every);
