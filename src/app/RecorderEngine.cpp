@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <QMetaObject>
-#include <cstdio>
 
 #include "QuillonFileRecording.h"
 #include "camera/CameraApiFactory.h"
@@ -15,7 +14,6 @@ namespace quillon {
 
 RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
     : QObject(parent),
-      m_ticks(ticks),
       m_race(*this, *this, ticks, m_app, m_camera),
       m_link(m_race, this) {
     SavePathServices services;

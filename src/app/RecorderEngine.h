@@ -64,7 +64,6 @@ public:
     // one), registers the frame callback and starts streaming, with the operator's messages.
     CameraStartResult StartCamera(const std::string& option);
     bool HasCamera() const { return m_device && m_device->HasCamera(); }
-    CCamera* Device() { return m_device.get(); }
     // Loads settings.ini from `path`, or the defaults (with the camera's own first-run values)
     // when it is missing. True when the file was found.
     bool LoadSettings(const std::string& path);
@@ -86,8 +85,6 @@ public:
     HostLink& Link() { return m_link; }
     AppSettings& App() { return m_app; }
     CameraSettings& Camera() { return m_camera; }
-    FrameStores& Stores() { return m_stores; }
-    SaveEvents& Events() { return m_events; }
     const std::string& Status() const { return m_strStatus; }
     const std::string& FileName() const { return m_savePath->FileName(); }
     SavePath& Saving() { return *m_savePath; }
@@ -131,7 +128,6 @@ private:
     void OnHostConnected();
     void OnHostDisconnected();
 
-    const TickSource& m_ticks;
     AppSettings m_app;
     CameraSettings m_camera;
     FrameStores m_stores;
@@ -150,12 +146,12 @@ private:
     int m_frameNoticeFd = -1;
     std::unique_ptr<QSocketNotifier> m_frameNotifier;
     uint64_t m_processed = 0;
-    // Declared last so it goes first: its stream stops before anything it calls into.
-    std::unique_ptr<CCamera> m_device;
 
     std::string m_smbConf = "/etc/samba/smb.conf";
-    std::unique_ptr<SavePath> m_savePath;
     std::string m_strStatus = kNoHostText;
+    std::unique_ptr<SavePath> m_savePath;
+    // Declared last so it goes first: its stream stops before anything it calls into.
+    std::unique_ptr<CCamera> m_device;
 };
 
 }  // namespace quillon
