@@ -19,6 +19,10 @@ bool FrameRing::Create(int32_t length, size_t frameBytes) {
     return true;
 }
 
+void FrameRing::Clear() {
+    for (FrameSlot& slot : m_slots) slot.state.store(kSlotEmpty, std::memory_order_release);
+}
+
 bool FrameRing::StoreFrame(SlotState state, const uint8_t* frame, size_t bytes, uint32_t time,
                            uint32_t sequence, int32_t index) {
     FrameSlot& slot = m_slots[size_t(index)];

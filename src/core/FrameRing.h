@@ -40,6 +40,8 @@ public:
     // A ring of `length` empty records, each with room for `frameBytes`. False when the memory
     // could not be had (the ring is then empty).
     bool Create(int32_t length, size_t frameBytes);
+    // Marks every record empty (between passes only).
+    void Clear();
     int32_t Length() const { return int32_t(m_slots.size()); }
     size_t FrameBytes() const { return m_frameBytes; }
     FrameSlot& Slot(int32_t index) { return m_slots[size_t(index)]; }

@@ -92,9 +92,13 @@ void SavePath::PrepareRecording() {
 }
 
 bool SavePath::EnsureRing(size_t frameBytes) {
-    if (m_ring.Length() == m_ringLength && m_ring.FrameBytes() == frameBytes) return true;
-    // Only between passes (FinishPass ran): nobody else looks at the ring now.
+    // Only between passes (FinishPass ran): nobody else looks at the ring now. The last race's
+    // frames go: their times belong to another race clock and must never start a pass.
     m_bResetRing = true;
+    if (m_ring.Length() == m_ringLength && m_ring.FrameBytes() == frameBytes) {
+        m_ring.Clear();
+        return true;
+    }
     return m_ring.Create(m_ringLength, frameBytes);
 }
 

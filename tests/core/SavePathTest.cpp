@@ -285,6 +285,21 @@ TEST_F(SavePathTest, ReadyWhilePassWritesFinishesTheOldRecordingFirst) {
     ExpectContiguous(logs.back(), 39, 56);
 }
 
+TEST_F(SavePathTest, NextRaceNeverRecordsTheLastRacesFrames) {
+    race.OnStart();
+    Frames(30);  // race times 40..1200, kept in the ring
+    race.OnIdle();
+    ticks.Advance(1);
+    race.OnStart();     // the race clock starts again at 0
+    Frames(10);         // 40..400 in slots 0..9; slots 10..29 still hold 440..1200
+    race.OnArrival("1300");  // the host's time, 900 ms ahead: the window starts at 700
+    Frames(2);
+    race.OnIdle();
+    ASSERT_EQ(logs.size(), 2u);
+    // The newest frame of this race is the nearest; the old race's 680 and 720 are not there.
+    ExpectContiguous(logs.back(), 40, 42);
+}
+
 TEST_F(SavePathTest, RebuildMidRaceStartsAFreshRing) {
     writeDelay = std::chrono::milliseconds(3);
     race.OnStart();
