@@ -263,8 +263,12 @@ void CQuillonDlg::UpdateTitle() {
 void CQuillonDlg::OnSaveButton() {
     const QString target = QFileDialog::getSaveFileName(this, QString(), QString(), QString(),
                                                         nullptr, QFileDialog::DontUseNativeDialog);
+    // Nothing is copied yet: the operator is told which file it would be (no path without a
+    // recording).
+    const Recording* recording = m_engine.Saving().Recorder();
     if (!target.isEmpty()) {
-        ShowMessageBox("Copy file from " + QString::fromStdString(m_engine.FileName()));
+        ShowMessageBox("Copy file from " +
+                       QString::fromStdString(recording ? recording->Path() : std::string()));
     }
     m_engine.Race().OnIdle();
 }
