@@ -157,7 +157,9 @@ void SavePath::KeepInRing(SlotState state, const Frame& frame, uint32_t time, bo
         return;
     }
     m_nWriteIndex = (m_nWriteIndex + 1) % m_ring.Length();
-    if (moveEnd) m_job.endIndex.store(m_nWriteIndex, std::memory_order_release);
+    // Frames kept after an arrival closed while its pass still runs are outside that arrival:
+    // the pass must not reach them (it would write them ahead of the arrival's pending frames).
+    if (moveEnd && !m_bSaving) m_job.endIndex.store(m_nWriteIndex, std::memory_order_release);
 }
 
 void SavePath::TakeFrame(const uint8_t* raw, size_t rawLength, const uint8_t* image,
@@ -169,9 +171,9 @@ void SavePath::TakeFrame(const uint8_t* raw, size_t rawLength, const uint8_t* im
     // Nothing is kept before START, and nothing without a recording to keep it for.
     if (m_race.State() != kStarted || !m_pRecorder) return;
     // The frame must have the geometry the recording was made with.
-    const bool raw24 = m_header.bitsPerPixel == 24;
-    if ((raw24 && (imageWidth != m_header.width || imageHeight != m_header.height)) ||
-        (!raw24 && rawLength != size_t(m_header.width) * m_header.height)) {
+    const bool keepsImage = m_header.bitsPerPixel == 24;
+    if ((keepsImage && (imageWidth != m_header.width || imageHeight != m_header.height)) ||
+        (!keepsImage && rawLength != size_t(m_header.width) * m_header.height)) {
         ++m_lostFrames;
         return;
     }
@@ -207,8 +209,9 @@ void SavePath::StartSavePass() {
     m_job.ring = &m_ring;
     m_job.recorder = m_pRecorder.get();
     m_job.header = m_header;
+    m_job.endIndex.store(m_nWriteIndex, std::memory_order_relaxed);  // published by go
     const int32_t nearest = m_ring.FindNearestSlot(m_race.ArrivalTime() - m_race.BeforeWindowMs());
-    m_job.startIndex = nearest >= 0 ? nearest : m_job.endIndex.load(std::memory_order_relaxed);
+    m_job.startIndex = nearest >= 0 ? nearest : m_nWriteIndex;
     // Idle is cleared here, not only by the worker, so that a wait for the pass's end that
     // follows at once cannot pass before the pass has begun.
     m_events.idle.ResetEvent();

@@ -242,6 +242,19 @@ TEST_F(SavePathTest, SlowPassKeepsArrivalFramesPendingAndIdleWaitsForThem) {
     ExpectContiguous(logs.back(), 15, 42);
 }
 
+TEST_F(SavePathTest, ArrivalThatClosesDuringAPassKeepsItsFramesInOrder) {
+    writeDelay = std::chrono::milliseconds(8);
+    race.OnStart();
+    Frames(30);
+    ArriveNow();
+    Frames(3);   // 31..33 pending
+    EndNow();
+    Frames(20);  // 34..43 still belong to the arrival, 44..53 come after it
+    race.OnIdle();
+    // Exactly the arrival, in order: nothing from after its after-window.
+    ExpectContiguous(logs.back(), 15, 43);
+}
+
 TEST_F(SavePathTest, PendingRunThatWrapsIsWrittenInOrder) {
     writeDelay = std::chrono::milliseconds(3);
     race.OnStart();
