@@ -41,12 +41,13 @@ bool FrameRing::StoreFrame(SlotState state, const uint8_t* frame, size_t bytes, 
     return true;
 }
 
-int32_t FrameRing::FindNearestSlot(uint32_t time) const {
+int32_t FrameRing::FindNearestSlot(uint32_t time, std::optional<uint32_t> after) const {
     int32_t nearest = -1;
     uint32_t best = 0;
     for (int32_t i = 0; i < Length(); ++i) {
         if (State(i) != kSlotBuffered) continue;
         const uint32_t t = m_slots[size_t(i)].time;
+        if (after && int32_t(t - *after) <= 0) continue;
         const uint32_t distance = t > time ? t - time : time - t;
         if (nearest < 0 || distance < best) {
             nearest = i;

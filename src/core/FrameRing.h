@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace quillon {
@@ -58,7 +59,8 @@ public:
     // The buffered slot whose time is nearest `time` (ties: the lower index); -1 when no slot
     // is buffered. A pass starts with this frame: it is the one closest to the start of the
     // window before the arrival, so it belongs in the recording.
-    int32_t FindNearestSlot(uint32_t time) const;
+    // With `after`, only buffered slots whose time is later than it count.
+    int32_t FindNearestSlot(uint32_t time, std::optional<uint32_t> after = std::nullopt) const;
 
     // Claims a buffered or pending slot for writing; false when it is in another state.
     bool ClaimForWriting(int32_t index, uint16_t expected);

@@ -86,6 +86,7 @@ void SavePath::PrepareRecording() {
     }
     m_pRecorder = std::move(next);  // the previous one is deleted here, finishing its file
     m_bHaveFrameTime = false;
+    m_bAnyWritten = false;
     m_header = {width, height, uint16_t(raw ? 8 : 24)};
     const size_t frameBytes = size_t(width) * height * (raw ? 1 : 3);
     if (!EnsureRing(frameBytes)) m_link.SendReply(kShareErrorText);
@@ -148,7 +149,7 @@ bool SavePath::AwaitsThePass(int32_t index) const {
     return offset < (end - start + n) % n;
 }
 
-void SavePath::KeepInRing(SlotState state, const Frame& frame, uint32_t time, bool moveEnd) {
+void SavePath::KeepInRing(SlotState state, const Frame& frame, uint32_t time) {
     // A frame the pass has yet to write is never given up for a newer one: when the ring is
     // full the newest frame is lost, so the recording stays one unbroken run.
     if (m_ring.Length() == 0 || frame.bytes != m_ring.FrameBytes() || AwaitsThePass(m_nWriteIndex) ||
@@ -157,9 +158,6 @@ void SavePath::KeepInRing(SlotState state, const Frame& frame, uint32_t time, bo
         return;
     }
     m_nWriteIndex = (m_nWriteIndex + 1) % m_ring.Length();
-    // Frames kept after an arrival closed while its pass still runs are outside that arrival:
-    // the pass must not reach them (it would write them ahead of the arrival's pending frames).
-    if (moveEnd && !m_bSaving) m_job.endIndex.store(m_nWriteIndex, std::memory_order_release);
 }
 
 void SavePath::TakeFrame(const uint8_t* raw, size_t rawLength, const uint8_t* image,
@@ -185,12 +183,11 @@ void SavePath::TakeFrame(const uint8_t* raw, size_t rawLength, const uint8_t* im
     }
     const uint32_t t = NextFrameTime();
     if (!InsideArrival(t)) {
-        KeepInRing(kSlotBuffered, frame, t, true);
+        KeepInRing(kSlotBuffered, frame, t);
     } else if (!m_bSaving) {
-        m_pRecorder->WriteFrame(frame.header.width, frame.header.height, frame.data,
-                                frame.header.bitsPerPixel, t, frame.sequence);
+        WriteToRecording(frame.data, t, frame.sequence);
     } else {
-        KeepInRing(kSlotPending, frame, t, false);
+        KeepInRing(kSlotPending, frame, t);
     }
 }
 
@@ -203,26 +200,61 @@ void SavePath::StartSavePass() {
             m_services.postToUi([this, pass] { OnSaveDone(pass); });
         });
     }
-    if (m_bSaving) return;  // the running pass and the intake take care of this arrival
+    if (m_bSaving) {
+        // The running pass takes this arrival's frames as they come; its frames from before
+        // the arrival get a pass of their own when the running one ends.
+        m_bArrivalQueued = true;
+        return;
+    }
+    BeginPass();
+}
+
+void SavePath::BeginPass() {
     m_bSaving = true;
     m_job.pass = ++m_passNumber;
     m_job.ring = &m_ring;
     m_job.recorder = m_pRecorder.get();
     m_job.header = m_header;
-    m_job.endIndex.store(m_nWriteIndex, std::memory_order_relaxed);  // published by go
-    const int32_t nearest = m_ring.FindNearestSlot(m_race.ArrivalTime() - m_race.BeforeWindowMs());
+    m_job.lastTime = m_lastWrittenTime;
+    m_job.anyWritten = m_bAnyWritten;
+    // Frames the recording already has (an earlier arrival's) are not written twice.
+    const uint32_t windowStart = m_race.ArrivalTime() - m_race.BeforeWindowMs();
+    const int32_t nearest = m_ring.FindNearestSlot(
+        windowStart, m_bAnyWritten ? std::optional<uint32_t>(m_lastWrittenTime) : std::nullopt);
     m_job.startIndex = nearest >= 0 ? nearest : m_nWriteIndex;
+    // The pass writes the kept frames up to the arrival's first pending frame (frames of an
+    // arrival that opened during an earlier pass), else up to the newest kept frame.
+    m_job.endIndex.store(FirstPendingFrom(m_job.startIndex), std::memory_order_relaxed);
     // Idle is cleared here, not only by the worker, so that a wait for the pass's end that
-    // follows at once cannot pass before the pass has begun.
+    // follows at once cannot pass before the pass has begun. The go event publishes the job.
     m_events.idle.ResetEvent();
     m_events.go.Set();
+}
+
+int32_t SavePath::FirstPendingFrom(int32_t start) const {
+    const int32_t n = m_ring.Length();
+    for (int32_t step = 0, i = start; step < n && i != m_nWriteIndex; ++step, i = (i + 1) % n) {
+        if (m_ring.State(i) == kSlotPending) return i;
+    }
+    return m_nWriteIndex;
+}
+
+void SavePath::CompletePass() {
+    m_bSaving = false;
+    m_lastWrittenTime = m_job.lastTime;  // the worker's, published by the idle event
+    m_bAnyWritten = m_job.anyWritten;
+    if (m_bArrivalQueued) {
+        m_bArrivalQueued = false;
+        BeginPass();  // its pending frames follow its kept ones
+        return;
+    }
+    WritePendingSlots();
 }
 
 void SavePath::OnSaveDone(uint64_t pass) {
     // A pass that FinishPass already completed (or an earlier one) has nothing left to do.
     if (!m_bSaving || pass != m_passNumber) return;
-    WritePendingSlots();
-    m_bSaving = false;
+    CompletePass();
 }
 
 void SavePath::WritePendingSlots() {
@@ -236,23 +268,27 @@ void SavePath::WritePendingSlots() {
         i = n - 1;
         while (i > 0 && m_ring.State(i - 1) == kSlotPending) --i;
     }
-    const FrameHeader header = m_header;
     while (m_ring.ClaimForWriting(i, kSlotPending)) {
         const FrameSlot& slot = m_ring.Slot(i);
-        if (m_pRecorder) {
-            m_pRecorder->WriteFrame(header.width, header.height, slot.data, header.bitsPerPixel,
-                                    slot.time, slot.sequence);
-        }
+        WriteToRecording(slot.data, slot.time, slot.sequence);
         m_ring.MarkWritten(i);
         i = (i + 1) % n;
     }
 }
 
+void SavePath::WriteToRecording(const uint8_t* data, uint32_t time, uint32_t sequence) {
+    if (!m_pRecorder) return;
+    m_pRecorder->WriteFrame(m_header.width, m_header.height, data, m_header.bitsPerPixel, time,
+                            sequence);
+    m_lastWrittenTime = time;
+    m_bAnyWritten = true;
+}
+
 void SavePath::FinishPass() {
-    if (!m_bSaving) return;
-    m_events.idle.Wait();  // the pass has ended and no longer uses the recording
-    WritePendingSlots();
-    m_bSaving = false;
+    while (m_bSaving) {
+        m_events.idle.Wait();  // the pass has ended and no longer uses the recording
+        CompletePass();
+    }
 }
 
 // ---- IDLE ----------------------------------------------------------------------------------

@@ -89,11 +89,16 @@ private:
     Frame FrameForRecording(const uint8_t* raw, size_t rawLength, const uint8_t* image) const;
     bool InsideArrival(uint32_t raceTime) const;
     uint32_t NextFrameTime();
-    void KeepInRing(SlotState state, const Frame& frame, uint32_t time, bool moveEnd);
+    void KeepInRing(SlotState state, const Frame& frame, uint32_t time);
+    void WriteToRecording(const uint8_t* data, uint32_t time, uint32_t sequence);
     bool AwaitsThePass(int32_t index) const;
     bool EnsureRing(size_t frameBytes);
     std::string RecordingFileName() const;
     bool CreateEmptyFile(const std::string& path) const;
+    void BeginPass();
+    int32_t FirstPendingFrom(int32_t start) const;
+    // A pass has ended: the next queued pass begins, or the frames it left pending are written.
+    void CompletePass();
     void OnSaveDone(uint64_t pass);
     void WritePendingSlots();
 
@@ -114,6 +119,10 @@ private:
     std::unique_ptr<Recording> m_pRecorder;
     FrameHeader m_header;  // the geometry the current recording was made with
     bool m_bSaving = false;
+    bool m_bArrivalQueued = false;  // an arrival came while a pass ran
+    // The time of the last frame the recording got (user-interface thread's copy).
+    uint32_t m_lastWrittenTime = 0;
+    bool m_bAnyWritten = false;
     uint64_t m_passNumber = 0;  // tells a late "pass done" of an ended pass from the current one
     std::string m_strFileName;
     uint64_t m_lostFrames = 0;

@@ -44,8 +44,8 @@ void SaveWorker::Stop() {
 
 int32_t SaveWorker::RunPass(SaveJob& job) {
     const int32_t n = job.ring->Length();
-    uint32_t last = 0;
-    bool anyWritten = false;
+    uint32_t last = job.lastTime;
+    bool anyWritten = job.anyWritten;
     int32_t i = job.startIndex;
     // Buffered frames up to where the intake last kept one; the end moves while we write.
     while (i != job.endIndex.load(std::memory_order_acquire)) {
@@ -54,6 +54,8 @@ int32_t SaveWorker::RunPass(SaveJob& job) {
     }
     // Then the frames of the arrival that came in meanwhile.
     while (WriteSlot(job, i, kSlotPending, last, anyWritten)) i = (i + 1) % n;
+    job.lastTime = last;
+    job.anyWritten = anyWritten;
     return i;
 }
 

@@ -19,14 +19,18 @@ struct FrameHeader {
 };
 
 // The worker's parameter record. Written by the user-interface thread before it sets the go
-// event (which publishes it), except the end index, which the frame intake moves while a pass
-// runs and which is therefore atomic.
+// event (which publishes it); the worker hands it back with the idle event. The end index is
+// atomic because the intake's ring check reads it while a pass runs.
 struct SaveJob {
     FrameRing* ring = nullptr;
     Recording* recorder = nullptr;
     FrameHeader header;
     int32_t startIndex = 0;
     uint64_t pass = 0;  // the number the owner gave this pass
+    // The time of the last frame the recording got, before the pass (owner) and after it
+    // (worker, published by the idle event): times rise through the whole recording.
+    uint32_t lastTime = 0;
+    bool anyWritten = false;
     std::atomic<int32_t> endIndex{0};
 };
 

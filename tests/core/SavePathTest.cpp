@@ -255,6 +255,24 @@ TEST_F(SavePathTest, ArrivalThatClosesDuringAPassKeepsItsFramesInOrder) {
     ExpectContiguous(logs.back(), 15, 43);
 }
 
+TEST_F(SavePathTest, SecondArrivalDuringAPassGetsItsOwnWindowAfterIt) {
+    path->RebuildRing(100);
+    writeDelay = std::chrono::milliseconds(8);
+    race.OnStart();
+    Frames(30);
+    ArriveNow();
+    Frames(3);
+    EndNow();
+    Frames(40);  // 34..43 end the first arrival, 44..73 are kept for the next
+    ArriveNow();  // while the first pass still writes: its window starts at frame 58
+    Frames(3);
+    race.OnIdle();
+    const auto& log = logs.back();
+    std::vector<Written> first(log.begin(), log.begin() + 29), second(log.begin() + 29, log.end());
+    ExpectContiguous(first, 15, 43);
+    ExpectContiguous(second, 58, 76);
+}
+
 TEST_F(SavePathTest, PendingRunThatWrapsIsWrittenInOrder) {
     writeDelay = std::chrono::milliseconds(3);
     race.OnStart();
