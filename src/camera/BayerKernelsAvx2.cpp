@@ -3,8 +3,9 @@
 #include <immintrin.h>
 
 // AVX2 row kernels. The file is compiled for plain x86-64; only the functions marked with the
-// target attribute below use AVX2, and they run only after Avx2Supported() said yes. Nothing in
-// here may call out-of-line library code, which would be compiled without AVX2 anyway.
+// target attribute below use AVX2, and they run only after Avx2Supported() said yes. The AVX2
+// helpers must be inlined into them; falling back to the plain row kernels for narrow rows and
+// the tail of a row is fine.
 #define QUILLON_AVX2 __attribute__((target("avx2")))
 #define QUILLON_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
 

@@ -24,10 +24,11 @@ public:
         Code(type);
         return sizePos;
     }
+    // A chunk's size counts its data, not the pad byte that keeps the next chunk even.
     void End(size_t sizePos) {
+        PutLe32(&m_bytes[sizePos], static_cast<uint32_t>(Pos() - sizePos - 4));
         if (Pos() % 2 != 0)
             m_bytes.push_back(0);
-        PutLe32(&m_bytes[sizePos], static_cast<uint32_t>(Pos() - sizePos - 4));
     }
     void Code(const FourCC& code) { m_bytes.insert(m_bytes.end(), code.begin(), code.end()); }
     void Le16(uint16_t v) { Append(v, 2); }

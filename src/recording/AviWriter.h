@@ -38,7 +38,6 @@ public:
     // Completes indexes and headers. Safe to call more than once.
     void Finish();
 
-    uint32_t FrameCount() const { return m_nFrames; }
     bool HasFailed() const { return m_bFailed; }
     const std::string& LastError() const { return m_strError; }
 

@@ -74,8 +74,11 @@ void CQuillonFile::Create() {
         m_pWriter = std::make_unique<CVideoWriter>();
         m_pWriter->StartRecording(m_strPath, m_pOutput.get(), m_nRate, m_nWidth, m_nHeight);
         open = m_pWriter->GetState() == CVideoWriter::kStarted;
-        if (!open)
-            NoteFailure(m_pWriter->m_szLastError);
+        if (!open) {
+            // Keep the system's reason too when it was the file that failed.
+            const std::string reason = m_pOutput->HasFailed() ? ": " + m_pOutput->LastError() : "";
+            NoteFailure(m_pWriter->m_szLastError + reason);
+        }
         break;
     default:
         m_pVlv = std::make_unique<VlvWriter>(*m_pOutput);
@@ -151,6 +154,8 @@ void CQuillonFile::WriteFrame(uint32_t width, uint32_t height, const uint8_t* da
 
 bool CQuillonFile::StoreFrame(uint32_t width, uint32_t height, const uint8_t* data,
                               uint16_t bitsPerPixel, uint32_t time) {
+    if (!IsOpen())
+        return false;  // the file could not be created: frames are dropped, as promised
     switch (GetKind()) {
     case kFileAvi:
         if (m_pAvi->WriteFrame(width, height, data, bitsPerPixel, time))
@@ -162,7 +167,9 @@ bool CQuillonFile::StoreFrame(uint32_t width, uint32_t height, const uint8_t* da
     case kFileWmvAll: {
         const bool written = WriteWindowsMediaFrame(width, height, data, bitsPerPixel);
         // Every admitted frame keeps its time, written or not, so that the trailer counts it.
-        m_frameTimes.push_back(time);
+        // Every-frame recordings have no trailer: their times would only pile up.
+        if (GetKind() == kFileWmv)
+            m_frameTimes.push_back(time);
         return written;
     }
     default:

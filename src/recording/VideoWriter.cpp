@@ -100,33 +100,33 @@ void CVideoWriter::StartRecording(const std::string& path, IFileOutput* output, 
     m_nNextSampleTime = 0;
     m_nState = kNotReady;
 
-    m_pEncoder = avcodec_find_encoder(AV_CODEC_ID_WMV2);
-    if (m_pEncoder == nullptr)
+    m_pCodec = avcodec_find_encoder(AV_CODEC_ID_WMV2);
+    if (m_pCodec == nullptr)
         return Fail("Unable to Create WindowsMedia Profile Manager");
     const AVOutputFormat* asf = av_guess_format(kMuxerName, nullptr, nullptr);
     if (asf == nullptr)
         return Fail("Unable to Query Interface for ProfileManager2");
-    m_pProfile = avcodec_alloc_context3(m_pEncoder);
-    if (m_pProfile == nullptr)
+    m_pCodecCtx = avcodec_alloc_context3(m_pCodec);
+    if (m_pCodecCtx == nullptr)
         return Fail("Unable to Load System Profile");
     if (!ConfigureEncoder(width, height))
         return Fail("Unable to Load System Profile");
     if ((asf->flags & AVFMT_GLOBALHEADER) != 0)
-        m_pProfile->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (avformat_alloc_output_context2(&m_pWriter, asf, nullptr, nullptr) < 0)
+        m_pCodecCtx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (avformat_alloc_output_context2(&m_pMuxer, asf, nullptr, nullptr) < 0)
         return Fail("Unable to Create Media Writer Object");
-    if (avcodec_open2(m_pProfile, m_pEncoder, nullptr) < 0)
+    if (avcodec_open2(m_pCodecCtx, m_pCodec, nullptr) < 0)
         return Fail("Unable to Set System Profile");
-    m_pVideoInput = avformat_new_stream(m_pWriter, nullptr);
-    if (m_pVideoInput == nullptr)
+    m_pStream = avformat_new_stream(m_pMuxer, nullptr);
+    if (m_pStream == nullptr)
         return Fail("Unable to Get input count For Profile");
-    m_nVideoInput = static_cast<uint32_t>(m_pVideoInput->index);
+    m_nVideoInput = static_cast<uint32_t>(m_pStream->index);
     // Copied after opening the encoder, which makes the extradata decoders need.
-    if (avcodec_parameters_from_context(m_pVideoInput->codecpar, m_pProfile) < 0)
+    if (avcodec_parameters_from_context(m_pStream->codecpar, m_pCodecCtx) < 0)
         return Fail("Unable to GetInput Properties");
-    if (m_pVideoInput->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+    if (m_pStream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
         return Fail("Profile Does not Accept Video input");
-    m_pVideoInput->time_base = kMilliseconds;
+    m_pStream->time_base = kMilliseconds;
     if (Utf16Units(path) >= kMaxPathUnits)
         return Fail("Unable to Convert Output Filename");
     if (output == nullptr || !output->IsOpen())
@@ -135,12 +135,12 @@ void CVideoWriter::StartRecording(const std::string& path, IFileOutput* output, 
     m_pIo = MakeAvioOutput(*output);
     if (m_pIo == nullptr)
         return Fail("Unable to Set Output Filename");
-    m_pWriter->pb = m_pIo;
+    m_pMuxer->pb = m_pIo;
     m_nState = kStarted;
 }
 
 bool CVideoWriter::ConfigureEncoder(uint32_t width, uint32_t height) {
-    AVCodecContext* c = m_pProfile;
+    AVCodecContext* c = m_pCodecCtx;
     c->width = static_cast<int>(width & ~1u); // wmv2 takes even widths only
     c->height = static_cast<int>(height);
     c->time_base = {1, static_cast<int>(m_nRate)}; // wmv2 stores the rate in its extradata
@@ -172,7 +172,7 @@ uint32_t CVideoWriter::SetUpAndWriteFrame(uint32_t width, uint32_t height, const
     }
     AVDictionary* options = nullptr;
     av_dict_set_int(&options, "packet_size", kAsfPacketBytes, 0);
-    const int begun = avformat_write_header(m_pWriter, &options);
+    const int begun = avformat_write_header(m_pMuxer, &options);
     av_dict_free(&options);
     if (begun < 0) {
         Fail("Unable to Initialize Writing");
@@ -194,7 +194,7 @@ bool CVideoWriter::SetInputType(uint32_t width, uint32_t height, uint16_t bits) 
     m_nInputBits = bits;
     // An odd last column is left out, as the encoder's width is even.
     m_pConverter = sws_getContext(static_cast<int>(width & ~1u), static_cast<int>(height), input,
-                                  m_pProfile->width, m_pProfile->height, kEncoderPixelFormat,
+                                  m_pCodecCtx->width, m_pCodecCtx->height, kEncoderPixelFormat,
                                   SWS_BILINEAR, nullptr, nullptr, nullptr);
     m_pFrame = av_frame_alloc();
     m_pPacket = av_packet_alloc();
@@ -203,8 +203,8 @@ bool CVideoWriter::SetInputType(uint32_t width, uint32_t height, uint16_t bits) 
         return false;
     }
     m_pFrame->format = kEncoderPixelFormat;
-    m_pFrame->width = m_pProfile->width;
-    m_pFrame->height = m_pProfile->height;
+    m_pFrame->width = m_pCodecCtx->width;
+    m_pFrame->height = m_pCodecCtx->height;
     if (av_frame_get_buffer(m_pFrame, 0) < 0) {
         SetLastError("Unable to Set Input Properties for Media Writer");
         return false;
@@ -236,11 +236,11 @@ const char* CVideoWriter::EncodeSample(const uint8_t* data) {
                   m_pFrame->data, m_pFrame->linesize) <= 0)
         return "Unable to Lock Buffer";
     m_pFrame->pts = m_nFramesWritten;
-    m_pFrame->quality = m_pProfile->global_quality;
+    m_pFrame->quality = m_pCodecCtx->global_quality;
     // Clean points exactly on frames 0, 25, 50, ...; the encoder's own group size agrees.
     m_pFrame->pict_type =
         m_nFramesWritten % kCleanPointInterval == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-    if (avcodec_send_frame(m_pProfile, m_pFrame) < 0 || !DrainPackets())
+    if (avcodec_send_frame(m_pCodecCtx, m_pFrame) < 0 || !DrainPackets())
         return "Unable to Write Frame";
     // Hand the frame's packets to the file now, so that a crash loses as little as possible.
     avio_flush(m_pIo);
@@ -251,7 +251,7 @@ const char* CVideoWriter::EncodeSample(const uint8_t* data) {
 
 bool CVideoWriter::DrainPackets() {
     for (;;) {
-        const int result = avcodec_receive_packet(m_pProfile, m_pPacket);
+        const int result = avcodec_receive_packet(m_pCodecCtx, m_pPacket);
         if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
             return true;
         if (result < 0)
@@ -260,11 +260,11 @@ bool CVideoWriter::DrainPackets() {
         const uint64_t index = static_cast<uint64_t>(m_pPacket->pts);
         const auto timeMs = static_cast<int64_t>(SampleTimeMs(index, m_nRate));
         const auto endMs = static_cast<int64_t>(SampleTimeMs(index + 1, m_nRate));
-        m_pPacket->pts = av_rescale_q(timeMs, kMilliseconds, m_pVideoInput->time_base);
+        m_pPacket->pts = av_rescale_q(timeMs, kMilliseconds, m_pStream->time_base);
         m_pPacket->dts = m_pPacket->pts;
-        m_pPacket->duration = av_rescale_q(endMs - timeMs, kMilliseconds, m_pVideoInput->time_base);
+        m_pPacket->duration = av_rescale_q(endMs - timeMs, kMilliseconds, m_pStream->time_base);
         m_pPacket->stream_index = static_cast<int>(m_nVideoInput);
-        const int written = av_write_frame(m_pWriter, m_pPacket);
+        const int written = av_write_frame(m_pMuxer, m_pPacket);
         av_packet_unref(m_pPacket);
         if (written < 0)
             return false;
@@ -275,8 +275,8 @@ void CVideoWriter::Finish() {
     if (m_nState == kWriting) {
         bool ok = m_pIo->error >= 0 && !m_pOutput->HasFailed();
         if (ok) {
-            ok = avcodec_send_frame(m_pProfile, nullptr) >= 0 && DrainPackets();
-            ok = av_write_trailer(m_pWriter) >= 0 && ok;
+            ok = avcodec_send_frame(m_pCodecCtx, nullptr) >= 0 && DrainPackets();
+            ok = av_write_trailer(m_pMuxer) >= 0 && ok;
             avio_flush(m_pIo);
             ok = m_pIo->error >= 0 && m_pOutput->Flush() && ok;
         }
@@ -304,16 +304,16 @@ void CVideoWriter::CutToWholePackets() {
 }
 
 void CVideoWriter::Release() {
-    m_pVideoInput = nullptr; // belongs to the writer
-    if (m_pWriter != nullptr) {
-        m_pWriter->pb = nullptr;
-        avformat_free_context(m_pWriter);
-        m_pWriter = nullptr;
+    m_pStream = nullptr; // belongs to the writer
+    if (m_pMuxer != nullptr) {
+        m_pMuxer->pb = nullptr;
+        avformat_free_context(m_pMuxer);
+        m_pMuxer = nullptr;
     }
     FreeAvioOutput(m_pIo);
     m_pOutput = nullptr;
-    avcodec_free_context(&m_pProfile);
-    m_pEncoder = nullptr;
+    avcodec_free_context(&m_pCodecCtx);
+    m_pCodec = nullptr;
     sws_freeContext(m_pConverter);
     m_pConverter = nullptr;
     av_frame_free(&m_pFrame);

@@ -73,11 +73,13 @@ private:
     void CutToWholePackets();
     void Release();
 
-    // FFmpeg objects in place of the Windows Media SDK's:
-    const AVCodec* m_pEncoder = nullptr;  // profile manager: the wmv2 encoder
-    AVCodecContext* m_pProfile = nullptr; // profile: encoder settings and state
-    AVFormatContext* m_pWriter = nullptr; // writer: the ASF muxer
-    AVStream* m_pVideoInput = nullptr;    // video input properties: the muxer's stream
+    // FFmpeg objects. The failure texts keep the names of the Windows Media steps they stand
+    // in for: the encoder for the profile manager, its context for the profile, the muxer for
+    // the writer, its stream for the video input.
+    const AVCodec* m_pCodec = nullptr;      // the wmv2 encoder
+    AVCodecContext* m_pCodecCtx = nullptr;  // encoder settings and state
+    AVFormatContext* m_pMuxer = nullptr;    // the ASF muxer
+    AVStream* m_pStream = nullptr;          // the muxer's video stream
     AVIOContext* m_pIo = nullptr;         // output "file name": the IFileOutput
     IFileOutput* m_pOutput = nullptr;     // not owned
     SwsContext* m_pConverter = nullptr;   // input pixel format to the encoder's YUV 4:2:0

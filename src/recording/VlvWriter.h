@@ -36,7 +36,6 @@ public:
 
     bool HasFailed() const { return m_bFailed; }
     const std::string& LastError() const { return m_strError; }
-    uint64_t CommittedSize() const { return m_committedEnd; }
 
 private:
     bool WriteOpeningFrame();

@@ -136,6 +136,25 @@ TEST_F(AviFile, StreamHeadersHoldTheRecordingsFormat) {
     ASSERT_NE(timingFormat, nullptr);
     EXPECT_EQ(GetLe32(timingFormat - 4), 4u);
     EXPECT_EQ(GetLe32(timingFormat), 4u);
+
+    // Stream names: the size counts the name and its zero, not the pad byte after it.
+    const uint8_t* videoName = FindChunk(file, "strn", 0);
+    ASSERT_NE(videoName, nullptr);
+    EXPECT_EQ(GetLe32(videoName - 4), 13u);  // "Video Stream" + zero
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(videoName)), "Video Stream");
+    const uint8_t* timingName = FindChunk(file, "strn", 1);
+    ASSERT_NE(timingName, nullptr);
+    EXPECT_EQ(GetLe32(timingName - 4), 14u);  // "Timing Stream" + zero
+}
+
+TEST_F(AviFile, RecordingWithoutAnOutputDropsFramesQuietly) {
+    for (const char* name : {"none.avi", "none.vlv", "none.wmv"}) {
+        CQuillonFile recording(dir.File(name), 25, 64, 48, nullptr);
+        EXPECT_FALSE(recording.IsOpen());
+        const Bytes frame = test::PatternFrame(64, 48, 1);
+        recording.WriteFrame(64, 48, frame.data(), 24, 1000, 1);
+        EXPECT_EQ(recording.GetFramesWritten(), 0u) << name;
+    }
 }
 
 TEST_F(AviFile, RecordingWithoutFramesHasBothStreamsAndNoSamples) {
