@@ -9,6 +9,7 @@
 
 #include "PreviewWidget.h"
 #include "RecorderEngine.h"
+#include "SimulatedCamera.h"
 
 namespace {
 
@@ -27,19 +28,10 @@ void BM_SimulatedCameraIntoPipeline(benchmark::State& state) {
     RecorderEngine engine(ticks);
     PreviewView view;
     engine.SetView(&view);
-    if (!engine.AllocateFrameStores() ||
-        engine.StartCamera("sim") != CameraStartResult::kStreaming) {
+    if (!StartSimulatedCamera(engine, fps)) {
         state.SkipWithError("no simulated camera");
         return;
     }
-    CameraSettings& camera = engine.Camera();
-    camera.Width = 800;
-    camera.Height = 400;
-    camera.XOffset = 624;
-    camera.YOffset = 568;
-    camera.Framerate = fps;
-    camera.Reduction = 1;
-    engine.ApplyCameraSettings();
     view.preview.SetImageSize(800, 400);
     view.preview.show();
     constexpr int kSeconds = 5;

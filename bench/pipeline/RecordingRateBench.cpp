@@ -13,6 +13,7 @@
 #include <string>
 
 #include "RecorderEngine.h"
+#include "SimulatedCamera.h"
 #include "recording/QuillonFile.h"
 
 namespace {
@@ -76,20 +77,11 @@ void BM_ArrivalRecordingAtRate(benchmark::State& state) {
     MonotonicTickSource ticks;
     RecorderEngine engine(ticks);
     engine.SetShareConfig((dir / "smb.conf").string());
-    if (!engine.AllocateFrameStores() || engine.StartCamera("sim") != CameraStartResult::kStreaming) {
+    if (!StartSimulatedCamera(engine, fps)) {
         state.SkipWithError("no simulated camera");
         return;
     }
-    CameraSettings& camera = engine.Camera();
-    camera.Width = 800;
-    camera.Height = 400;
-    camera.XOffset = 624;
-    camera.YOffset = 568;
-    camera.Framerate = fps;
-    camera.Reduction = 1;
-    camera.Gain = camera.RedGain = camera.GreenGain1 = camera.GreenGain2 = camera.BlueGain = 3875;
-    engine.ApplyCameraSettings();  // the rate the camera really runs at is read back
-    const double actualFps = camera.Framerate;
+    const double actualFps = engine.Camera().Framerate;
     engine.App().Filetype = filetype;
     engine.App().FramesBefore = 15;
     engine.App().FramesAfter = 10;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -34,14 +33,6 @@ public:
     bool IsSet() const {
         std::lock_guard lock(m_mutex);
         return m_signalled;
-    }
-
-    // Waits until signalled or the time is up; true when signalled.
-    bool WaitFor(std::chrono::milliseconds timeout) {
-        std::unique_lock lock(m_mutex);
-        if (!m_changed.wait_for(lock, timeout, [this] { return m_signalled; })) return false;
-        if (!m_manual) m_signalled = false;
-        return true;
     }
 
     void Wait() {

@@ -16,7 +16,6 @@ public:
 
     // False when the memory could not be had; the program then ends.
     bool Allocate();
-    bool IsAllocated() const { return m_frameCopy != nullptr; }
 
     uint8_t* RgbBuffer() { return m_rgb.get(); }
     uint8_t* ReducedBuffer() { return m_reduced.get(); }

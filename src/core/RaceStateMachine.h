@@ -73,7 +73,6 @@ public:
     uint32_t ArrivalTime() const { return m_arrivalTime; }
     uint32_t ArrivalEndTime() const { return m_arrivalEndTime; }
     bool ManualArrival() const { return m_bManualArrival; }
-    const std::string& ElapsedText() const { return m_elapsedText; }
 
     static std::string FormatElapsed(uint32_t ms);
 

@@ -45,7 +45,6 @@ public:
     SaveWorker(SaveJob& job, SaveEvents& events, PassDone passDone);
     ~SaveWorker();
 
-    bool IsRunning() const { return m_thread.joinable() && !m_events.done.IsSet(); }
     // Ends the thread after the pass that runs (if any) and waits for it.
     void Stop();
 

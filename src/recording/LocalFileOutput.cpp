@@ -36,22 +36,10 @@ bool LocalFileOutput::Fail(const char* what) {
 }
 
 bool LocalFileOutput::WriteAll(const uint8_t* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(m_fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return Fail("cannot write");
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return Fail("cannot write");
-        }
-        m_filePos += static_cast<uint64_t>(n);
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    if (size == 0)
+        return true;  // a zero-byte write would read as a full disk
+    iovec whole{const_cast<uint8_t*>(data), size};
+    return WriteVectors(&whole, 1);
 }
 
 bool LocalFileOutput::Write(const void* data, size_t size) {

@@ -15,24 +15,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/Network.h"
+
 namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
-
-QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "program_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
-int32_t FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -44,7 +32,7 @@ std::string ReadFile(const fs::path& path) {
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        App();
+        TestCoreApplication();
         char pattern[] = "/tmp/quillon-program-XXXXXX";
         dir = mkdtemp(pattern);
         program = dir / "quillon-id";

@@ -15,18 +15,12 @@
 #include <regex>
 #include <sstream>
 
+#include "common/Network.h"
+
 namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
-
-QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "e2e_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
 
 struct Frame {
     long long time = -1;      // race time in ms, -1 when the kind keeps none
@@ -44,16 +38,14 @@ struct RaceRun {
 class RecordingEndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        App();
+        TestCoreApplication();
         char pattern[] = "/tmp/quillon-e2e-XXXXXX";
         dir = mkdtemp(pattern);
         fs::create_directory(dir / "share");
         std::ofstream(dir / "smb.conf") << "[global]\n  workgroup = TEST\n[QuillonFiles]\n  path = "
                                         << (dir / "share").string() << "\n  read only = no\n";
         fs::copy_file(fs::path(QUILLON_BUILD_DIR) / "quillon-id", dir / "quillon-id");
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        port = probe.serverPort();
+        port = FreePort();
     }
     void TearDown() override {
         if (recorder.state() != QProcess::NotRunning) recorder.kill();

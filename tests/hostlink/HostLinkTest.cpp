@@ -12,29 +12,16 @@
 #include "RecorderEngine.h"
 #include "common/WaitUntil.h"
 
+#include "common/Network.h"
+
 namespace quillon {
 namespace {
-
-QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "hostlink_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
 
 
 void Settle(int ms) {
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
-// A port that nobody listens on right now.
-int32_t FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 // A host program as the recorder sees it: a TCP client that collects every byte it gets.
@@ -71,7 +58,7 @@ protected:
         return host;
     }
 
-    QCoreApplication& app = App();  // before any socket is made
+    QCoreApplication& app = TestCoreApplication();  // before any socket is made
     ManualTickSource ticks{5000};
     RecorderEngine engine{ticks};
 };
