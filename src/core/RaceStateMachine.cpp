@@ -121,6 +121,8 @@ void RaceStateMachine::OnArrivalButton() {
     m_bManualArrival = !m_bManualArrival;
     if (m_bManualArrival) {
         OnArrival("0");
+        // The same button ends the arrival it opened, so it stays usable.
+        m_view->EnableRaceButton(RaceButton::Arrival, true);
     } else {
         OnEndArrival("1");
     }

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QToolButton>
 #include <filesystem>
 #include <functional>
 
@@ -102,10 +103,32 @@ TEST_F(MainWindowTest, RaceButtonsFollowTheRaceAndEnterDoesNothing) {
     window.show();
     QTest::keyClick(&window, Qt::Key_Return);
     EXPECT_TRUE(window.isVisible());
-    window.Engine().Race().OnReadyButton();
+    const auto button = [&window](const char* tip) {
+        for (QToolButton* b : window.findChildren<QToolButton*>()) {
+            if (b->toolTip() == tip) return b;
+        }
+        return static_cast<QToolButton*>(nullptr);
+    };
+    QToolButton* ready = button("Ready");
+    QToolButton* start = button("Start");
+    QToolButton* arrival = button("Arrival");
+    ASSERT_TRUE(ready && start && arrival);
+    QTest::mouseClick(ready, Qt::LeftButton);
     EXPECT_EQ(window.Engine().Race().State(), kReady);
-    window.Engine().Race().OnStartButton();
+    EXPECT_FALSE(ready->isEnabled());
+    QTest::mouseClick(start, Qt::LeftButton);
     EXPECT_EQ(window.Engine().Race().State(), kStarted);
+    EXPECT_FALSE(start->isEnabled());
+    // The arrival button opens a manual arrival and, pressed again, ends it.
+    QTest::mouseClick(arrival, Qt::LeftButton);
+    EXPECT_TRUE(window.Engine().Race().ManualArrival());
+    EXPECT_EQ(window.Engine().Race().ArrivalEndTime(), 0u);
+    QTest::mouseClick(arrival, Qt::LeftButton);
+    EXPECT_FALSE(window.Engine().Race().ManualArrival());
+    EXPECT_NE(window.Engine().Race().ArrivalEndTime(), 0u);
+    // An arrival from a host greys the button until its end.
+    window.Engine().Race().OnArrival("5000");
+    EXPECT_FALSE(arrival->isEnabled());
 }
 
 TEST_F(MainWindowTest, ClosingWritesTheSettingsInEffect) {
