@@ -23,6 +23,8 @@ public:
     bool IsEveryFrame() const override { return m_file.IsEveryFrame(); }
     bool IsOpen() const override { return m_file.IsOpen(); }
     const std::string& Path() const override { return m_file.GetPath(); }
+    bool HasFailed() const override { return m_file.HasFailed(); }
+    std::string LastError() const override { return m_file.GetLastError(); }
 
 private:
     CQuillonFile m_file;

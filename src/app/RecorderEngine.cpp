@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <QMetaObject>
+#include <cstdio>
 
 #include "QuillonFileRecording.h"
+#include "camera/BayerConversion.h"
 #include "camera/CameraApiFactory.h"
 #include "core/ShareFolders.h"
 #include "settings/SettingsFile.h"
@@ -15,7 +17,8 @@ namespace quillon {
 RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
     : QObject(parent),
       m_race(*this, *this, ticks, m_app, m_camera),
-      m_link(m_race, this) {
+      m_link(m_race, this),
+      m_intake(m_race.Clock(), m_race.StateWord(), m_cameraView.adjustment) {
     SavePathServices services;
     services.findLocalShare = [this] { return FindShareFolder(m_smbConf, SavePath::kShareName); };
     services.localAddress = [this] { return m_link.LocalAddress().toStdString(); };
@@ -23,21 +26,36 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
                                   uint32_t height, bool everyFrame) -> std::unique_ptr<Recording> {
         return std::make_unique<QuillonFileRecording>(path, rate, width, height, everyFrame);
     };
+    // The save worker converts frames itself with the pure conversion: the camera's busy guard
+    // would make it and the preview refuse each other's frames.
+    services.convert = [](const uint8_t* raw, uint8_t* bgr, uint32_t width, uint32_t height,
+                          uint32_t pixelFormat) {
+        const ConversionParams params{kDemosaicBilinear, kColourCorrectionNone};
+        return ConvertRawFrameToBgr24(raw, width, height, pixelFormat, params, bgr);
+    };
     // Queued to this object: a call still in the queue when the engine goes is dropped.
-    services.postToUi = [this](std::function<void()> call) {
-        QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+    services.recordingFailed = [this](const std::string& path, const std::string& reason) {
+        QMetaObject::invokeMethod(
+            this, [this, path, reason] { OnRecordingFailed(path, reason); },
+            Qt::QueuedConnection);
     };
     services.enableSetupCommands = [this](bool enabled) { m_view->EnableSetupCommands(enabled); };
-    m_savePath = std::make_unique<SavePath>(m_race, *this, ticks, m_app, m_camera, m_events,
+    m_savePath = std::make_unique<SavePath>(m_race, *this, ticks, m_app, m_camera, m_intake,
                                             std::move(services));
     connect(&m_link, &HostLink::hostConnected, this, &RecorderEngine::OnHostConnected);
     connect(&m_link, &HostLink::hostDisconnected, this, &RecorderEngine::OnHostDisconnected);
+    m_previewPacer.setSingleShot(true);
+    m_previewPacer.setTimerType(Qt::PreciseTimer);
+    connect(&m_previewPacer, &QTimer::timeout, this, &RecorderEngine::ProcessLatestFrame);
+    m_secondTimer.setInterval(1000);
+    connect(&m_secondTimer, &QTimer::timeout, this, &RecorderEngine::OnSecond);
+    m_secondTimer.start();
 }
 
 RecorderEngine::~RecorderEngine() {
     if (m_device) m_device->StopStreaming();  // no callback may run into what goes below
-    m_device.reset();
     m_savePath.reset();  // ends the worker and finishes the recording
+    m_device.reset();
     m_frameNotifier.reset();
     if (m_frameNoticeFd >= 0) ::close(m_frameNoticeFd);
 }
@@ -52,19 +70,20 @@ bool RecorderEngine::AllocateFrameStores() {
             &RecorderEngine::OnFrameNotice);
     const int noticeFd = m_frameNoticeFd;
     m_frameCallback = std::make_unique<FrameCallback>(
-        *m_handOver, m_cameraView,
+        m_intake, *m_handOver, m_cameraView,
         [noticeFd] {
             const uint64_t one = 1;
             [[maybe_unused]] const ssize_t n = ::write(noticeFd, &one, sizeof one);
         },
         [this] { RequestTimeFromAnyThread(); });
-    m_pipeline = std::make_unique<FramePipeline>(m_stores, m_camera,
-                                                 static_cast<FrameConverter&>(*this), *this);
+    m_pipeline = std::make_unique<FramePipeline>(
+        m_stores, m_camera, static_cast<FrameConverter&>(*this), *this, m_cameraView.adjustment);
     return true;
 }
 
 CameraStartResult RecorderEngine::StartCamera(const std::string& option) {
     std::unique_ptr<ICameraApi> api = CreateCameraApi(option);
+    m_rawLayoutKnown = option == "sim";
     if (!api) {
         m_view->ShowMessage(kMsgUnableToConnect);
         return CameraStartResult::kNotConnected;
@@ -89,6 +108,7 @@ bool RecorderEngine::ApplyCameraSettings() {
     // every frame would be dropped for its size.
     m_device->ReadFormat(m_camera);
     m_cameraView.frameRate.store(m_camera.Framerate, std::memory_order_relaxed);
+    if (m_pipeline) m_pipeline->PublishAdjustment();
     return streaming;
 }
 
@@ -105,19 +125,42 @@ bool RecorderEngine::ConvertToRgb24(const uint8_t* raw, uint8_t* bgr, uint32_t w
     return m_device && m_device->ConvertToRgb24(bgr, raw, width, height, pixelFormat);
 }
 
+RawLayout RecorderEngine::Layout(uint32_t pixelFormat) const {
+    if (!m_rawLayoutKnown) return RawLayout::kConvert;
+    if (pixelFormat == kPixelFormatBayerRggb8) return RawLayout::kBayerRggb;
+    if (pixelFormat == kPixelFormatMono8) return RawLayout::kGrey;
+    return RawLayout::kConvert;
+}
+
 void RecorderEngine::OnFrameNotice() {
     uint64_t count = 0;
     [[maybe_unused]] const ssize_t n = ::read(m_frameNoticeFd, &count, sizeof count);
+    // No more often than a screen shows: a frame that comes sooner waits in the hand-over,
+    // where a newer one replaces it.
+    const qint64 wait = 1000 / kMaxPreviewRate - (m_sinceLastPreview.isValid()
+                                                      ? m_sinceLastPreview.elapsed()
+                                                      : 1000);
+    if (wait > 0) {
+        if (!m_previewPacer.isActive()) m_previewPacer.start(int(wait));
+        return;
+    }
+    ProcessLatestFrame();
+}
+
+void RecorderEngine::ProcessLatestFrame() {
     size_t length = 0;
     const uint8_t* frame = m_handOver->Take(length);
     if (frame == nullptr) return;
+    m_sinceLastPreview.start();
     if (!m_pipeline->OnFrameReady(frame, length)) ++m_processed;
     m_handOver->Release();
 }
 
-uint64_t RecorderEngine::DroppedFrames() const {
+uint64_t RecorderEngine::DroppedFrames() const { return m_savePath->LostFrames(); }
+
+uint64_t RecorderEngine::PreviewSkips() const {
     if (!m_handOver) return 0;
-    return uint64_t(m_handOver->BusyDrops()) + m_pipeline->DroppedFrames();
+    return m_handOver->Skipped() + m_pipeline->DroppedFrames();
 }
 
 void RecorderEngine::ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height) {
@@ -126,9 +169,34 @@ void RecorderEngine::ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t heig
 
 void RecorderEngine::ShowBrightness(int32_t brightness) { m_view->ShowBrightness(brightness); }
 
-void RecorderEngine::TakeFrame(const uint8_t* raw, size_t rawLength, const uint8_t* image,
-                               uint32_t imageWidth, uint32_t imageHeight) {
-    m_savePath->TakeFrame(raw, rawLength, image, imageWidth, imageHeight);
+void RecorderEngine::PrepareRecording() {
+    // Frames are recorded with the picture settings in effect from the first one on.
+    if (m_pipeline) m_pipeline->PublishAdjustment();
+    m_recordingProblem.clear();
+    m_savePath->PrepareRecording();
+    RefreshStatus();
+}
+
+void RecorderEngine::OnSecond() {
+    if (m_race.State() == kStarted) m_race.RefreshElapsedTime();
+    const bool silent = m_race.HostClockSilent();
+    if (silent == m_bClockSilent) return;
+    m_bClockSilent = silent;
+    if (silent) std::fprintf(stderr, "Quillon ID: the host's race clock is not answering\n");
+    RefreshStatus();
+}
+
+void RecorderEngine::OnRecordingFailed(const std::string& path, const std::string& reason) {
+    m_recordingProblem = "Recording stopped: " + path + ": " + reason;
+    std::fprintf(stderr, "Quillon ID: %s\n", m_recordingProblem.c_str());
+    RefreshStatus();
+}
+
+void RecorderEngine::RefreshStatus() {
+    m_strStatus = m_hostStatus;
+    if (m_bClockSilent) m_strStatus += " - race clock not answering";
+    if (!m_recordingProblem.empty()) m_strStatus += " - " + m_recordingProblem;
+    m_view->ShowHostStatus(m_strStatus, m_link.IsConnected());
 }
 
 void RecorderEngine::SetView(EngineView* view) {
@@ -144,15 +212,16 @@ void RecorderEngine::RequestTimeFromAnyThread() {
 
 void RecorderEngine::OnHostConnected() {
     m_cameraView.hostConnected.store(true, std::memory_order_relaxed);
-    m_strStatus = m_link.PeerAddress().toStdString();
+    m_hostStatus = m_link.PeerAddress().toStdString();
     m_app.Port = m_link.LocalPort();
-    m_view->ShowHostStatus(m_strStatus, true);
+    RefreshStatus();
 }
 
 void RecorderEngine::OnHostDisconnected() {
     m_cameraView.hostConnected.store(false, std::memory_order_relaxed);
-    m_strStatus = kNoHostText;
-    m_view->ShowHostStatus(m_strStatus, false);
+    m_hostStatus = kNoHostText;
+    m_bClockSilent = false;
+    RefreshStatus();
 }
 
 }  // namespace quillon

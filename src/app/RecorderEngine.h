@@ -4,12 +4,14 @@
 #include <memory>
 #include <string>
 
+#include <QElapsedTimer>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include "camera/Camera.h"
-#include "core/Event.h"
 #include "core/FrameCallback.h"
 #include "core/FrameHandOver.h"
+#include "core/FrameIntake.h"
 #include "core/FramePipeline.h"
 #include "core/FrameStores.h"
 #include "core/RaceHooks.h"
@@ -36,8 +38,9 @@ public:
 // save path, wired together. The main window owns one and forwards to it; tests drive it
 // directly with a QCoreApplication and no display.
 //
-// Threads: lives on the user-interface thread. RequestTimeFromAnyThread() is the one entry
-// that other threads (the camera's) may call.
+// Threads: lives on the user-interface thread. The camera thread runs the frame callback (which
+// keeps frames for the recording through the intake) and may call RequestTimeFromAnyThread();
+// the save worker reports a failed recording through a queued call.
 class RecorderEngine final : public QObject,
                              public ReplySink,
                              public RecordingSteps,
@@ -89,10 +92,14 @@ public:
     const std::string& FileName() const { return m_savePath->FileName(); }
     SavePath& Saving() { return *m_savePath; }
     FramePipeline* Pipeline() { return m_pipeline.get(); }
+    // Makes a new ring of the configured length (preferences); see SavePath::RebuildRing.
+    void RebuildRing() { m_savePath->RebuildRing(m_app.BufferLenght); }
 
-    // Frames that never reached the preview: not handed over while the previous one was being
-    // processed, or dropped by the frame handler's checks.
+    // Frames lost for recording while a race ran: ring full of needed frames, wrong size.
     uint64_t DroppedFrames() const;
+    // Frames the preview skipped (it shows the latest frame at most 60 times a second); these
+    // are not lost for recording.
+    uint64_t PreviewSkips() const;
     uint64_t ProcessedFrames() const { return m_processed; }
     // Frames the camera delivered (repeats not counted).
     uint64_t AcceptedFrames() const { return m_frameCallback ? m_frameCallback->SequenceNumber() : 0; }
@@ -108,30 +115,37 @@ public:
     bool IsEveryFrame() const override { return m_savePath->IsEveryFrame(); }
     void StopSaveWorker() override { m_savePath->StopSaveWorker(); }
     void DeleteRecorder() override { m_savePath->DeleteRecorder(); }
-    void PrepareRecording() override { m_savePath->PrepareRecording(); }
+    void PrepareRecording() override;
     void StartSavePass() override { m_savePath->StartSavePass(); }
+    void ArrivalClosed() override { m_savePath->ArrivalClosed(); }
 
     // FrameOutput
     void ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height) override;
     void ShowBrightness(int32_t brightness) override;
-    void TakeFrame(const uint8_t* raw, size_t rawLength, const uint8_t* image,
-                   uint32_t imageWidth, uint32_t imageHeight) override;
+
+    // The preview shows at most this many frames a second, as a screen does.
+    static constexpr int kMaxPreviewRate = 60;
 
 private:
     // FrameConverter over the camera device.
     bool IsBusy() const override { return m_device && m_device->IsBusy(); }
     bool ConvertToRgb24(const uint8_t* raw, uint8_t* bgr, uint32_t width, uint32_t height,
                         uint32_t pixelFormat) override;
+    RawLayout Layout(uint32_t pixelFormat) const override;
 
     // User-interface thread: a frame was handed over.
     void OnFrameNotice();
+    void ProcessLatestFrame();
+    // Once a second: the elapsed time, and whether the host's clock still answers.
+    void OnSecond();
+    void OnRecordingFailed(const std::string& path, const std::string& reason);
+    void RefreshStatus();
     void OnHostConnected();
     void OnHostDisconnected();
 
     AppSettings m_app;
     CameraSettings m_camera;
     FrameStores m_stores;
-    SaveEvents m_events;
     RaceStateMachine m_race;
     HostLink m_link;
     EngineView m_noView;
@@ -146,9 +160,17 @@ private:
     int m_frameNoticeFd = -1;
     std::unique_ptr<QSocketNotifier> m_frameNotifier;
     uint64_t m_processed = 0;
+    QElapsedTimer m_sinceLastPreview;
+    QTimer m_previewPacer;  // single shot: the latest frame when the preview may show it
+    QTimer m_secondTimer;
+    bool m_rawLayoutKnown = false;  // the simulated camera's frames are plain RGGB or grey
+    FrameIntake m_intake;
 
     std::string m_smbConf = "/etc/samba/smb.conf";
     std::string m_strStatus = kNoHostText;
+    std::string m_hostStatus = kNoHostText;
+    bool m_bClockSilent = false;
+    std::string m_recordingProblem;
     std::unique_ptr<SavePath> m_savePath;
     // Declared last so it goes first: its stream stops before anything it calls into.
     std::unique_ptr<CCamera> m_device;

@@ -2,7 +2,6 @@
 
 #include "RaceStateMachine.h"
 
-
 namespace quillon {
 
 bool CameraThreadView::RaceStarted() const {
@@ -27,6 +26,7 @@ void FrameCallback::HandleFrame(uint8_t* data, size_t length) {
     data[2] = uint8_t(sequence >> 16);
     data[3] = uint8_t(sequence >> 24);
 
+    m_intake.Take(data, length, sequence);
     if (m_handOver.OfferFrame(data, length) == FrameHandOver::Offer::Announce) m_frameReady();
 
     if (m_view.RaceStarted() &&

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "FrameHandOver.h"
+#include "FrameIntake.h"
 
 namespace quillon {
 
@@ -15,20 +16,23 @@ struct CameraThreadView {
     const std::atomic<int32_t>* raceState = nullptr;  // the race's own state word
     std::atomic<bool> hostConnected{false};
     std::atomic<float> frameRate{25.0f};
+    // The picture settings in effect (FrameAdjustment::Pack), kept with every recorded frame.
+    std::atomic<uint32_t> adjustment{FrameAdjustment{}.Pack()};
 
     bool RaceStarted() const;
 };
 
 // Runs on the camera's thread for every delivered frame: drops repeated deliveries, numbers
-// the frame, hands it over to the user-interface thread and now and then asks the host for the
-// race time.
+// the frame, gives it to the recording's intake, hands it over to the preview on the
+// user-interface thread and now and then asks the host for the race time.
 class FrameCallback {
 public:
     using Notify = std::function<void()>;
 
-    FrameCallback(FrameHandOver& handOver, const CameraThreadView& view, Notify frameReady,
-                  Notify requestTime)
-        : m_handOver(handOver),
+    FrameCallback(FrameIntake& intake, FrameHandOver& handOver, const CameraThreadView& view,
+                  Notify frameReady, Notify requestTime)
+        : m_intake(intake),
+          m_handOver(handOver),
           m_view(view),
           m_frameReady(std::move(frameReady)),
           m_requestTime(std::move(requestTime)) {}
@@ -44,6 +48,7 @@ public:
     uint32_t RepeatedDeliveries() const { return m_repeats.load(std::memory_order_relaxed); }
 
 private:
+    FrameIntake& m_intake;
     FrameHandOver& m_handOver;
     const CameraThreadView& m_view;
     const Notify m_frameReady;

@@ -14,6 +14,7 @@ FrameHandOver::Offer FrameHandOver::OfferFrame(const uint8_t* data, size_t lengt
             m_busyDrops.fetch_add(1, std::memory_order_relaxed);
             return Offer::Busy;
         }
+        m_replaced.fetch_add(1, std::memory_order_relaxed);  // that copy is never shown
     }
     m_length = std::min(length, m_capacity);
     std::memcpy(m_buffer, data, m_length);

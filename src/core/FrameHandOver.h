@@ -29,7 +29,12 @@ public:
     const uint8_t* Take(size_t& length);
     void Release();
 
-    // Frames not handed over because the previous one was being processed.
+    // Frames the preview never took: not handed over because the previous one was being
+    // processed, or replaced by a newer one before they were taken.
+    uint64_t Skipped() const {
+        return m_busyDrops.load(std::memory_order_relaxed) +
+               m_replaced.load(std::memory_order_relaxed);
+    }
     uint32_t BusyDrops() const { return m_busyDrops.load(std::memory_order_relaxed); }
 
 private:
@@ -41,6 +46,7 @@ private:
     std::atomic<uint32_t> m_state{kFree};
     std::atomic<bool> m_noticePending{false};
     std::atomic<uint32_t> m_busyDrops{0};
+    std::atomic<uint64_t> m_replaced{0};
 };
 
 }  // namespace quillon

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,13 @@ namespace quillon {
 struct AppSettings;
 struct CameraSettings;
 
+// How the preview may read a raw frame by itself when it scales it down.
+enum class RawLayout {
+    kConvert,    // only through the camera's conversion
+    kBayerRggb,  // 8-bit Bayer, red at (0, 0)
+    kGrey,       // 8-bit grey
+};
+
 // Turns a raw camera frame into 24-bit BGR; the camera device provides it.
 class FrameConverter {
 public:
@@ -20,44 +28,48 @@ public:
     virtual bool IsBusy() const = 0;
     virtual bool ConvertToRgb24(const uint8_t* raw, uint8_t* bgr, uint32_t width, uint32_t height,
                                 uint32_t pixelFormat) = 0;
+    virtual RawLayout Layout(uint32_t /*pixelFormat*/) const { return RawLayout::kConvert; }
 };
 
-// Where a processed frame goes: the preview, and (while a race runs) the save path.
+// Where the preview goes.
 class FrameOutput {
 public:
     virtual ~FrameOutput() = default;
     virtual void ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height) = 0;
     // The automatic brightness moved the offset; the brightness edit shows it.
     virtual void ShowBrightness(int32_t) {}
-    // The raw frame (sequence number in its first four bytes) and the processed image.
-    virtual void TakeFrame(const uint8_t* raw, size_t rawLength, const uint8_t* image,
-                           uint32_t imageWidth, uint32_t imageHeight) = 0;
 };
 
-// Geometry of the image the pipeline makes from the camera's frames.
+// Geometry of an image made from the camera's frames.
 struct ImageGeometry {
-    uint32_t width = 0;   // camera width / reduction
-    uint32_t height = 0;  // camera height / reduction
+    uint32_t width = 0;
+    uint32_t height = 0;
     size_t Bytes() const { return size_t(width) * height * 3; }
 };
+// The image recordings keep: camera size / reduction.
 ImageGeometry ReducedGeometry(const CameraSettings& camera);
+// The preview: the reduced image scaled down by `previewScale` more.
+ImageGeometry PreviewGeometry(const CameraSettings& camera, uint32_t previewScale);
 
-// The per-frame work on the user-interface thread: size and busy checks, conversion,
-// reduction, brightness and contrast, automatic brightness, preview, intake, timing.
+// The preview's work on the user-interface thread for the latest frame: size and busy checks,
+// an image scaled to the preview, brightness and contrast, automatic brightness, display,
+// timing. Recording does not pass here: the camera thread keeps every frame for it (FrameIntake)
+// with the picture settings this class publishes.
 class FramePipeline {
 public:
     // Automatic brightness: a correction every sixth frame from 100 samples, allowed to differ
     // by 10 % from its target, moving the offset by 5.
     static constexpr int32_t kAutoInterval = 5;
-    static constexpr int32_t kAutoSamples = 100;
     static constexpr int32_t kAutoTolerancePercent = 10;
     static constexpr int32_t kAutoStep = 5;
 
     enum Stamp { S0, C0, C1, R0, R1, A0, A1, M0, M1, D0, D1, W0, W1, S1, kStampCount };
     using Clock = std::chrono::steady_clock;
 
+    // `adjustment` receives the picture settings in effect (FrameAdjustment::Pack) for the
+    // camera thread.
     FramePipeline(FrameStores& stores, CameraSettings& camera, FrameConverter& converter,
-                  FrameOutput& output);
+                  FrameOutput& output, std::atomic<uint32_t>& adjustment);
 
     // Processes one handed-over frame. Returns true when it was dropped (wrong size, camera
     // busy, conversion failed).
@@ -65,21 +77,25 @@ public:
 
     // The state of the window's "Auto" box, read for every frame.
     void SetAutoBrightness(bool on) { m_autoBrightness = on; }
+    // The preview shows every `scale`-th pixel of the reduced image, so it fits the screen.
+    void SetPreviewScale(uint32_t scale) { m_previewScale = scale < 1 ? 1 : scale; }
+    uint32_t PreviewScale() const { return m_previewScale; }
+    // Makes the current brightness, contrast and reduction the ones frames are recorded with.
+    void PublishAdjustment();
 
     uint32_t DroppedFrames() const { return m_dropped; }
     const std::array<Clock::time_point, kStampCount>& Stamps() const { return m_stamps; }
 
-    // The pixel operations, exposed for tests and benchmarks.
-    static void Reduce(const uint8_t* bgr, uint32_t width, uint32_t height, uint32_t reduction,
-                       uint8_t* out);
-    static void BuildAdjustTable(int32_t brightness, int32_t contrastPercent,
-                                 std::array<uint8_t, 256>& table);
-    // The mean of 100 samples of three bytes, as the automatic brightness measures it.
-    static int32_t SampledMean(const uint8_t* image, size_t bytes);
+    // The preview image straight from a raw frame, `factor` raw pixels per preview pixel (at
+    // least 2) in both directions: one Bayer cell (or grey pixel) per preview pixel, through
+    // the adjustment table.
+    static void ScaledPreview(const uint8_t* raw, uint32_t width, uint32_t height,
+                              RawLayout layout, uint32_t factor,
+                              const std::array<uint8_t, 256>& table, uint8_t* out);
 
 private:
     bool Drop();
-    void Adjust(uint8_t* image, size_t bytes);
+    const std::array<uint8_t, 256>& AdjustTable();
     void AutoBrightness(const uint8_t* image, size_t bytes);
     void StampNow(Stamp s) { m_stamps[s] = Clock::now(); }
 
@@ -87,8 +103,10 @@ private:
     CameraSettings& m_camera;
     FrameConverter& m_converter;
     FrameOutput& m_output;
+    std::atomic<uint32_t>& m_adjustment;
 
     bool m_autoBrightness = false;
+    uint32_t m_previewScale = 1;
     int32_t m_autoCounter = 0;
     // Brightness and contrast as one byte table, rebuilt only when either changes.
     std::array<uint8_t, 256> m_adjustTable{};

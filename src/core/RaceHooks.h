@@ -39,6 +39,8 @@ public:
     virtual void DeleteRecorder() = 0;
     virtual void PrepareRecording() = 0;
     virtual void StartSavePass() = 0;
+    // The open arrival got its end (ArrivalEndTime, the after-window included).
+    virtual void ArrivalClosed() {}
 };
 
 }  // namespace quillon

@@ -22,11 +22,17 @@ uint32_t SignedDistance(uint32_t a, uint32_t b) {
 RaceStateMachine::RaceStateMachine(ReplySink& link, RecordingSteps& recording,
                                    const TickSource& ticks, const AppSettings& app,
                                    const CameraSettings& camera)
-    : m_link(link), m_recording(recording), m_ticks(ticks), m_app(app), m_camera(camera) {}
+    : m_link(link),
+      m_recording(recording),
+      m_ticks(ticks),
+      m_app(app),
+      m_camera(camera),
+      m_clock(ticks) {}
 
 void RaceStateMachine::ClearClockTicks() {
     m_timeRequestTick = 0;
-    m_syncTick = 0;
+    m_bAwaitingTime = false;
+    m_clock.SyncAt(m_clock.RaceTimeAtSync(), 0);
 }
 
 void RaceStateMachine::OnIdle() {
@@ -60,8 +66,8 @@ void RaceStateMachine::OnStart() {
     // The race starts now, at race time 0 on the host's clock too: the clock runs from there
     // until the host's first answer corrects it. Standing still at the last race's time
     // would stamp this race's first second with that old time.
-    m_raceTimeAtSync = 0;
-    m_syncTick = m_ticks.Now();
+    m_clock.SyncNow(0);
+    RefreshElapsedTime();
     m_view->EnableRaceButton(RaceButton::Start, false);
     m_link.SendReply("RE~START");
 }
@@ -85,7 +91,10 @@ void RaceStateMachine::OnEndArrival(std::string_view text) {
     uint32_t e = std::max(m_arrivalEndTime, ParseRaceTime(text));
     const uint32_t now = CurrentRaceTime();
     if (SignedDistance(e, now) >= uint32_t(kMaxHostClockSkewMs)) e = now;
-    if (e > m_arrivalEndTime) m_arrivalEndTime = e + AfterWindowMs();  // wraps like the clock
+    if (e > m_arrivalEndTime) {
+        m_arrivalEndTime = e + AfterWindowMs();  // wraps like the clock
+        m_recording.ArrivalClosed();
+    }
     m_view->EnableRaceButton(RaceButton::Arrival, true);
     m_link.SendReply("RE~ENDARRIVAL");
 }
@@ -103,9 +112,10 @@ void RaceStateMachine::OnStop() {
 }
 
 void RaceStateMachine::OnTimeReply(std::string_view text) {
-    m_syncTick = m_ticks.Now();
+    const uint32_t now = m_ticks.Now();
     // The host's time plus half the round trip of the request.
-    m_raceTimeAtSync = ParseRaceTime(text) + (m_syncTick - m_timeRequestTick) / 2;
+    m_clock.SyncAt(ParseRaceTime(text) + (now - m_timeRequestTick) / 2, now);
+    m_bAwaitingTime = false;
     RefreshElapsedTime();
 }
 
@@ -130,22 +140,16 @@ void RaceStateMachine::OnArrivalButton() {
 }
 
 void RaceStateMachine::SetRaceTime(uint32_t ms) {
-    m_syncTick = m_ticks.Now();
-    m_raceTimeAtSync = ms;
+    m_clock.SyncNow(ms);
     RefreshElapsedTime();
-}
-
-uint32_t RaceStateMachine::CurrentRaceTime() const {
-    const uint32_t elapsed = m_ticks.Now() - m_syncTick;
-    // Without a host nobody ever syncs the clock: it runs on with the local tick count, so
-    // the frames of a race run from the window's buttons still get rising times.
-    if (!m_link.IsHostConnected() && !m_link.IsSharedMemoryMode()) return m_raceTimeAtSync + elapsed;
-    if (elapsed > kClockRunOnMs) return m_raceTimeAtSync + kClockRunOnMs;
-    return m_raceTimeAtSync + (m_ticks.Now() - m_syncTick);
 }
 
 void RaceStateMachine::SendTimeRequest() {
     m_timeRequestTick = m_ticks.Now();
+    if (!m_bAwaitingTime) {
+        m_bAwaitingTime = true;
+        m_awaitingSinceTick = m_timeRequestTick;
+    }
     char text[32];
     std::snprintf(text, sizeof text, "TIME~%d", int32_t(m_timeRequestTick));
     m_link.SendReply(text);
@@ -168,8 +172,14 @@ std::string RaceStateMachine::FormatElapsed(uint32_t ms) {
     return text;
 }
 
+bool RaceStateMachine::HostClockSilent() const {
+    return State() == kStarted && m_link.IsHostConnected() && m_bAwaitingTime &&
+           m_ticks.Now() - m_awaitingSinceTick > kClockAnswerTimeoutMs;
+}
+
 void RaceStateMachine::RefreshElapsedTime() {
-    std::string text = FormatElapsed(m_raceTimeAtSync);
+    const uint32_t shown = State() == kStarted ? CurrentRaceTime() : m_clock.RaceTimeAtSync();
+    std::string text = FormatElapsed(shown);
     if (text == m_elapsedText) return;
     m_elapsedText = std::move(text);
     m_view->ShowElapsedTime(m_elapsedText);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "RaceCommands.h"
+#include "RaceClock.h"
 #include "RaceHooks.h"
 #include "TickSource.h"
 
@@ -19,15 +20,13 @@ enum RaceState : int32_t { kIdle = 1, kReady = 2, kStarted = 3 };
 // time, learnt through clock exchanges and run on with the local tick count in between.
 //
 // Threads: everything runs on the user-interface thread, except that the camera thread reads
-// the state (atomic) to decide whether to ask for the time.
+// the state (atomic) and the race clock (RaceClock) as frames are delivered.
 class RaceStateMachine final : public RaceCommands {
 public:
-    // With a host, the race clock runs on with the local clock for this long after a sync and
-    // then stands still until the next one. The host is asked about once a second, counted in
-    // frames (a little over a second at the nominal rate), so the run-on covers two requests:
-    // a clock that stopped at one second would stall before every sync and give frames equal
-    // times.
-    static constexpr uint32_t kClockRunOnMs = 2000;
+    // The host is asked for its time about once a second. A request unanswered for this long
+    // means the host's clock is not answering: the race clock runs on with the local clock
+    // from the last sync (frames keep true times), and the operator is told.
+    static constexpr uint32_t kClockAnswerTimeoutMs = 2500;
     // Arrival and end times this far from our own race time are replaced by it.
     static constexpr int32_t kMaxHostClockSkewMs = 1000;
     static constexpr uint32_t kNoArrivalYet = 0xFFFFFFFF;
@@ -56,9 +55,15 @@ public:
 
     // Race clock.
     void SetRaceTime(uint32_t ms);
-    uint32_t CurrentRaceTime() const;
+    uint32_t CurrentRaceTime() const { return m_clock.Now(); }
+    // The clock itself, safe to read from any thread.
+    const RaceClock& Clock() const { return m_clock; }
     // Sends the clock request "TIME~<tick>" and remembers when it went out.
     void SendTimeRequest();
+    // A race runs with a host whose answer to a clock request is overdue.
+    bool HostClockSilent() const;
+    // Shows the race time in the elapsed-time text (once a second, and at START and syncs).
+    void RefreshElapsedTime();
 
     // Before- and after-window lengths in ms from the frame counts and the frame rate.
     uint32_t BeforeWindowMs() const;
@@ -67,8 +72,8 @@ public:
     RaceState State() const { return RaceState(m_nState.load(std::memory_order_acquire)); }
     // The state word itself, for the camera thread to read.
     const std::atomic<int32_t>& StateWord() const { return m_nState; }
-    uint32_t RaceTimeAtSync() const { return m_raceTimeAtSync; }
-    uint32_t SyncTick() const { return m_syncTick; }
+    uint32_t RaceTimeAtSync() const { return m_clock.RaceTimeAtSync(); }
+    uint32_t SyncTick() const { return m_clock.SyncTick(); }
     uint32_t TimeRequestTick() const { return m_timeRequestTick; }
     uint32_t ArrivalTime() const { return m_arrivalTime; }
     uint32_t ArrivalEndTime() const { return m_arrivalEndTime; }
@@ -79,7 +84,6 @@ public:
 private:
     void SetState(RaceState state) { m_nState.store(state, std::memory_order_release); }
     void ClearClockTicks();
-    void RefreshElapsedTime();
     uint32_t WindowMs(int32_t frames) const;
 
     ReplySink& m_link;
@@ -91,9 +95,10 @@ private:
     const CameraSettings& m_camera;
 
     std::atomic<int32_t> m_nState{kIdle};  // written on the UI thread, read by the camera thread
-    uint32_t m_raceTimeAtSync = 0;
-    uint32_t m_syncTick = 0;
+    RaceClock m_clock;
     uint32_t m_timeRequestTick = 0;
+    bool m_bAwaitingTime = false;  // a clock request is out and not answered yet
+    uint32_t m_awaitingSinceTick = 0;  // when the oldest unanswered request went out
     uint32_t m_arrivalTime = 0;
     uint32_t m_arrivalEndTime = 0;
     bool m_bManualArrival = false;

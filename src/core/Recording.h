@@ -17,6 +17,9 @@ public:
     // The file could be created and set up.
     virtual bool IsOpen() const = 0;
     virtual const std::string& Path() const = 0;
+    // Writing stopped for good (a full disk, a lost share); the reason for the operator.
+    virtual bool HasFailed() const { return false; }
+    virtual std::string LastError() const { return {}; }
 };
 
 }  // namespace quillon

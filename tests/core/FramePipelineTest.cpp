@@ -1,4 +1,6 @@
 #include "core/FramePipeline.h"
+#include "core/FrameImage.h"
+#include "core/FrameRing.h"
 
 #include <gtest/gtest.h>
 
@@ -25,15 +27,15 @@ struct GreyConverter : FrameConverter {
 struct CapturingOutput : FrameOutput {
     std::vector<uint8_t> shown;
     uint32_t width = 0, height = 0;
-    int taken = 0;
+    int frames = 0;
     std::vector<int32_t> brightness;
     void ShowFrame(const uint8_t* bgr, uint32_t w, uint32_t h) override {
+        ++frames;
         shown.assign(bgr, bgr + size_t(w) * h * 3);
         width = w;
         height = h;
     }
     void ShowBrightness(int32_t b) override { brightness.push_back(b); }
-    void TakeFrame(const uint8_t*, size_t, const uint8_t*, uint32_t, uint32_t) override { ++taken; }
 };
 
 class FramePipelineTest : public ::testing::Test {
@@ -53,17 +55,18 @@ protected:
     CameraSettings camera;
     GreyConverter converter;
     CapturingOutput output;
-    FramePipeline pipeline{stores, camera, converter, output};
+    std::atomic<uint32_t> adjustment{0};
+    FramePipeline pipeline{stores, camera, converter, output, adjustment};
     std::vector<uint8_t> raw;
 };
 
 TEST(FramePixelOps, BrightnessClipsAtBothEnds) {
     std::array<uint8_t, 256> t{};
-    FramePipeline::BuildAdjustTable(10, 100, t);
+    image::BuildAdjustTable(10, 100, t);
     EXPECT_EQ(t[245], 255);
     EXPECT_EQ(t[246], 255);
     EXPECT_EQ(t[100], 110);
-    FramePipeline::BuildAdjustTable(-10, 100, t);
+    image::BuildAdjustTable(-10, 100, t);
     EXPECT_EQ(t[9], 0);
     EXPECT_EQ(t[10], 0);
     EXPECT_EQ(t[11], 1);
@@ -71,17 +74,17 @@ TEST(FramePixelOps, BrightnessClipsAtBothEnds) {
 
 TEST(FramePixelOps, ContrastTableFollowsTheCurve) {
     std::array<uint8_t, 256> t{};
-    FramePipeline::BuildAdjustTable(0, 100, t);
+    image::BuildAdjustTable(0, 100, t);
     for (int i = 0; i < 256; ++i) EXPECT_EQ(t[size_t(i)], i);
-    FramePipeline::BuildAdjustTable(0, 0, t);
+    image::BuildAdjustTable(0, 0, t);
     for (int i = 0; i < 256; ++i) EXPECT_EQ(t[size_t(i)], 127);
-    FramePipeline::BuildAdjustTable(0, 200, t);
+    image::BuildAdjustTable(0, 200, t);
     EXPECT_EQ(t[0], 0);
     EXPECT_EQ(t[64], 0);
     EXPECT_EQ(t[128], 128);
     EXPECT_EQ(t[255], 255);
     // Brightness applies before contrast: 118 + 10 = 128 stays 128 at 200 %.
-    FramePipeline::BuildAdjustTable(10, 200, t);
+    image::BuildAdjustTable(10, 200, t);
     EXPECT_EQ(t[118], 128);
 }
 
@@ -96,7 +99,7 @@ TEST(FramePixelOps, ReductionTakesOddPixels) {
             p[2] = uint8_t(x ^ y);
         }
     std::vector<uint8_t> out(300 * 180 * 3, 0xEE);
-    FramePipeline::Reduce(bgr.data(), w, h, 2, out.data());
+    image::Reduce(bgr.data(), w, h, 2, out.data());
     for (uint32_t y = 0; y < 180; ++y)
         for (uint32_t x = 0; x < 300; ++x) {
             const uint8_t* p = &out[(size_t(y) * 300 + x) * 3];
@@ -115,11 +118,11 @@ TEST_F(FramePipelineTest, FramesOfAnotherSizeOrWhileBusyAreDropped) {
     converter.fail = true;
     EXPECT_TRUE(Process());
     EXPECT_EQ(pipeline.DroppedFrames(), 4u);
-    EXPECT_EQ(output.taken, 0);
+    EXPECT_EQ(output.frames, 0);
     EXPECT_EQ(camera.FrameTimeMs, -1);
     converter.fail = false;
     EXPECT_FALSE(Process());
-    EXPECT_EQ(output.taken, 1);
+    EXPECT_EQ(output.frames, 1);
     EXPECT_GE(camera.FrameTimeMs, 0);
 }
 
@@ -132,10 +135,30 @@ TEST_F(FramePipelineTest, ReducedBrightenedImageReachesThePreview) {
     ASSERT_EQ(output.shown.size(), 300u * 180 * 3);
     EXPECT_EQ(output.shown.front(), 110);
     EXPECT_EQ(output.shown.back(), 110);
+    // The settings in effect go to the camera thread for the frames it records.
+    EXPECT_EQ(FrameAdjustment::Unpack(adjustment), (FrameAdjustment{10, 100, 2}));
     // A new value acts on the next frame.
     camera.Contrast = 0;
     ASSERT_FALSE(Process());
     EXPECT_EQ(output.shown.front(), 127);
+    EXPECT_EQ(FrameAdjustment::Unpack(adjustment), (FrameAdjustment{10, 0, 2}));
+}
+
+// Scaled down for the screen, the preview reads one Bayer cell per pixel (red at its top left,
+// the two greens averaged) through the adjustment table, without converting the whole frame.
+TEST(FramePixelOps, ScaledPreviewReadsOneBayerCellPerPixel) {
+    const uint32_t w = 8, h = 4;
+    std::vector<uint8_t> raw(w * h);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) raw[y * w + x] = uint8_t(10 * y + x + (x % 2) * 40 + (y % 2) * 80);
+    std::array<uint8_t, 256> table{};
+    image::BuildAdjustTable(1, 100, table);
+    std::vector<uint8_t> out(2 * 1 * 3);
+    FramePipeline::ScaledPreview(raw.data(), w, h, RawLayout::kBayerRggb, 4, table, out.data());
+    // Cell at (0,0): R 0, G 41 and 90, B 131; cell at (4,0): R 4, G 45 and 94, B 135.
+    EXPECT_EQ(out, (std::vector<uint8_t>{132, 67, 1, 136, 71, 5}));
+    FramePipeline::ScaledPreview(raw.data(), w, h, RawLayout::kGrey, 4, table, out.data());
+    EXPECT_EQ(out, (std::vector<uint8_t>{1, 1, 1, 5, 5, 5}));
 }
 
 TEST_F(FramePipelineTest, AutoBrightnessStepsTowardTheTarget) {

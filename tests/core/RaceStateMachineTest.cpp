@@ -73,17 +73,26 @@ protected:
     RaceStateMachine race;
 };
 
-TEST_F(RaceStateMachineTest, RaceClockRunsOnForTwoSecondsThenStandsStill) {
+// A host that stops answering (or connects and leaves mid-race) never stalls or steps the
+// clock: it runs on with the local ticks from the last sync, and the silence is reported.
+TEST_F(RaceStateMachineTest, RaceClockRunsOnFromTheLastSyncWhateverTheHostDoes) {
     link.connected = true;
+    race.OnStart();
     SyncAt(10000, 60000);
     ticks.Set(10400);
     EXPECT_EQ(race.CurrentRaceTime(), 60400u);
-    ticks.Set(11040);  // just past one second: the next request is only now on its way
-    EXPECT_EQ(race.CurrentRaceTime(), 61040u);
-    ticks.Set(12000);
-    EXPECT_EQ(race.CurrentRaceTime(), 62000u);
+    race.SendTimeRequest();  // never answered
+    ticks.Set(12900);
+    EXPECT_FALSE(race.HostClockSilent());
     ticks.Set(15000);
-    EXPECT_EQ(race.CurrentRaceTime(), 62000u);
+    EXPECT_EQ(race.CurrentRaceTime(), 65000u);
+    EXPECT_TRUE(race.HostClockSilent());
+    link.connected = false;
+    EXPECT_EQ(race.CurrentRaceTime(), 65000u);
+    EXPECT_FALSE(race.HostClockSilent());
+    link.connected = true;
+    race.OnTimeReply("65100");
+    EXPECT_FALSE(race.HostClockSilent());
     // The local tick count wraps round 2^32 without disturbing the clock.
     SyncAt(0xFFFFFF00u, 1000);
     ticks.Set(0x00000064u);
@@ -149,8 +158,9 @@ TEST_F(RaceStateMachineTest, StartRestartsTheClockAtZeroAndIdleStopsIt) {
     race.OnStart();
     ticks.Set(10540);
     EXPECT_EQ(race.CurrentRaceTime(), 40u);  // not the last race's 60000 and more
+    EXPECT_EQ(view.shownTimes.back(), "00:00:00");  // the last race's time goes at once
     ticks.Set(13000);
-    EXPECT_EQ(race.CurrentRaceTime(), 2000u);  // no answer from the host: it stands still
+    EXPECT_EQ(race.CurrentRaceTime(), 2500u);
     race.OnIdle();
     EXPECT_EQ(race.SyncTick(), 0u);
     EXPECT_EQ(race.TimeRequestTick(), 0u);

@@ -4,12 +4,13 @@
 #include <stdlib.h>
 
 #include <deque>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "core/FramePipeline.h"
 #include "settings/AppSettings.h"
 #include "settings/CameraSettings.h"
 
@@ -23,22 +24,31 @@ struct Written {
     uint32_t sequence;
 };
 
-// A recording that remembers what it was given; optionally slow, to keep a pass running.
+// A recording that remembers what the save worker gave it; optionally slow, or failing.
 struct FakeRecording : Recording {
+    std::mutex* mutex;
     std::vector<Written>* log;
+    std::vector<uint8_t>* firstImage;
     std::string path;
     bool everyFrame;
     std::chrono::milliseconds delay{0};
-    FakeRecording(std::vector<Written>* l, std::string p, bool e) : log(l), path(std::move(p)), everyFrame(e) {}
-    void WriteFrame(uint32_t, uint32_t, const uint8_t* data, uint16_t, uint32_t time,
-                    uint32_t sequence) override {
+    std::atomic<bool> failed{false};
+    FakeRecording(std::mutex* m, std::vector<Written>* l, std::vector<uint8_t>* image,
+                  std::string p, bool e)
+        : mutex(m), log(l), firstImage(image), path(std::move(p)), everyFrame(e) {}
+    void WriteFrame(uint32_t width, uint32_t height, const uint8_t* data, uint16_t bits,
+                    uint32_t time, uint32_t sequence) override {
         if (delay.count() > 0) std::this_thread::sleep_for(delay);
-        EXPECT_EQ(data[4], uint8_t(sequence));  // the image kept is the frame's own
+        std::lock_guard lock(*mutex);
+        if (bits == 8) EXPECT_EQ(data[4], uint8_t(sequence));  // the frame kept is its own
+        if (firstImage->empty()) firstImage->assign(data, data + size_t(width) * height * bits / 8);
         log->push_back({time, sequence});
     }
     bool IsEveryFrame() const override { return everyFrame; }
     bool IsOpen() const override { return true; }
     const std::string& Path() const override { return path; }
+    bool HasFailed() const override { return failed; }
+    std::string LastError() const override { return "No space left on device"; }
 };
 
 struct Link : ReplySink {
@@ -56,8 +66,17 @@ struct Steps : RecordingSteps {
     void DeleteRecorder() override { path->DeleteRecorder(); }
     void PrepareRecording() override { path->PrepareRecording(); }
     void StartSavePass() override { path->StartSavePass(); }
+    void ArrivalClosed() override { path->ArrivalClosed(); }
 };
 
+// Grey frames: every raw byte becomes three equal bytes.
+bool GreyConversion(const uint8_t* raw, uint8_t* bgr, uint32_t w, uint32_t h, uint32_t) {
+    for (size_t i = 0; i < size_t(w) * h; ++i) bgr[3 * i] = bgr[3 * i + 1] = bgr[3 * i + 2] = raw[i];
+    return true;
+}
+
+// The race, the save path and its worker, fed frames on the test's thread as the camera
+// thread would, one every 40 ms of the race clock.
 class SavePathTest : public ::testing::Test {
 protected:
     static constexpr uint32_t kWidth = 16, kHeight = 8;
@@ -78,30 +97,24 @@ protected:
         services.localAddress = [] { return std::string("127.0.0.1"); };
         services.createRecording = [this](const std::string& p, uint32_t, uint32_t, uint32_t,
                                           bool every) -> std::unique_ptr<Recording> {
-            auto r = std::make_unique<FakeRecording>(&logs.emplace_back(), p, every);
+            std::lock_guard lock(logMutex);
+            auto r = std::make_unique<FakeRecording>(&logMutex, &logs.emplace_back(),
+                                                     &images.emplace_back(), p, every);
             r->delay = writeDelay;
+            recording = r.get();
             return r;
         };
-        services.postToUi = [this](std::function<void()> call) {
-            std::lock_guard lock(postedMutex);
-            posted.push_back(std::move(call));
+        services.convert = GreyConversion;
+        services.recordingFailed = [this](const std::string& p, const std::string& reason) {
+            std::lock_guard lock(logMutex);
+            failures.push_back(p + ": " + reason);
         };
-        path = std::make_unique<SavePath>(race, link, ticks, app, camera, events, services);
+        path = std::make_unique<SavePath>(race, link, ticks, app, camera, intake, services);
         steps.path = path.get();
     }
     ~SavePathTest() override {
         path.reset();
         fs::remove_all(folder);
-    }
-
-    // The user-interface thread's event loop: runs what the worker posted.
-    void RunPosted() {
-        std::deque<std::function<void()>> calls;
-        {
-            std::lock_guard lock(postedMutex);
-            calls.swap(posted);
-        }
-        for (auto& call : calls) call();
     }
 
     // One camera frame every 40 ms; its sequence number also marks its pixels.
@@ -110,25 +123,26 @@ protected:
             ticks.Advance(40);
             ++sequence;
             std::vector<uint8_t> raw(kWidth * kHeight, uint8_t(sequence));
-            raw[0] = uint8_t(sequence);
-            raw[1] = uint8_t(sequence >> 8);
-            raw[2] = uint8_t(sequence >> 16);
-            raw[3] = uint8_t(sequence >> 24);
-            path->TakeFrame(raw.data(), raw.size(), nullptr, 0, 0);
-            RunPosted();
+            for (int b = 0; b < 4; ++b) raw[size_t(b)] = uint8_t(sequence >> (8 * b));
+            intake.Take(raw.data(), raw.size(), sequence);
         }
     }
 
-    // An arrival at the race time of the latest frame, as a host would announce it.
-    void ArriveNow() { race.OnArrival(std::to_string(race.CurrentRaceTime())); }
+    // An arrival at the race time of the latest frame, as a host would announce it; the
+    // worker has taken it up (holds its frames) when this returns.
+    void ArriveNow() { ArriveAt(std::to_string(race.CurrentRaceTime())); }
+    void ArriveAt(const std::string& time) {
+        race.OnArrival(time);
+        for (int i = 0; i < 2000 && !path->HasTakenArrivals(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_TRUE(path->HasTakenArrivals());
+    }
     void EndNow() { race.OnEndArrival(std::to_string(race.CurrentRaceTime())); }
 
-    void WaitForPass() {
-        for (int i = 0; i < 500 && path->IsSaving(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            RunPosted();
-        }
-        ASSERT_FALSE(path->IsSaving());
+    std::vector<Written> Log(size_t index) {
+        std::lock_guard lock(logMutex);
+        return logs[index];
     }
 
     static void ExpectContiguous(const std::vector<Written>& log, uint32_t first, uint32_t last) {
@@ -136,8 +150,8 @@ protected:
         EXPECT_EQ(log.front().sequence, first);
         EXPECT_EQ(log.back().sequence, last);
         for (size_t i = 1; i < log.size(); ++i) {
-            EXPECT_EQ(log[i].sequence, log[i - 1].sequence + 1) << "at " << i;
-            EXPECT_GT(log[i].time, log[i - 1].time) << "at " << i;
+            ASSERT_EQ(log[i].sequence, log[i - 1].sequence + 1) << "at " << i;
+            ASSERT_GT(log[i].time, log[i - 1].time) << "at " << i;
         }
     }
 
@@ -149,155 +163,125 @@ protected:
     ManualTickSource ticks{100000};
     Link link;
     Steps steps;
-    SaveEvents events;
     RaceStateMachine race{link, steps, ticks, app, camera};
+    std::atomic<uint32_t> adjustment{FrameAdjustment{}.Pack()};
+    FrameIntake intake{race.Clock(), race.StateWord(), adjustment};
     std::unique_ptr<SavePath> path;
+    std::mutex logMutex;
     std::deque<std::vector<Written>> logs;
-    std::mutex postedMutex;
-    std::deque<std::function<void()>> posted;
+    std::deque<std::vector<uint8_t>> images;
+    std::vector<std::string> failures;
+    FakeRecording* recording = nullptr;
     uint32_t sequence = 0;
 };
 
-TEST(FrameRing, NearestBufferedSlotWithTiesToTheLowerIndex) {
+TEST(FrameRing, NearestFrameWithTiesToTheOlderAndOnlyAfterWhatWasWritten) {
     FrameRing ring;
     ASSERT_TRUE(ring.Create(6, 4));
-    const uint8_t frame[4] = {};
-    EXPECT_EQ(ring.FindNearestSlot(1000), -1);
-    const uint32_t times[] = {900, 1100, 1300, 1000, 950, 1050};
-    for (int32_t i = 0; i < 6; ++i) ring.StoreFrame(kSlotBuffered, frame, 4, times[i], 0, i);
-    EXPECT_EQ(ring.FindNearestSlot(1000), 3);
-    EXPECT_EQ(ring.FindNearestSlot(1075), 1);  // 1050 and 1100 are both 25 away: lower index
-    ring.StoreFrame(kSlotPending, frame, 4, 1075, 0, 1);
-    EXPECT_EQ(ring.FindNearestSlot(1075), 5);  // pending slots are not candidates
-    // A pending slot is never overwritten.
-    EXPECT_FALSE(ring.StoreFrame(kSlotBuffered, frame, 4, 2000, 0, 1));
-    EXPECT_EQ(ring.Slot(1).time, 1075u);
-}
-
-TEST(FrameRing, PassWritesInRingOrderWithRisingTimesThenThePendingRun) {
-    FrameRing ring;
-    ASSERT_TRUE(ring.Create(8, 8));
-    uint8_t frame[8] = {};
-    const auto store = [&](int32_t index, SlotState state, uint32_t time) {
-        frame[4] = uint8_t(index);
-        ring.StoreFrame(state, frame, 8, time, uint32_t(index), index);
-    };
-    // A pass from slot 6 round to the end index 2, then the pending run from 2.
-    store(6, kSlotBuffered, 100);
-    store(7, kSlotBuffered, 90);  // older than the one before: marked written, not written
-    store(0, kSlotBuffered, 120);
-    store(1, kSlotBuffered, 140);
-    store(2, kSlotPending, 160);
-    store(3, kSlotPending, 180);
-    store(5, kSlotBuffered, 10);  // outside the pass
-    std::vector<Written> log;
-    FakeRecording recording(&log, "x", false);
-    SaveJob job;
-    job.ring = &ring;
-    job.recorder = &recording;
-    job.startIndex = 6;
-    job.endIndex = 2;
-    EXPECT_EQ(SaveWorker::RunPass(job), 4);
-    ASSERT_EQ(log.size(), 5u);
-    const uint32_t expected[] = {6, 0, 1, 2, 3};
-    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(log[i].sequence, expected[i]);
-    EXPECT_EQ(ring.State(7), kSlotWritten);
-    EXPECT_EQ(ring.State(5), kSlotBuffered);
+    for (uint32_t t : {900u, 1100u, 1300u, 1000u, 950u, 1050u}) {
+        ring.Reserve()->time = t;
+        ring.Commit();
+    }
+    EXPECT_EQ(ring.FindNearest(0, 6, 1000), 3u);
+    EXPECT_EQ(ring.FindNearest(0, 6, 1075), 1u);  // 1050 and 1100 are both 25 away: the older
+    EXPECT_EQ(ring.FindNearest(0, 6, 1000, 1050), 1u);  // later than 1050 only
+    EXPECT_EQ(ring.FindNearest(0, 6, 1000, 1300), std::nullopt);
+    // A held frame is never overwritten: the newest frame is lost instead.
+    EXPECT_EQ(ring.HoldOldest(), 0u);
+    ASSERT_NE(ring.Reserve(), nullptr);  // the spare slot
+    ring.Commit();
+    EXPECT_EQ(ring.Reserve(), nullptr);
+    EXPECT_EQ(ring.Losses(FrameLoss::kRingFull), 1u);
+    ring.HoldFrom(1);
+    EXPECT_NE(ring.Reserve(), nullptr);
 }
 
 TEST_F(SavePathTest, ArrivalRecordsFromTheWindowStartToTheEndOfTheAfterWindow) {
+    app.BufferLenght = 60;  // read at READY, not when the save path was made
     race.OnStart();
     ASSERT_TRUE(path->HasRecorder());
+    EXPECT_EQ(path->Ring().Length(), 60);
     EXPECT_EQ(link.replies.front(), "FILENAME~L~127.0.0.1~QUILLON100000.vlv@");
     EXPECT_TRUE(fs::exists(folder / "QUILLON100000.vlv"));
-    Frames(30);              // frames 1..30 buffered
-    ArriveNow();             // before-window 600 ms
-    Frames(5);               // 31..35 while the pass runs or after it
-    WaitForPass();
-    Frames(5);               // 36..40 written straight
-    EndNow();                // after-window 400 ms: 10 more frames
-    Frames(20);
-    // From the frame nearest the window's start (15, exactly 600 ms before the arrival at
-    // frame 30) through the arrival, then 10 frames after its end: 15..50.
-    ExpectContiguous(logs.back(), 15, 50);
-    // A second arrival goes into the same recording.
+    Frames(30);  // frames 1..30 kept
+    ArriveNow();  // before-window 600 ms
+    Frames(10);
+    EndNow();    // after-window 400 ms: 10 more frames
+    Frames(30);
+    // A second arrival goes into the same recording, after what it holds.
     ArriveNow();
     Frames(3);
-    WaitForPass();
     EndNow();
     Frames(15);
-    EXPECT_EQ(logs.size(), 1u);
-    EXPECT_EQ(logs.back().back().sequence, 73u);
-}
-
-TEST_F(SavePathTest, SlowPassKeepsArrivalFramesPendingAndIdleWaitsForThem) {
-    writeDelay = std::chrono::milliseconds(5);
-    race.OnStart();
-    Frames(30);
-    ArriveNow();
-    Frames(12);  // pending while the slow pass writes
-    EXPECT_TRUE(path->IsSaving());
-    race.OnIdle();  // waits for the pass and writes what it left pending
+    race.OnIdle();
     EXPECT_FALSE(path->HasRecorder());
-    ExpectContiguous(logs.back(), 15, 42);
+    ASSERT_EQ(logs.size(), 1u);
+    // From the frame nearest the window's start (15, exactly 600 ms before the arrival at
+    // frame 30) through the arrival, then 10 frames after its end: 15..50. The second window
+    // starts at frame 55 and ends 10 frames after frame 73.
+    const std::vector<Written> log = Log(0);
+    std::vector<Written> first(log.begin(), log.begin() + 36), second(log.begin() + 36, log.end());
+    ExpectContiguous(first, 15, 50);
+    ExpectContiguous(second, 55, 83);
 }
 
-TEST_F(SavePathTest, ArrivalThatClosesDuringAPassKeepsItsFramesInOrder) {
+// A before-window longer than the ring starts at the oldest kept frame; the intake never
+// overwrites the frame a pass is about to start with.
+TEST_F(SavePathTest, LongBeforeWindowStartsAtTheOldestKeptFrame) {
+    struct Case {
+        int32_t framesBefore;
+        uint32_t firstRecorded;
+    } cases[] = {{60, 61}, {40, 61}, {39, 61}, {38, 62}, {20, 80}};  // ring 40, arrival at 100
+    for (const Case& c : cases) {
+        app.FramesBefore = c.framesBefore;
+        ticks.Advance(1);
+        race.OnStart();
+        Frames(100);
+        ArriveNow();
+        EndNow();
+        Frames(12);
+        race.OnIdle();
+        SCOPED_TRACE(c.framesBefore);
+        ExpectContiguous(Log(logs.size() - 1), c.firstRecorded + sequence - 112, sequence - 2);
+    }
+}
+
+TEST_F(SavePathTest, ArrivalThatClosesWhileTheWorkerIsBehindKeepsOnlyItsWindow) {
     writeDelay = std::chrono::milliseconds(8);
     race.OnStart();
     Frames(30);
     ArriveNow();
-    Frames(3);   // 31..33 pending
+    Frames(3);
     EndNow();
     Frames(20);  // 34..43 still belong to the arrival, 44..53 come after it
-    race.OnIdle();
-    // Exactly the arrival, in order: nothing from after its after-window.
-    ExpectContiguous(logs.back(), 15, 43);
+    race.OnIdle();  // waits for the worker to write what the window holds
+    ExpectContiguous(Log(0), 15, 43);
 }
 
-TEST_F(SavePathTest, SecondArrivalDuringAPassGetsItsOwnWindowAfterIt) {
-    path->RebuildRing(100);
-    writeDelay = std::chrono::milliseconds(8);
-    race.OnStart();
-    Frames(30);
-    ArriveNow();
-    Frames(3);
-    EndNow();
-    Frames(40);  // 34..43 end the first arrival, 44..73 are kept for the next
-    ArriveNow();  // while the first pass still writes: its window starts at frame 58
-    Frames(3);
-    race.OnIdle();
-    const auto& log = logs.back();
-    std::vector<Written> first(log.begin(), log.begin() + 29), second(log.begin() + 29, log.end());
-    ExpectContiguous(first, 15, 43);
-    ExpectContiguous(second, 58, 76);
-}
-
-TEST_F(SavePathTest, PendingRunThatWrapsIsWrittenInOrder) {
-    writeDelay = std::chrono::milliseconds(3);
-    race.OnStart();
-    Frames(35);  // write index 35 of 40
-    ArriveNow();
-    Frames(10);  // pending 35..39, then 0..4
-    race.OnIdle();
-    ExpectContiguous(logs.back(), 20, 45);
-}
-
-TEST_F(SavePathTest, FullRingOfPendingSlotsLosesNewFramesNotOldOnes) {
+TEST_F(SavePathTest, FullRingLosesTheNewestFramesNeverTheOnesStillToWrite) {
     writeDelay = std::chrono::milliseconds(40);
     race.OnStart();
     Frames(20);
     ArriveNow();
-    Frames(60);  // more than the ring holds while the pass is still at its start
+    Frames(60);  // more than the ring holds while the worker is still at its start
     EXPECT_GT(path->LostFrames(), 0u);
     race.OnIdle();
-    // The newest frames were lost, never the ones the pass still had to write: the recording
-    // is one unbroken run from the window's start.
-    ExpectContiguous(logs.back(), 5, logs.back().back().sequence);
-    EXPECT_EQ(logs.back().size() + path->LostFrames(), 80u - 4u);
+    const std::vector<Written> log = Log(0);
+    std::vector<Written> firstRun;
+    for (const Written& w : log) {
+        if (!firstRun.empty() && w.sequence != firstRun.back().sequence + 1) break;
+        firstRun.push_back(w);
+    }
+    // One unbroken run from the window's start as far as the ring reached; every frame is
+    // either written or counted as lost.
+    ExpectContiguous(firstRun, 5, firstRun.back().sequence);
+    EXPECT_GE(firstRun.size(), 40u);
+    EXPECT_EQ(log.size() + path->LostFrames(), 80u - 4u);
 }
 
-TEST_F(SavePathTest, ReadyWhilePassWritesFinishesTheOldRecordingFirst) {
+// READY ends the last recording with everything its window held, and empties the ring: the
+// last race's frames (times of another race clock) can never start the next recording.
+TEST_F(SavePathTest, ReadyFinishesTheLastRecordingAndForgetsItsFrames) {
     writeDelay = std::chrono::milliseconds(5);
     race.OnStart();
     Frames(30);
@@ -305,48 +289,92 @@ TEST_F(SavePathTest, ReadyWhilePassWritesFinishesTheOldRecordingFirst) {
     Frames(4);
     ticks.Advance(1);  // a new file name
     race.OnReady();
-    ExpectContiguous(logs.front(), 15, 34);
+    ExpectContiguous(Log(0), 15, 34);
+    race.OnStart();        // the race clock starts again at 0
+    Frames(10);            // 40..400 ms
+    ArriveAt("1300");  // the host's time, 900 ms ahead: the window starts at 700
+    Frames(2);
+    race.OnIdle();
     ASSERT_EQ(logs.size(), 2u);
-    EXPECT_TRUE(logs.back().empty());
+    ExpectContiguous(Log(1), 44, 46);
+}
+
+// A clock sync that steps the race time back a little must not cost frames: they get the
+// last time + 1 ms. A large step back (the host's clock restarted) is taken as it is.
+TEST_F(SavePathTest, SmallClockStepsBackStillGiveEveryFrameARisingTime) {
     race.OnStart();
     Frames(20);
     ArriveNow();
-    Frames(2);
-    race.OnIdle();
-    ExpectContiguous(logs.back(), 39, 56);
-}
-
-TEST_F(SavePathTest, NextRaceNeverRecordsTheLastRacesFrames) {
-    race.OnStart();
-    Frames(30);  // race times 40..1200, kept in the ring
-    race.OnIdle();
-    ticks.Advance(1);
-    race.OnStart();     // the race clock starts again at 0
-    Frames(10);         // 40..400 in slots 0..9; slots 10..29 still hold 440..1200
-    race.OnArrival("1300");  // the host's time, 900 ms ahead: the window starts at 700
-    Frames(2);
-    race.OnIdle();
-    ASSERT_EQ(logs.size(), 2u);
-    // The newest frame of this race is the nearest; the old race's 680 and 720 are not there.
-    ExpectContiguous(logs.back(), 40, 42);
-}
-
-TEST_F(SavePathTest, RebuildMidRaceStartsAFreshRing) {
-    writeDelay = std::chrono::milliseconds(3);
-    race.OnStart();
-    Frames(30);
-    ArriveNow();
-    Frames(3);
-    path->RebuildRing(50);  // the preferences were confirmed
-    EXPECT_FALSE(path->IsSaving());
-    ExpectContiguous(logs.back(), 15, 33);
+    race.SetRaceTime(race.CurrentRaceTime() - 100);
+    Frames(4);
     EndNow();
-    Frames(40);
-    EXPECT_EQ(path->Ring().Length(), 50);
-    EXPECT_EQ(path->WriteIndex(), 30);  // the ten after-window frames went straight in
+    Frames(12);
+    race.OnIdle();
+    const std::vector<Written> log = Log(0);
+    ExpectContiguous(log, 5, 34);
+    EXPECT_EQ(log[16].time, log[15].time + 1);
 }
 
-TEST_F(SavePathTest, WithoutAShareThereIsNoRecordingAndNothingBreaks) {
+TEST_F(SavePathTest, EveryFrameRecordingGetsEveryFrameWithoutTimes) {
+    app.Filetype = kFileWmvAll;
+    race.OnStart();
+    Frames(5);
+    ArriveNow();
+    Frames(5);
+    race.OnIdle();
+    const std::vector<Written> log = Log(0);
+    ASSERT_EQ(log.size(), 10u);
+    for (size_t i = 0; i < log.size(); ++i) {
+        EXPECT_EQ(log[i].sequence, i + 1);
+        EXPECT_EQ(log[i].time, 0u);
+    }
+}
+
+// The 24-bit kinds keep the image as the preview showed it, made by the worker from the raw
+// frame with the picture settings of the moment it was delivered.
+TEST_F(SavePathTest, ShownImageIsWhatTheRecordingKeeps) {
+    app.Filetype = kFileAvi;
+    camera.Reduction = 2;
+    camera.Brightnes = 12;
+    camera.Contrast = 130;
+    FrameStores stores;
+    ASSERT_TRUE(stores.Allocate());
+    struct Shown : FrameOutput {
+        std::vector<uint8_t> image;
+        void ShowFrame(const uint8_t* bgr, uint32_t w, uint32_t h) override {
+            image.assign(bgr, bgr + size_t(w) * h * 3);
+        }
+    } shown;
+    struct Grey : FrameConverter {
+        bool IsBusy() const override { return false; }
+        bool ConvertToRgb24(const uint8_t* raw, uint8_t* bgr, uint32_t w, uint32_t h,
+                            uint32_t f) override {
+            return GreyConversion(raw, bgr, w, h, f);
+        }
+    } grey;
+    FramePipeline pipeline(stores, camera, grey, shown, adjustment);
+    std::vector<uint8_t> raw(kWidth * kHeight);
+    for (size_t i = 0; i < raw.size(); ++i) raw[i] = uint8_t(i * 7);
+    ASSERT_FALSE(pipeline.OnFrameReady(raw.data(), raw.size()));
+    race.OnStart();
+    ArriveNow();
+    intake.Take(raw.data(), raw.size(), 1);
+    race.OnIdle();
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0], shown.image);
+}
+
+TEST_F(SavePathTest, FailingRecordingIsReportedOnceWithItsFileAndReason) {
+    race.OnStart();
+    ArriveNow();
+    recording->failed = true;
+    Frames(3);
+    race.OnIdle();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0], (folder / "QUILLON100000.vlv").string() + ": No space left on device");
+}
+
+TEST_F(SavePathTest, NoShareOrNoRingGivesTheErrorReplyAndNoRecording) {
     shareMissing = true;
     race.OnArrival("0");
     EXPECT_EQ(link.replies,
@@ -354,19 +382,18 @@ TEST_F(SavePathTest, WithoutAShareThereIsNoRecordingAndNothingBreaks) {
                                         SavePath::kShareErrorText, "RE~READY", "RE~START",
                                         "RE~ARRIVAL"}));
     Frames(10);
-    EndNow();
     race.OnIdle();
     EXPECT_TRUE(logs.empty());
-}
-
-TEST_F(SavePathTest, UnwritableFolderGivesTheErrorReply) {
-    folder /= "not-a-folder";
-    std::ofstream(folder.string()) << "x";
+    // A ring larger than the machine's memory is refused: the host hears so, and no recording
+    // is kept that would never receive a frame.
+    shareMissing = false;
+    camera.Width = 2048;
+    camera.Height = 1536;
+    app.BufferLenght = 100000000;
+    link.replies.clear();
     race.OnReady();
     EXPECT_EQ(link.replies[1], SavePath::kShareErrorText);
     EXPECT_FALSE(path->HasRecorder());
-    fs::remove(folder);
-    folder = folder.parent_path();
 }
 
 }  // namespace
