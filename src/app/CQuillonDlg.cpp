@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
@@ -238,7 +239,18 @@ void CQuillonDlg::ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height)
 void CQuillonDlg::ShowBrightness(int32_t brightness) { m_brightness->SetPos(brightness); }
 
 void CQuillonDlg::SetupPreview() {
-    const ImageGeometry image = ReducedGeometry(m_engine.Camera());
+    // The window fits the screen it opens on: a large image is shown scaled down, keeping its
+    // aspect ratio (recordings keep their full size). The room left for the preview is the
+    // screen less the controls above it and the window's frame.
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 1024);
+    constexpr int kFrameAllowance = 60;  // title bar, menu and borders
+    const uint32_t scale = PreviewScaleToFit(
+        ReducedGeometry(m_engine.Camera()),
+        uint32_t(std::max(1, room.width() - 2 * kPreviewOrigin.x() - kFrameAllowance / 3)),
+        uint32_t(std::max(1, room.height() - kPreviewOrigin.y() - 5 - kFrameAllowance)));
+    m_engine.Pipeline()->SetPreviewScale(scale);
+    const ImageGeometry image = PreviewGeometry(m_engine.Camera(), scale);
     m_preview->SetImageSize(image.width, image.height);
     // The preview with a small margin, never narrower than the row of controls above it.
     const int width = std::max({int(image.width), kMinPreviewSide}) + 2 * kPreviewOrigin.x();
@@ -253,6 +265,7 @@ void CQuillonDlg::ShowHostStatus(const std::string&, bool hostConnected) {
 }
 
 void CQuillonDlg::UpdateTitle() {
+    // Frames lost for recording; frames the preview skipped are not counted here.
     const uint64_t dropped = m_engine.DroppedFrames();
     if (dropped == m_shownDropped) return;
     m_shownDropped = dropped;

@@ -19,6 +19,15 @@ ImageGeometry PreviewGeometry(const CameraSettings& camera, uint32_t previewScal
     return {camera.Width / f, camera.Height / f};
 }
 
+uint32_t PreviewScaleToFit(const ImageGeometry& image, uint32_t roomWidth, uint32_t roomHeight) {
+    constexpr uint32_t kMaxScale = 8;
+    uint32_t scale = 1;
+    while (scale < kMaxScale && (image.width / scale > roomWidth || image.height / scale > roomHeight)) {
+        ++scale;
+    }
+    return scale;
+}
+
 FramePipeline::FramePipeline(FrameStores& stores, CameraSettings& camera,
                              FrameConverter& converter, FrameOutput& output,
                              std::atomic<uint32_t>& adjustment)

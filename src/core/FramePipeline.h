@@ -50,6 +50,8 @@ struct ImageGeometry {
 ImageGeometry ReducedGeometry(const CameraSettings& camera);
 // The preview: the reduced image scaled down by `previewScale` more.
 ImageGeometry PreviewGeometry(const CameraSettings& camera, uint32_t previewScale);
+// The smallest whole scale at which `image` fits in `room` pixels (at most 8).
+uint32_t PreviewScaleToFit(const ImageGeometry& image, uint32_t roomWidth, uint32_t roomHeight);
 
 // The preview's work on the user-interface thread for the latest frame: size and busy checks,
 // an image scaled to the preview, brightness and contrast, automatic brightness, display,

@@ -136,7 +136,8 @@ void SaveWorker::Open(uint32_t start) {
 }
 
 void SaveWorker::Close(uint32_t end) {
-    if (m_windowCount == 0 || m_windows[m_windowCount - 1].closed) return;
+    // A later end (the host moved it on) extends the window while it is still being written.
+    if (m_windowCount == 0) return;
     m_windows[m_windowCount - 1].end = end;
     m_windows[m_windowCount - 1].closed = true;
 }

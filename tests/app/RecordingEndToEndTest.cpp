@@ -10,6 +10,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -134,8 +135,8 @@ protected:
     }
 
     // The frames form two runs, one per arrival: from the frame nearest (arrival - 600 ms) to
-    // the last frame up to (end + 400 ms), 40 ms apart, times strictly rising, numbers without a
-    // gap.
+    // the last frame up to (end + 400 ms), one every 40 ms, times strictly rising, numbers
+    // without a gap.
     static void ExpectTwoArrivals(const RaceRun& run) {
         ASSERT_FALSE(run.frames.empty()) << run.hostOutput;
         std::vector<std::vector<Frame>> runs(1);
@@ -147,7 +148,6 @@ protected:
                 if (b.time - a.time > 200) {
                     runs.emplace_back();
                 } else {
-                    EXPECT_LE(b.time - a.time, 60) << "a frame is missing before frame " << i;
                     if (a.sequence >= 0) {
                         EXPECT_EQ(b.sequence, a.sequence + 1) << "frame " << i;
                     }
@@ -163,6 +163,10 @@ protected:
                 << "arrival " << k << " starts at " << runs[k].front().time;
             EXPECT_LE(runs[k].back().time, windowEnd + 5);
             EXPECT_GT(runs[k].back().time, windowEnd - 45) << "arrival " << k;
+            // Times are taken as the camera delivers frames, so single gaps jitter; the count
+            // over the whole run shows a missing frame all the same.
+            const double span = double(runs[k].back().time - runs[k].front().time);
+            EXPECT_EQ(runs[k].size(), size_t(std::llround(span / 40.0)) + 1) << "arrival " << k;
         }
     }
 

@@ -40,7 +40,9 @@ struct FakeRecording : Recording {
                     uint32_t time, uint32_t sequence) override {
         if (delay.count() > 0) std::this_thread::sleep_for(delay);
         std::lock_guard lock(*mutex);
-        if (bits == 8) EXPECT_EQ(data[4], uint8_t(sequence));  // the frame kept is its own
+        if (bits == 8) {
+            EXPECT_EQ(data[4], uint8_t(sequence));  // the frame kept is its own
+        }
         if (firstImage->empty()) firstImage->assign(data, data + size_t(width) * height * bits / 8);
         log->push_back({time, sequence});
     }
