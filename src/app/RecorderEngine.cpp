@@ -32,6 +32,7 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
                                             std::move(services));
     connect(&m_link, &HostLink::hostConnected, this, &RecorderEngine::OnHostConnected);
     connect(&m_link, &HostLink::hostDisconnected, this, &RecorderEngine::OnHostDisconnected);
+    SetView(nullptr);
 }
 
 RecorderEngine::~RecorderEngine() {
@@ -133,7 +134,8 @@ void RecorderEngine::TakeFrame(const uint8_t* raw, size_t rawLength, const uint8
 
 void RecorderEngine::SetView(EngineView* view) {
     m_view = view ? view : &m_noView;
-    m_race.SetView(m_view);
+    m_raceView.SetView(m_view);
+    m_race.SetView(&m_raceView);
 }
 
 bool RecorderEngine::StartListening() { return m_link.StartListening(m_app.Port); }
@@ -153,6 +155,7 @@ void RecorderEngine::OnHostDisconnected() {
     m_cameraView.hostConnected.store(false, std::memory_order_relaxed);
     m_strStatus = kNoHostText;
     m_view->ShowHostStatus(m_strStatus, false);
+    m_raceView.HostLost();
 }
 
 }  // namespace quillon

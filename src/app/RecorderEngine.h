@@ -6,6 +6,7 @@
 
 #include <QSocketNotifier>
 
+#include "RaceViewRelay.h"
 #include "camera/Camera.h"
 #include "core/Event.h"
 #include "core/FrameCallback.h"
@@ -136,6 +137,7 @@ private:
     HostLink m_link;
     EngineView m_noView;
     EngineView* m_view = &m_noView;
+    RaceViewRelay m_raceView{m_race}; // what the race shows goes through it to m_view
 
     // Frame path. The camera thread writes to the notice descriptor (an eventfd, so no frame
     // allocates) and the notifier wakes the user-interface thread.
