@@ -26,14 +26,17 @@ int CQuillonApp::InitInstance() {
     MonotonicTickSource ticks;
     auto dlg = std::make_unique<CQuillonDlg>(options, ticks);
     if (!dlg->IsUsable()) return 1;
-    // A stop from outside closes the window like its close box.
-    SignalCloser closer([window = dlg.get()] { window->reject(); });
-    if (dlg->OnInitDialog()) {
+    // A stop from outside closes whatever box is open and the window, like its close box.
+    SignalCloser closer([window = dlg.get()] { window->EndFromOutside(); });
+    const bool started = dlg->OnInitDialog();
+    if (started && !dlg->IsEnding()) {
         dlg->show();
         dlg->exec();
     }
+    // A start-up that failed (no camera) is a failure; one stopped from outside is not.
+    const int exitCode = started || dlg->IsEnding() ? 0 : 1;
     dlg.reset();  // the destructor finishes the recording and writes the settings
-    return 0;
+    return exitCode;
 }
 
 }  // namespace quillon

@@ -10,7 +10,8 @@ class CQuillonApp final : public QApplication {
 
 public:
     CQuillonApp(int& argc, char** argv);
-    // Runs the program; the exit code is 0 after an orderly shutdown.
+    // Runs the program; the exit code is 0 after an orderly shutdown (also one asked for by
+    // SIGTERM or SIGINT), non-zero when the program could not start.
     int InitInstance();
 };
 

@@ -1,5 +1,6 @@
 #include "CQuillonDlg.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -63,6 +64,8 @@ CQuillonDlg::CQuillonDlg(const ProgramOptions& options, const TickSource& ticks)
     m_engine.SetView(this);
     m_titleTimer.setInterval(1000);
     connect(&m_titleTimer, &QTimer::timeout, this, &CQuillonDlg::UpdateTitle);
+    m_endTimer.setInterval(100);
+    connect(&m_endTimer, &QTimer::timeout, this, &CQuillonDlg::CloseModalWidgets);
     if (!m_engine.AllocateFrameStores()) {
         ShowMessageBox(kNoMemoryText);
         return;
@@ -72,7 +75,8 @@ CQuillonDlg::CQuillonDlg(const ProgramOptions& options, const TickSource& ticks)
 
 CQuillonDlg::~CQuillonDlg() {
     if (m_engine.HasRecorder() && !m_engine.IsEveryFrame()) m_engine.StopSaveWorker();
-    m_engine.Shutdown(m_bInitialised, m_settingsPath);
+    // An end from outside during start-up still keeps the settings read, as the camera has them.
+    m_engine.Shutdown(m_bInitialised || (m_bEnding && m_bSettingsLoaded), m_settingsPath);
     m_engine.SetView(nullptr);
 }
 
@@ -159,13 +163,21 @@ void CQuillonDlg::BuildControls() {
 bool CQuillonDlg::OnInitDialog() {
     if (!m_bUsable) return false;
     // The camera comes first: without one the recorder has nothing to record.
+    // Every step that can show a box ends the start-up when a stop came meanwhile.
     const CameraStartResult camera = m_engine.StartCamera(m_options.camera);
-    if (camera == CameraStartResult::kNotConnected) return false;
+    if (camera == CameraStartResult::kNotConnected || m_bEnding)
+        return false;
     m_engine.LoadSettings(m_settingsPath);
+    m_bSettingsLoaded = true;
     if (m_engine.HasCamera()) {
-        if (m_engine.ApplyCameraSettings()) SetupPreview();
+        if (m_engine.ApplyCameraSettings() && !m_bEnding)
+            SetupPreview();
+        if (m_bEnding)
+            return false;
         // Only a recorder with a camera listens for a host.
         if (!m_engine.StartListening()) ShowMessageBox(kNoPortText);
+        if (m_bEnding)
+            return false;
     }
     RefreshControls();
     CreateAdjustControls();
@@ -294,10 +306,37 @@ void CQuillonDlg::keyPressEvent(QKeyEvent* event) {
 
 void CQuillonDlg::ShowMessageBox(const QString& text) {
     // Every message also goes to the standard error, where a service manager logs it. Without
-    // a screen (the offscreen platform) nobody could press OK, so nothing waits for it.
+    // a screen (the offscreen platform) nobody could press OK, so nothing waits for it; nor
+    // while the program ends.
     std::fprintf(stderr, "%s: %s\n", kAppTitle, qPrintable(text));
-    if (QGuiApplication::platformName() == "offscreen") return;
+    if (m_bEnding || QGuiApplication::platformName() == "offscreen")
+        return;
     QMessageBox::information(this, kAppTitle, text, QMessageBox::Ok);
+}
+
+void CQuillonDlg::EndFromOutside() {
+    m_bEnding = true;
+    CloseModalWidgets();
+    m_endTimer.start();
+    reject();
+}
+
+void CQuillonDlg::CloseModalWidgets() {
+    // Top box first: once hidden it leaves Qt's modal stack, and the one below comes up. Each
+    // closed box's own event loop ends when control returns to it. A widget that refuses to
+    // close is hidden; the bound only guards against a box that keeps coming back.
+    for (int guard = 0; guard < 100; ++guard) {
+        QWidget* top = QApplication::activeModalWidget();
+        if (top == nullptr || top == this)
+            return;
+        if (auto* dialog = qobject_cast<QDialog*>(top)) {
+            dialog->reject();
+        } else {
+            top->close();
+        }
+        if (QApplication::activeModalWidget() == top)
+            top->hide();
+    }
 }
 
 }  // namespace quillon

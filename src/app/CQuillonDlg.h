@@ -38,6 +38,12 @@ public:
     bool OnInitDialog();
     bool IsInitialised() const { return m_bInitialised; }
 
+    // An orderly end asked for from outside (SIGTERM, SIGINT): closes every box or dialog open
+    // above the window, then the window, whatever is open; a start-up in progress stops at its
+    // next step. The settings are written as at any close once they have been read.
+    void EndFromOutside();
+    bool IsEnding() const { return m_bEnding; }
+
     RecorderEngine& Engine() { return m_engine; }
     PreviewWidget& Preview() { return *m_preview; }
     CNumericEdit& BrightnessEdit() { return *m_brightness; }
@@ -70,12 +76,16 @@ private:
     void OnAutoClicked();
     void OnEditChanged(int identifier, int position);
     void ShowMessageBox(const QString& text);
+    void CloseModalWidgets();
     void UpdateTitle();
 
     const ProgramOptions m_options;
     const std::string m_settingsPath;
     bool m_bUsable = false;
     bool m_bInitialised = false;
+    bool m_bSettingsLoaded = false;
+    bool m_bEnding = false;
+    QTimer m_endTimer; // while ending: closes boxes that callers of closed ones open next
     RecorderEngine m_engine;
 
     QWidget* m_canvas = nullptr;  // the client area below the menu, controls placed as designed

@@ -50,6 +50,7 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
     m_secondTimer.setInterval(1000);
     connect(&m_secondTimer, &QTimer::timeout, this, &RecorderEngine::OnSecond);
     m_secondTimer.start();
+    SetView(nullptr);
 }
 
 RecorderEngine::~RecorderEngine() {
@@ -222,6 +223,7 @@ void RecorderEngine::OnHostDisconnected() {
     m_hostStatus = kNoHostText;
     m_bClockSilent = false;
     RefreshStatus();
+    m_race.OnHostLost();
 }
 
 }  // namespace quillon

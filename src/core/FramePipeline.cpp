@@ -127,21 +127,34 @@ void FramePipeline::ScaledPreview(const uint8_t* raw, uint32_t width, uint32_t h
     const uint32_t outWidth = width / factor;
     const uint32_t outHeight = height / factor;
     const uint8_t* t = table.data();
+    // The step between the Bayer cells read, in bytes; an odd factor reads the cell it falls in.
+    const size_t step = factor;
     for (uint32_t y = 0; y < outHeight; ++y) {
         const size_t top = size_t((y * factor) & ~1u);  // the Bayer cell's first row
-        const uint8_t* row0 = raw + top * width;
-        const uint8_t* row1 = row0 + width;
+        const uint8_t* __restrict row0 = raw + top * width;
+        const uint8_t* __restrict row1 = row0 + width;
+        uint8_t* __restrict pixel = out + size_t(y) * outWidth * 3;
         if (layout == RawLayout::kGrey) {
-            for (uint32_t x = 0; x < outWidth; ++x, out += 3) {
-                out[0] = out[1] = out[2] = t[row0[size_t(x) * factor]];
+            for (uint32_t x = 0; x < outWidth; ++x, pixel += 3) {
+                pixel[0] = pixel[1] = pixel[2] = t[row0[x * step]];
             }
             continue;
         }
-        for (uint32_t x = 0; x < outWidth; ++x, out += 3) {
+        if (factor % 2 == 0) {
+            // Every cell starts on an even column: no rounding down per pixel.
+            for (uint32_t x = 0; x < outWidth; ++x, pixel += 3, row0 += step, row1 += step) {
+                const uint8_t b = t[row1[1]];
+                const uint8_t g = t[(row0[1] + row1[0] + 1) >> 1];
+                const uint8_t r = t[row0[0]];
+                pixel[0] = b, pixel[1] = g, pixel[2] = r;
+            }
+            continue;
+        }
+        for (uint32_t x = 0; x < outWidth; ++x, pixel += 3) {
             const size_t left = size_t((x * factor) & ~1u);
-            out[0] = t[row1[left + 1]];
-            out[1] = t[(row0[left + 1] + row1[left] + 1) >> 1];
-            out[2] = t[row0[left]];
+            pixel[0] = t[row1[left + 1]];
+            pixel[1] = t[(row0[left + 1] + row1[left] + 1) >> 1];
+            pixel[2] = t[row0[left]];
         }
     }
 }

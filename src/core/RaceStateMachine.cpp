@@ -44,6 +44,7 @@ void RaceStateMachine::OnIdle() {
     ClearClockTicks();
     m_view->EnableRaceButton(RaceButton::Ready, true);
     m_view->EnableRaceButton(RaceButton::Start, true);
+    m_view->EnableRaceButton(RaceButton::Arrival, true);  // no arrival can be open now
     m_view->EnableSetupCommands(true);
     m_link.SendReply("RE~IDLE");
 }
@@ -54,6 +55,7 @@ void RaceStateMachine::OnReady() {
     m_arrivalTime = 0;
     m_arrivalEndTime = kNoArrivalYet;
     m_view->EnableRaceButton(RaceButton::Ready, false);
+    m_view->EnableRaceButton(RaceButton::Arrival, true);
     m_recording.PrepareRecording();
     m_link.SendReply("RE~READY");
     m_bManualArrival = false;
@@ -108,6 +110,7 @@ void RaceStateMachine::OnStop() {
     SetState(kIdle);
     m_view->EnableRaceButton(RaceButton::Ready, true);
     m_view->EnableRaceButton(RaceButton::Start, true);
+    m_view->EnableRaceButton(RaceButton::Arrival, true);
     m_link.SendReply("RE~STOP");
 }
 
@@ -117,6 +120,12 @@ void RaceStateMachine::OnTimeReply(std::string_view text) {
     m_clock.SyncAt(ParseRaceTime(text) + (now - m_timeRequestTick) / 2, now);
     m_bAwaitingTime = false;
     RefreshElapsedTime();
+}
+
+void RaceStateMachine::OnHostLost() {
+    // A host's ARRIVAL greys the button; with that host gone nobody else would make it usable.
+    const bool arrivalOpen = State() == kStarted && m_arrivalEndTime == 0;
+    if (!arrivalOpen) m_view->EnableRaceButton(RaceButton::Arrival, true);
 }
 
 void RaceStateMachine::OnReadyButton() {

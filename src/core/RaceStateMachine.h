@@ -46,6 +46,8 @@ public:
     void OnSaveCommand() override;
     void OnStop() override;
     void OnTimeReply(std::string_view text) override;
+    // The host's connection ended.
+    void OnHostLost();
 
     // The window's buttons: READY and START only act without a TCP host; ARRIVAL toggles
     // a manual arrival.

@@ -1,11 +1,45 @@
 #include "HostLink.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <QHostAddress>
 #include <array>
 
 #include "CommandDispatcher.h"
 
 namespace quillon {
+namespace {
+
+// The kernel ends the connection when sent data stays unacknowledged for kDeadHostMs; its own
+// probes cover a link that carries nothing (in shared-memory mode no keep-alive is sent).
+void WatchForDeadPeer(QTcpSocket& socket) {
+    socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    const int fd = int(socket.socketDescriptor());
+    if (fd < 0)
+        return;
+    const unsigned timeout = HostLink::kDeadHostMs;
+    const int idleSeconds = HostLink::kKeepAliveMs / 1000;
+    const int probeSeconds = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &timeout, sizeof timeout);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &probeSeconds, sizeof probeSeconds);
+}
+
+// A connection that waited in the queue may have been given up by its host meanwhile (it sent
+// FIN or RST). Asked without waiting, so a live host is never held up.
+bool PeerHasGone(QTcpSocket& socket) {
+    if (socket.state() != QAbstractSocket::ConnectedState)
+        return true;
+    pollfd watch{int(socket.socketDescriptor()), POLLRDHUP, 0};
+    if (watch.fd < 0 || ::poll(&watch, 1, 0) < 0)
+        return true;
+    return (watch.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+} // namespace
 
 HostLink::HostLink(RaceCommands& commands, QObject* parent)
     : QObject(parent), m_commands(commands) {
@@ -35,8 +69,9 @@ bool HostLink::StartListening(int32_t& port) {
 void HostLink::AcceptHost() {
     // One host at a time: a further connection waits in the queue until the first has gone.
     if (m_bConnected) return;
-    QTcpSocket* socket = m_server.nextPendingConnection();
+    QTcpSocket* socket = NextLivePendingConnection();
     if (socket == nullptr) return;
+    WatchForDeadPeer(*socket);
     m_hostSocket = socket;
     m_bConnected = true;
     connect(socket, &QTcpSocket::readyRead, this, &HostLink::ReceiveCommands);
@@ -48,6 +83,16 @@ void HostLink::AcceptHost() {
     emit hostConnected();
     // Commands that arrived with the connection are in the buffer already.
     if (socket->bytesAvailable() > 0) ReceiveCommands();
+}
+
+QTcpSocket* HostLink::NextLivePendingConnection() {
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        if (!PeerHasGone(*socket))
+            return socket;
+        socket->abort();
+        socket->deleteLater();
+    }
+    return nullptr;
 }
 
 void HostLink::ReceiveCommands() {

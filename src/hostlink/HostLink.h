@@ -26,6 +26,11 @@ public:
     static constexpr qint64 kReceiveBlock = 1024;
     static constexpr int kBacklog = 5;
     static constexpr int32_t kHighestPort = 65535;
+    // A host whose computer vanished (crash, pulled cable) sends neither FIN nor RST; the
+    // kernel would retry for about 15 minutes, and no other host could be served meanwhile.
+    // Data left unacknowledged this long ends the connection instead. The keep-alive space
+    // leaves every two seconds, so a dead host is found within kKeepAliveMs + this.
+    static constexpr unsigned kDeadHostMs = 5000;
 
     explicit HostLink(RaceCommands& commands, QObject* parent = nullptr);
     ~HostLink() override;
@@ -55,6 +60,8 @@ signals:
 
 private:
     void AcceptHost();
+    // Takes the next pending connection whose peer is still there; closed ones are dropped.
+    QTcpSocket* NextLivePendingConnection();
     void ReceiveCommands();
     void ConnectionLost();
     void SendKeepAlive();

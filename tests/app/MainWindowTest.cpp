@@ -6,7 +6,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <filesystem>
 #include <functional>
@@ -131,9 +133,63 @@ TEST_F(MainWindowTest, RaceButtonsFollowTheRaceAndEnterDoesNothing) {
     QTest::mouseClick(arrival, Qt::LeftButton);
     EXPECT_FALSE(window.Engine().Race().ManualArrival());
     EXPECT_NE(window.Engine().Race().ArrivalEndTime(), 0u);
-    // An arrival from a host greys the button until its end.
-    window.Engine().Race().OnArrival("5000");
-    EXPECT_FALSE(arrival->isEnabled());
+    // An arrival from a host greys the button until its end, or until IDLE, STOP or READY
+    // ends every arrival.
+    using Step = void (RaceStateMachine::*)();
+    for (Step closing :
+         {&RaceStateMachine::OnIdle, &RaceStateMachine::OnStop, &RaceStateMachine::OnReady}) {
+        window.Engine().Race().OnArrival("5000");
+        EXPECT_FALSE(arrival->isEnabled());
+        (window.Engine().Race().*closing)();
+        EXPECT_TRUE(arrival->isEnabled());
+    }
+}
+
+TEST_F(MainWindowTest, StartShowsTheNewRacesTimeAtOnce) {
+    CQuillonDlg window(options, ticks);
+    ASSERT_TRUE(window.OnInitDialog());
+    RaceStateMachine& race = window.Engine().Race();
+    race.SetRaceTime(3723000); // the last race ended at 01:02:03
+    QLabel* elapsed = nullptr;
+    for (QLabel* label : window.findChildren<QLabel*>()) {
+        if (label->text() == "01:02:03")
+            elapsed = label;
+    }
+    ASSERT_NE(elapsed, nullptr);
+    race.OnStart();
+    EXPECT_EQ(elapsed->text(), "00:00:00");
+    // The race's own texts still follow: the last race's time shows again when reached.
+    race.SetRaceTime(3723000);
+    EXPECT_EQ(elapsed->text(), "01:02:03");
+}
+
+TEST_F(MainWindowTest, EndFromOutsideClosesAnOpenAboutBoxAndTheWindow) {
+    CQuillonDlg window(options, ticks);
+    ASSERT_TRUE(window.OnInitDialog());
+    QAction* about = nullptr;
+    for (QAction* action : window.findChildren<QAction*>()) {
+        if (action->text().startsWith("&About"))
+            about = action;
+    }
+    ASSERT_NE(about, nullptr);
+    QTimer::singleShot(0, about, &QAction::trigger);
+    QTimer::singleShot(300, &window, [&window] {
+        ASSERT_NE(QApplication::activeModalWidget(), &window); // the About box is up
+        window.EndFromOutside();
+    });
+    bool stuck = false;
+    QTimer::singleShot(5000, &window, [&] { // releases a test that failed
+        stuck = true;
+        while (QWidget* box = QApplication::activeModalWidget())
+            box->hide();
+    });
+    QElapsedTimer took;
+    took.start();
+    window.exec();
+    EXPECT_FALSE(stuck);
+    EXPECT_LT(took.elapsed(), 2000);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST_F(MainWindowTest, ClosingWritesTheSettingsInEffect) {

@@ -44,9 +44,12 @@ protected:
         fs::remove_all(dir);
     }
 
-    void Start(const QStringList& args) {
+    // Offscreen, or on the X display `display` when one is given.
+    void Start(const QStringList& args, const QString& display = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("QT_QPA_PLATFORM", display.isEmpty() ? "offscreen" : "xcb");
+        if (!display.isEmpty())
+            env.insert("DISPLAY", display);
         process.setProcessEnvironment(env);
         process.setWorkingDirectory("/");  // settings must not depend on the working folder
         process.start(QString::fromStdString(program.string()), args);
@@ -127,7 +130,48 @@ TEST_F(ProgramTest, WithoutCameraItSaysSoAndWritesNoSettings) {
     ASSERT_TRUE(process.waitForFinished(10000));
     EXPECT_NE(process.readAllStandardError().toStdString().find("Unable to connect to camera"),
               std::string::npos);
+    EXPECT_NE(process.exitCode(), 0);
     EXPECT_FALSE(fs::exists(dir / "settings.ini"));
+}
+
+// A private X server on a free display, for the message boxes the offscreen platform skips.
+struct XvfbDisplay {
+    QProcess server;
+    QString display;
+    XvfbDisplay() {
+        // -displayfd picks a free display and prints its number once it is ready.
+        server.start("Xvfb",
+                     {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
+        if (server.waitForReadyRead(10000))
+            display = ":" + server.readLine().trimmed();
+    }
+    ~XvfbDisplay() {
+        server.terminate();
+        server.waitForFinished(5000);
+    }
+};
+
+TEST_F(ProgramTest, SigtermEndsTheProgramWhileAStartUpBoxIsOpen) {
+    XvfbDisplay x;
+    ASSERT_FALSE(x.display.isEmpty()) << "Xvfb (package xvfb) did not start";
+    const int32_t port = FreePort();
+    // A region wider than the sensor: the camera refuses it and a box says so.
+    std::ofstream(dir / "settings.ini")
+        << "[Quillon]\nPort=" << port << "\n[QuillonID_Camera]\nWidth=4000\nHeight=480\n";
+    Start({"--camera", "sim"}, x.display);
+    std::string errors;
+    QElapsedTimer timer;
+    timer.start();
+    while (errors.find("Unable to set current format.") == std::string::npos &&
+           timer.elapsed() < 10000) {
+        process.waitForReadyRead(100);
+        errors += process.readAllStandardError().toStdString();
+    }
+    ASSERT_NE(errors.find("Unable to set current format."), std::string::npos) << errors;
+    QThread::msleep(500); // the box is up and waits for OK
+    EXPECT_EQ(StopWithSigterm(), 0);
+    // The settings hold what the camera really uses.
+    EXPECT_NE(ReadFile(dir / "settings.ini").find("Width=2048\n"), std::string::npos);
 }
 
 TEST_F(ProgramTest, UnknownOptionIsRefused) {

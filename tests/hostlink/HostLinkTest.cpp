@@ -2,12 +2,17 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <random>
 #include <thread>
+#include <unistd.h>
 
 #include "RecorderEngine.h"
 #include "common/WaitUntil.h"
@@ -29,10 +34,13 @@ struct Host {
     QTcpSocket socket;
     std::string received;
 
-    explicit Host(int32_t port) {
+    explicit Host(int32_t port, const char* address = "127.0.0.1", const char* from = nullptr) {
         QObject::connect(&socket, &QTcpSocket::readyRead,
                          [this] { received += socket.readAll().toStdString(); });
-        socket.connectToHost("127.0.0.1", quint16(port));
+        if (from != nullptr) {
+            EXPECT_TRUE(socket.bind(QHostAddress(from)));
+        }
+        socket.connectToHost(address, quint16(port));
         // The kernel completes the handshake from the listen queue, without our event loop.
         EXPECT_TRUE(socket.waitForConnected(3000));
     }
@@ -127,6 +135,18 @@ TEST_F(HostLinkTest, DroppedHostFreesTheLinkForTheNext) {
     EXPECT_TRUE(next->Receives("RE~IDLE"));
 }
 
+TEST_F(HostLinkTest, QueuedHostThatAlreadyLeftIsSkippedAtOnce) {
+    auto first = ConnectHost();
+    Host gone(engine.App().Port);
+    gone.socket.disconnectFromHost();
+    Host waiting(engine.App().Port);
+    waiting.Send("CMD~STOP");
+    Settle(200);
+    first->socket.disconnectFromHost();
+    // Well before the next keep-alive could find the dead one.
+    EXPECT_TRUE(waiting.Receives("RE~STOP", HostLink::kKeepAliveMs / 2));
+}
+
 TEST_F(HostLinkTest, ClockRequestFromAnotherThreadIsSentAndAnswered) {
     auto host = ConnectHost();
     engine.Race().OnStart();
@@ -178,6 +198,50 @@ TEST_F(HostLinkTest, LongBurstIsReadAsBlocksOf1024Bytes) {
     for (int i = 0; i < 3; ++i) burst += "CMD~STOP" + std::string(1024 - 8, '.');
     host->Send(burst);
     ASSERT_TRUE(WaitUntil([&] { return host->received == "RE~STOPRE~STOPRE~STOP"; }));
+}
+
+// A host whose computer vanishes sends neither FIN nor RST. Simulated in a private network
+// namespace (root only): the host connects from a second address of the loopback device, which
+// is then deleted, so its socket neither answers nor resets. The test runs itself again inside
+// `unshare -n`.
+TEST(VanishedHostTest, NextHostIsServedWithinTenSeconds) {
+    if (!qEnvironmentVariableIsSet("QUILLON_PRIVATE_NETWORK")) {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "a private network namespace needs root";
+        QProcess inner;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QUILLON_PRIVATE_NETWORK", "1");
+        inner.setProcessEnvironment(env);
+        inner.setProcessChannelMode(QProcess::MergedChannels);
+        const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+        inner.start("unshare",
+                    {"-n", QString::fromStdString(self),
+                     "--gtest_filter=VanishedHostTest.NextHostIsServedWithinTenSeconds"});
+        ASSERT_TRUE(inner.waitForFinished(60000));
+        const std::string output = inner.readAll().toStdString();
+        EXPECT_EQ(inner.exitCode(), 0) << output;
+        EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+        return;
+    }
+    for (const char* step : {"ip link set lo up", "ip addr add 10.9.9.1/32 dev lo",
+                             "ip addr add 10.9.9.2/32 dev lo"}) {
+        ASSERT_EQ(std::system(step), 0) << step;
+    }
+    TestCoreApplication();
+    ManualTickSource ticks{5000};
+    RecorderEngine engine{ticks};
+    engine.App().Port = FreePort();
+    ASSERT_TRUE(engine.StartListening());
+    Host vanishing(engine.App().Port, "10.9.9.1", "10.9.9.2");
+    ASSERT_TRUE(WaitUntil([&] { return engine.IsHostConnected(); }));
+    Settle(500);
+    ASSERT_EQ(std::system("ip addr del 10.9.9.2/32 dev lo"), 0);
+    QElapsedTimer since;
+    since.start();
+    Host next(engine.App().Port, "10.9.9.1");
+    next.Send("CMD~STOP");
+    EXPECT_TRUE(next.Receives("RE~STOP", 10000));
+    std::printf("next host served after %lld ms\n", static_cast<long long>(since.elapsed()));
 }
 
 }  // namespace
