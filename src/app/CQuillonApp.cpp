@@ -24,10 +24,17 @@ int CQuillonApp::InitInstance() {
         return 2;
     }
     MonotonicTickSource ticks;
-    auto dlg = std::make_unique<CQuillonDlg>(options, ticks);
-    if (!dlg->IsUsable()) return 1;
-    // A stop from outside closes whatever box is open and the window, like its close box.
-    SignalCloser closer([window = dlg.get()] { window->EndFromOutside(); });
+    std::unique_ptr<CQuillonDlg> dlg;
+    // A stop from outside closes whatever box is open and the window, like its close box. Set
+    // up before the window, so that a stop during its construction waits in the signal pipe
+    // for the first event loop instead of killing the program.
+    SignalCloser closer([&dlg] {
+        if (dlg)
+            dlg->EndFromOutside();
+    });
+    dlg = std::make_unique<CQuillonDlg>(options, ticks);
+    if (!dlg->IsUsable())
+        return 1;
     const bool started = dlg->OnInitDialog();
     if (started && !dlg->IsEnding()) {
         dlg->show();

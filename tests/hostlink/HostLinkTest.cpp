@@ -5,7 +5,6 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -22,6 +21,7 @@
 namespace quillon {
 namespace {
 
+namespace fs = std::filesystem;
 
 void Settle(int ms) {
     QElapsedTimer timer;
@@ -209,17 +209,12 @@ TEST(VanishedHostTest, NextHostIsServedWithinTenSeconds) {
         if (::geteuid() != 0)
             GTEST_SKIP() << "a private network namespace needs root";
         QProcess inner;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QUILLON_PRIVATE_NETWORK", "1");
-        inner.setProcessEnvironment(env);
         inner.setProcessChannelMode(QProcess::MergedChannels);
-        const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-        inner.start("unshare",
-                    {"-n", QString::fromStdString(self),
-                     "--gtest_filter=VanishedHostTest.NextHostIsServedWithinTenSeconds"});
+        inner.start("env", {"QUILLON_PRIVATE_NETWORK=1", "unshare", "-n",
+                            QString::fromStdString(fs::read_symlink("/proc/self/exe").string()),
+                            "--gtest_filter=VanishedHostTest.*"});
         ASSERT_TRUE(inner.waitForFinished(60000));
         const std::string output = inner.readAll().toStdString();
-        EXPECT_EQ(inner.exitCode(), 0) << output;
         EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
         return;
     }
@@ -234,14 +229,10 @@ TEST(VanishedHostTest, NextHostIsServedWithinTenSeconds) {
     ASSERT_TRUE(engine.StartListening());
     Host vanishing(engine.App().Port, "10.9.9.1", "10.9.9.2");
     ASSERT_TRUE(WaitUntil([&] { return engine.IsHostConnected(); }));
-    Settle(500);
     ASSERT_EQ(std::system("ip addr del 10.9.9.2/32 dev lo"), 0);
-    QElapsedTimer since;
-    since.start();
     Host next(engine.App().Port, "10.9.9.1");
     next.Send("CMD~STOP");
     EXPECT_TRUE(next.Receives("RE~STOP", 10000));
-    std::printf("next host served after %lld ms\n", static_cast<long long>(since.elapsed()));
 }
 
 }  // namespace
