@@ -60,7 +60,8 @@ TEST(EngineRecordingTest, UserInterfaceHeldUpMidArrivalLosesNoFrame) {
         Spin(200);
         end = race.CurrentRaceTime();
         race.OnEndArrival(std::to_string(end));
-        Spin(600);
+        // The worker stops writing at the first frame after the after-window.
+        EXPECT_TRUE(WaitUntil([&] { return !engine.Saving().IsSaving(); }, 15000));
         race.OnIdle();
         EXPECT_EQ(engine.DroppedFrames(), 0u);
         engine.Shutdown(false, {});
