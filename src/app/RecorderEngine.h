@@ -5,6 +5,7 @@
 #include <string>
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include "camera/Camera.h"
 #include "core/Event.h"
@@ -19,6 +20,7 @@
 #include "hostlink/HostLink.h"
 #include "settings/AppSettings.h"
 #include "settings/CameraSettings.h"
+#include "settings/PerformanceLog.h"
 
 namespace quillon {
 
@@ -73,6 +75,14 @@ public:
     // settings to `path`.
     void Shutdown(bool save, const std::string& path);
 
+    // Opens the performance log when SavePerformanceLog asks for one; named after the camera
+    // settings of the moment, so it comes after they are applied.
+    void CreatePerformanceLog(const std::string& directory = PerformanceLog::DefaultDirectory());
+    const PerformanceLog& PerfLog() const { return m_perfLog; }
+    // Makes a new empty ring of BufferLenght records. Only between races (the set-up commands
+    // are greyed from READY to IDLE).
+    void RebuildRing() { m_savePath->RebuildRing(m_app.BufferLenght); }
+
     // Listens on the configured port or the next free one; the port found goes into the
     // settings. False when no port was free.
     bool StartListening();
@@ -89,6 +99,8 @@ public:
     const std::string& FileName() const { return m_savePath->FileName(); }
     SavePath& Saving() { return *m_savePath; }
     FramePipeline* Pipeline() { return m_pipeline.get(); }
+    // The camera the dialogs act on; null before StartCamera.
+    CCamera* Device() { return m_device.get(); }
 
     // Frames that never reached the preview: not handed over while the previous one was being
     // processed, or dropped by the frame handler's checks.
@@ -146,6 +158,8 @@ private:
     int m_frameNoticeFd = -1;
     std::unique_ptr<QSocketNotifier> m_frameNotifier;
     uint64_t m_processed = 0;
+    PerformanceLog m_perfLog;
+    QTimer m_perfLogFlush;  // writes the log's buffered lines out once a second
 
     std::string m_smbConf = "/etc/samba/smb.conf";
     std::string m_strStatus = kNoHostText;
