@@ -19,17 +19,18 @@ QLabel* Label(const QString& text, QRect place, QWidget* parent) {
 
 CAboutDlg::CAboutDlg(const std::string& serial, QWidget* parent) : QDialog(parent) {
     setWindowTitle("About");
-    setFixedSize(FromDialogUnits(0, 0, 319, 157).size());
+    const DialogUnits du(fontMetrics());
+    setFixedSize(du.Size(319, 157));
     m_anchor = new QWidget(this);
-    m_anchor->setGeometry(FromDialogUnits(7, 7, 15, 13));
-    Label("Quillon ID\nVelmar Video Identification", FromDialogUnits(188, 7, 124, 18), this);
-    Label("Version:", FromDialogUnits(188, 30, 38, 9), this);
-    m_version = Label(VersionText(), FromDialogUnits(231, 30, 81, 9), this);
-    Label("Camera SN:", FromDialogUnits(188, 44, 38, 9), this);
-    m_serial = Label(QString::fromStdString(serial), FromDialogUnits(231, 44, 81, 9), this);
-    Label("Finish-line identification video", FromDialogUnits(188, 123, 124, 9), this);
+    m_anchor->setGeometry(du(7, 7, 15, 13));
+    Label("Quillon ID\nVelmar Video Identification", du(188, 7, 124, 18), this);
+    Label("Version:", du(188, 30, 38, 9), this);
+    m_version = Label(VersionText(), du(231, 30, 81, 9), this);
+    Label("Camera SN:", du(188, 44, 38, 9), this);
+    m_serial = Label(QString::fromStdString(serial), du(231, 44, 81, 9), this);
+    Label("Finish-line identification video", du(188, 123, 124, 9), this);
     auto* ok = new QPushButton("OK", this);
-    ok->setGeometry(FromDialogUnits(262, 136, 50, 14));
+    ok->setGeometry(du(262, 136, 50, 14));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     m_picture.LoadImageWithPalette("IDB_ABOUT");

@@ -52,7 +52,8 @@ CCameraProperties::CCameraProperties(CCamera& camera, CameraSettings& cameraSett
     : QDialog(parent), m_camera(camera), m_cameraSettings(cameraSettings),
       m_appSettings(appSettings), m_hooks(std::move(hooks)) {
     setWindowTitle("Camera Properties...");
-    setFixedSize(FromDialogUnits(0, 0, 280, 146).size());
+    const DialogUnits du(fontMetrics());
+    setFixedSize(du.Size(280, 146));
     m_camera.ReadGains(m_gain, m_redGain, m_greenGain1, m_greenGain2, m_blueGain);
     BuildControls();
     Initialise();
@@ -71,8 +72,9 @@ CNumericEdit* CCameraProperties::MakeEdit(ControlId id, unsigned style, QRect pl
 }
 
 void CCameraProperties::BuildControls() {
+    const DialogUnits du(fontMetrics());
     const unsigned spinAndPopup = CNumericEdit::NES_SPIN | CNumericEdit::NES_POPUP;
-    auto* ok = Button("OK", FromDialogUnits(7, 125, 50, 14), this);
+    auto* ok = Button("OK", du(7, 125, 50, 14), this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, [this] {
         m_timer.stop();
@@ -80,59 +82,59 @@ void CCameraProperties::BuildControls() {
     });
 
     // Left column: exposure and gains.
-    Label("Exposure:", FromDialogUnits(7, 7, 48, 15), this);
-    MakeEdit(kExposureId, spinAndPopup, FromDialogUnits(53, 7, 57, 15));
-    Label("x 0.1 ms", FromDialogUnits(112, 7, 34, 15), this);
-    Label("Gain:", FromDialogUnits(7, 23, 48, 15), this);
-    MakeEdit(kGainId, spinAndPopup, FromDialogUnits(53, 23, 57, 15));
-    Label("x 0.001", FromDialogUnits(112, 23, 34, 15), this);
+    Label("Exposure:", du(7, 7, 48, 15), this);
+    MakeEdit(kExposureId, spinAndPopup, du(53, 7, 57, 15));
+    Label("x 0.1 ms", du(112, 7, 34, 15), this);
+    Label("Gain:", du(7, 23, 48, 15), this);
+    MakeEdit(kGainId, spinAndPopup, du(53, 23, 57, 15));
+    Label("x 0.001", du(112, 23, 34, 15), this);
     // The channel gains follow the white balance but are not offered to the operator.
     const char* channels[] = {"Red:", "Green 1:", "Green 2:", "Blue:"};
     for (int i = 0; i < 4; ++i) {
         const int y = 39 + 16 * i;
-        Label(channels[i], FromDialogUnits(20, y, 29, 15), this)->hide();
-        MakeEdit(ControlId(kRedId + i), spinAndPopup, FromDialogUnits(53, y, 57, 15))->hide();
-        Label("x 0.001", FromDialogUnits(112, y, 34, 15), this)->hide();
+        Label(channels[i], du(20, y, 29, 15), this)->hide();
+        MakeEdit(ControlId(kRedId + i), spinAndPopup, du(53, y, 57, 15))->hide();
+        Label("x 0.001", du(112, y, 34, 15), this)->hide();
     }
-    m_whiteBalance = Button("Auto White Balance", FromDialogUnits(7, 103, 114, 9), this);
+    m_whiteBalance = Button("Auto White Balance", du(7, 103, 114, 9), this);
 
     // Right column: size and frame rate.
-    Label("Width:", FromDialogUnits(152, 7, 40, 15), this);
-    MakeEdit(kWidthId, CNumericEdit::NES_SPIN, FromDialogUnits(198, 7, 57, 15));
-    Label("px", FromDialogUnits(258, 7, 15, 15), this);
-    Label("Height:", FromDialogUnits(152, 23, 40, 15), this);
-    MakeEdit(kHeightId, CNumericEdit::NES_SPIN, FromDialogUnits(198, 23, 57, 15));
-    Label("px", FromDialogUnits(258, 23, 15, 15), this);
-    Label("Framerate:", FromDialogUnits(152, 39, 40, 15), this);
+    Label("Width:", du(152, 7, 40, 15), this);
+    MakeEdit(kWidthId, CNumericEdit::NES_SPIN, du(198, 7, 57, 15));
+    Label("px", du(258, 7, 15, 15), this);
+    Label("Height:", du(152, 23, 40, 15), this);
+    MakeEdit(kHeightId, CNumericEdit::NES_SPIN, du(198, 23, 57, 15));
+    Label("px", du(258, 23, 15, 15), this);
+    Label("Framerate:", du(152, 39, 40, 15), this);
     m_frameRates = new QComboBox(this);
-    m_frameRates->setGeometry(FromDialogUnits(198, 39, 57, 14));
-    Label("fps", FromDialogUnits(258, 39, 15, 15), this);
+    m_frameRates->setGeometry(du(198, 39, 57, 14));
+    Label("fps", du(258, 39, 15, 15), this);
 
     m_sharpenBox = new QCheckBox("Sharpen", this);
-    m_sharpenBox->setGeometry(FromDialogUnits(217, 56, 56, 10));
+    m_sharpenBox->setGeometry(du(217, 56, 56, 10));
     m_reductionBox = new QCheckBox("Reduction", this);
-    m_reductionBox->setGeometry(FromDialogUnits(151, 56, 56, 10));
+    m_reductionBox->setGeometry(du(151, 56, 56, 10));
     for (QCheckBox* box : {m_sharpenBox, m_reductionBox}) {
         box->setLayoutDirection(Qt::RightToLeft); // text on the left
         box->hide();
     }
-    m_warning = Label("Performance warning", FromDialogUnits(153, 68, 120, 8), this);
+    m_warning = Label("Performance warning", du(153, 68, 120, 8), this);
     QPalette red = m_warning->palette();
     red.setColor(QPalette::WindowText, QColor(255, 0, 0));
     m_warning->setPalette(red);
     m_warning->hide();
 
-    Label("Position:", FromDialogUnits(152, 95, 40, 15), this)->hide();
+    Label("Position:", du(152, 95, 40, 15), this)->hide();
     const struct {
         RegionMove move;
         Qt::ArrowType arrow;
         QRect place;
     } moves[] = {
-        {RegionMove::kLeft, Qt::LeftArrow, FromDialogUnits(197, 97, 13, 10)},
-        {RegionMove::kUp, Qt::UpArrow, FromDialogUnits(213, 84, 13, 10)},
-        {RegionMove::kRight, Qt::RightArrow, FromDialogUnits(229, 97, 13, 10)},
-        {RegionMove::kDown, Qt::DownArrow, FromDialogUnits(213, 110, 13, 10)},
-        {RegionMove::kCentre, Qt::NoArrow, FromDialogUnits(213, 97, 13, 10)},
+        {RegionMove::kLeft, Qt::LeftArrow, du(197, 97, 13, 10)},
+        {RegionMove::kUp, Qt::UpArrow, du(213, 84, 13, 10)},
+        {RegionMove::kRight, Qt::RightArrow, du(229, 97, 13, 10)},
+        {RegionMove::kDown, Qt::DownArrow, du(213, 110, 13, 10)},
+        {RegionMove::kCentre, Qt::NoArrow, du(213, 97, 13, 10)},
     };
     for (const auto& m : moves) {
         auto* button = new QToolButton(this);
@@ -143,8 +145,8 @@ void CCameraProperties::BuildControls() {
         connect(button, &QToolButton::clicked, this, [this, move] { OnMove(move); });
     }
 
-    m_load = Button("Load Settings", FromDialogUnits(171, 125, 50, 14), this);
-    m_save = Button("Save Settings", FromDialogUnits(223, 125, 50, 14), this);
+    m_load = Button("Load Settings", du(171, 125, 50, 14), this);
+    m_save = Button("Save Settings", du(223, 125, 50, 14), this);
 
     connect(m_whiteBalance, &QPushButton::clicked, this, &CCameraProperties::OnAutoWhiteBalance);
     connect(m_load, &QPushButton::clicked, this, &CCameraProperties::OnLoadSettings);

@@ -39,40 +39,39 @@ QString FileTypeText(int32_t filetype) {
 
 CPreferencesDlg::CPreferencesDlg(const AppSettings& app, QWidget* parent) : QDialog(parent) {
     setWindowTitle("Preferences...");
-    setFixedSize(FromDialogUnits(0, 0, 180, 118).size());
+    const DialogUnits du(fontMetrics());
+    setFixedSize(du.Size(180, 118));
 
-    Label("Frames BEFORE arrival:", FromDialogUnits(7, 7, 80, 9), this);
-    m_framesBefore =
-        LineEdit(QString::number(app.FramesBefore), FromDialogUnits(87, 7, 56, 12), this);
-    Label("Frames AFTER arrival:", FromDialogUnits(7, 21, 80, 9), this);
-    m_framesAfter =
-        LineEdit(QString::number(app.FramesAfter), FromDialogUnits(87, 21, 56, 12), this);
-    Label("Folder:", FromDialogUnits(7, 35, 80, 9), this);
-    LineEdit(kFolderName, FromDialogUnits(87, 35, 56, 12), this)->setEnabled(false);
+    Label("Frames BEFORE arrival:", du(7, 7, 80, 9), this);
+    m_framesBefore = LineEdit(QString::number(app.FramesBefore), du(87, 7, 56, 12), this);
+    Label("Frames AFTER arrival:", du(7, 21, 80, 9), this);
+    m_framesAfter = LineEdit(QString::number(app.FramesAfter), du(87, 21, 56, 12), this);
+    Label("Folder:", du(7, 35, 80, 9), this);
+    LineEdit(kFolderName, du(87, 35, 56, 12), this)->setEnabled(false);
     auto* group = new QGroupBox("Folder", this);
-    group->setGeometry(FromDialogUnits(87, 47, 80, 24));
+    group->setGeometry(du(87, 47, 80, 24));
     m_local = new QRadioButton("Local", group);
-    m_local->setGeometry(FromDialogUnits(91 - 87, 57 - 47, 34, 11));
+    m_local->setGeometry(du(91 - 87, 57 - 47, 34, 11));
     m_remote = new QRadioButton("Remote", group);
-    m_remote->setGeometry(FromDialogUnits(125 - 87, 57 - 47, 40, 11));
+    m_remote->setGeometry(du(125 - 87, 57 - 47, 40, 11));
     (app.Directory == 1 ? m_remote : m_local)->setChecked(true);
-    Label("Filetype:", FromDialogUnits(7, 74, 80, 9), this);
+    Label("Filetype:", du(7, 74, 80, 9), this);
     m_fileType = new QComboBox(this);
-    m_fileType->setGeometry(FromDialogUnits(87, 74, 56, 13));
+    m_fileType->setGeometry(du(87, 74, 56, 13));
     m_fileType->setEditable(true);
     m_fileType->setInsertPolicy(QComboBox::NoInsert);
     m_fileType->addItems({"AVI", "VLV", "WMV", "WMV (ALL)"});
     m_fileType->setCurrentText(FileTypeText(app.Filetype));
 
     // The ring length is not set here: it follows the frame counts.
-    Label("Buffer lenght:", FromDialogUnits(7, 88, 80, 9), this)->hide();
-    LineEdit(QString::number(app.BufferLenght), FromDialogUnits(87, 88, 56, 12), this)->hide();
+    Label("Buffer lenght:", du(7, 88, 80, 9), this)->hide();
+    LineEdit(QString::number(app.BufferLenght), du(87, 88, 56, 12), this)->hide();
 
     auto* ok = new QPushButton("OK", this);
-    ok->setGeometry(FromDialogUnits(73, 97, 50, 14));
+    ok->setGeometry(du(73, 97, 50, 14));
     ok->setDefault(true);
     auto* cancel = new QPushButton("Cancel", this);
-    cancel->setGeometry(FromDialogUnits(123, 97, 50, 14));
+    cancel->setGeometry(du(123, 97, 50, 14));
     cancel->setAutoDefault(false);
     connect(ok, &QPushButton::clicked, this, &CPreferencesDlg::accept);
     connect(cancel, &QPushButton::clicked, this, &CPreferencesDlg::reject);
