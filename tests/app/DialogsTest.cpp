@@ -11,7 +11,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
@@ -40,14 +39,6 @@ float Property(CCamera& camera, uint32_t property) {
     return value;
 }
 
-QPushButton* ButtonOf(QWidget& parent, const QString& text) {
-    for (QPushButton* b : parent.findChildren<QPushButton*>()) {
-        if (b->text() == text)
-            return b;
-    }
-    return nullptr;
-}
-
 // Runs `use` on the modal dialog that `open` brings up, then makes sure it is closed.
 template <class Dialog>
 bool OnModal(const std::function<void()>& open, const std::function<void(Dialog&)>& use) {
@@ -57,7 +48,8 @@ bool OnModal(const std::function<void()>& open, const std::function<void(Dialog&
         if (dialog == nullptr)
             return;
         seen = true;
-        use(*dialog);
+        if (use)
+            use(*dialog);
         if (dialog->isVisible())
             dialog->reject();
     });
@@ -87,13 +79,9 @@ protected:
         options.camera = "sim";
         options.settingsPath = (dir / "settings.ini").string();
         options.smbConf = (dir / "smb.conf").string();
-        home = getenv("HOME") ? getenv("HOME") : "";
         setenv("HOME", dir.c_str(), 1); // the performance log's folder goes here
     }
-    void TearDown() override {
-        setenv("HOME", home.c_str(), 1);
-        fs::remove_all(dir);
-    }
+    void TearDown() override { fs::remove_all(dir); }
 
     std::unique_ptr<CQuillonDlg> Window() {
         auto window = std::make_unique<CQuillonDlg>(options, ticks);
@@ -112,24 +100,18 @@ protected:
 
     QApplication& app = TestApplication();
     fs::path dir;
-    std::string home;
     ProgramOptions options;
     ManualTickSource ticks{1000};
 };
 
 TEST_F(DialogsTest, MenuOpensEachDialogAndSetupItemsAreGreyFromReadyToIdle) {
     auto window = Window();
-    const auto opens = [&](QAction& action, auto* type) {
-        using Dialog = std::remove_pointer_t<decltype(type)>;
-        return OnModal<Dialog>([&] { action.trigger(); }, [](Dialog&) {});
-    };
-    EXPECT_TRUE(opens(window->CameraPropertiesAction(), static_cast<Props*>(nullptr)));
-    EXPECT_TRUE(opens(window->PreferencesAction(), static_cast<CPreferencesDlg*>(nullptr)));
+    EXPECT_TRUE(OnModal<Props>([&] { window->CameraPropertiesAction().trigger(); }, {}));
+    EXPECT_TRUE(OnModal<CPreferencesDlg>([&] { window->PreferencesAction().trigger(); }, {}));
     EXPECT_TRUE(OnModal<CAboutDlg>([&] { window->AboutAction().trigger(); },
                                    [](CAboutDlg& about) {
                                        EXPECT_EQ(about.ShownSerial(), "21000512");
                                        EXPECT_EQ(about.ShownVersion(), QUILLON_PROJECT_VERSION);
-                                       EXPECT_EQ(about.windowTitle(), "About");
                                    }));
 
     window->Engine().Race().OnReadyButton();
@@ -190,13 +172,9 @@ TEST_F(DialogsTest, CameraPropertiesActOnTheCameraAtOnce) {
         EXPECT_EQ(window->Preview().size(), QSize(int(s.width), int(s.height)));
     }
     EXPECT_TRUE(WaitUntil([&] { return window->Preview().CurrentImage().width() == 640; }));
-}
 
-TEST_F(DialogsTest, PerformanceWarningComparesTheFrameTimeWithTheInterval) {
-    auto window = Window();
-    auto dialog = Properties(*window);
-    dialog->show();
-    CameraSettings& record = window->Engine().Camera();
+    // The warning compares the last frame time with the frame interval (no frame comes in
+    // between: the event loop does not run).
     const struct {
         int32_t frameTime;
         float rate;
@@ -283,7 +261,7 @@ TEST_F(DialogsTest, PreferencesRebuildTheRingAndCancelTouchesNothing) {
                 prefs.FramesAfterEdit().setText(c.after);
                 prefs.FileTypeBox().setCurrentText(c.fileType);
                 (c.remote ? prefs.RemoteButton() : prefs.LocalButton()).setChecked(true);
-                QTest::mouseClick(ButtonOf(prefs, c.ok ? "OK" : "Cancel"), Qt::LeftButton);
+                c.ok ? prefs.accept() : prefs.reject();
             }));
         const AppSettings& now = engine.App();
         EXPECT_EQ(now.FramesBefore, c.framesBefore) << c.before;
@@ -304,14 +282,14 @@ TEST_F(DialogsTest, PreferencesRebuildTheRingAndCancelTouchesNothing) {
 TEST_F(DialogsTest, PreferencesRefuseCountsThatAreNoWholeNumberInRange) {
     auto window = Window();
     for (const char* bad : {"-5", "abc", "5001"}) {
-        EXPECT_TRUE(
-            OnModal<CPreferencesDlg>([&] { window->PreferencesAction().trigger(); },
-                                     [&](CPreferencesDlg& prefs) {
-                                         prefs.FramesAfterEdit().setText(bad);
-                                         QTest::mouseClick(ButtonOf(prefs, "OK"), Qt::LeftButton);
-                                         EXPECT_TRUE(prefs.isVisible()) << bad;
-                                         EXPECT_NE(prefs.findChild<QMessageBox*>(), nullptr);
-                                     }));
+        EXPECT_TRUE(OnModal<CPreferencesDlg>([&] { window->PreferencesAction().trigger(); },
+                                             [&](CPreferencesDlg& prefs) {
+                                                 prefs.FramesAfterEdit().setText(bad);
+                                                 prefs.accept();
+                                                 EXPECT_TRUE(prefs.isVisible()) << bad;
+                                                 EXPECT_NE(prefs.findChild<QMessageBox*>(),
+                                                           nullptr);
+                                             }));
         EXPECT_EQ(window->Engine().App().FramesAfter, 10);
     }
 }
@@ -319,8 +297,7 @@ TEST_F(DialogsTest, PreferencesRefuseCountsThatAreNoWholeNumberInRange) {
 TEST_F(DialogsTest, AboutPictureLetsTheBoxShowThroughOnlyItsExactCyan) {
     auto window = Window();
     CAboutDlg about("", window.get());
-    ASSERT_EQ(about.Picture().Width(), 261);
-    ASSERT_EQ(about.Picture().Height(), 233);
+    ASSERT_EQ(about.Picture().Image().size(), QSize(261, 233));
     EXPECT_EQ(about.Picture().Image().pixelColor(0, 0), CAboutDlg::kTransparent);
 
     QImage picture(2, 1, QImage::Format_RGB32);
