@@ -68,6 +68,10 @@ public:
     void CheckPerformance();
     // A numeric edit's change (after initialisation only).
     void OnEditChanged(int identifier, int value);
+    // What "Save Settings" and "Load Settings" do with the file the operator chose: all 25
+    // keys with the camera's gains of the moment; reading puts the file into effect.
+    bool SaveSettingsTo(const QString& path);
+    void LoadSettingsFrom(const QString& path);
 
 private:
     void BuildControls();
@@ -79,8 +83,6 @@ private:
     void OnAutoWhiteBalance();
     void OnSaveSettings();
     void OnLoadSettings();
-    bool SaveSettingsTo(const QString& path);
-    void LoadSettingsFrom(const QString& path);
     void SendGains(const GainValues& gains);
     // The record takes the camera's gains of the moment.
     void KeepGainsInRecord();
