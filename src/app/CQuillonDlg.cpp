@@ -12,7 +12,10 @@
 #include <cstdio>
 
 #include "settings/SettingsFile.h"
+#include "ui/CAboutDlg.h"
+#include "ui/CCameraProperties.h"
 #include "ui/CNumericEdit.h"
+#include "ui/CPreferencesDlg.h"
 
 // The images live in a static library; the linker keeps them only when they are named.
 static void LoadImages() { Q_INIT_RESOURCE(quillon); }
@@ -85,12 +88,13 @@ void CQuillonDlg::BuildMenu() {
     QMenu* file = menuBar->addMenu("&File");
     m_cameraPropertiesAction = file->addAction("&Camera Properties...");
     m_preferencesAction = file->addAction("&Preferences...");
+    connect(m_cameraPropertiesAction, &QAction::triggered, this, &CQuillonDlg::OnCameraProperties);
+    connect(m_preferencesAction, &QAction::triggered, this, &CQuillonDlg::OnPreferences);
     file->addSeparator();
     connect(file->addAction("&Close"), &QAction::triggered, this, &QDialog::reject);
     QMenu* help = menuBar->addMenu("&Help");
-    connect(help->addAction("&About Quillon ID..."), &QAction::triggered, this, [this] {
-        QMessageBox::about(this, "About Quillon ID", "Quillon ID\nFinish-line identification video");
-    });
+    m_aboutAction = help->addAction("&About Quillon ID...");
+    connect(m_aboutAction, &QAction::triggered, this, &CQuillonDlg::OnAbout);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setMenuBar(menuBar);
@@ -181,6 +185,7 @@ bool CQuillonDlg::OnInitDialog() {
     }
     RefreshControls();
     CreateAdjustControls();
+    m_engine.CreatePerformanceLog();
     m_titleTimer.start();
     m_bInitialised = true;
     return true;
@@ -296,6 +301,32 @@ void CQuillonDlg::OnSaveButton() {
                        QString::fromStdString(recording ? recording->Path() : std::string()));
     }
     m_engine.Race().OnIdle();
+}
+
+void CQuillonDlg::OnCameraProperties() {
+    CCamera* camera = m_engine.Device();
+    if (camera == nullptr) return;
+    const int32_t ringLength = m_engine.App().BufferLenght;
+    CameraPropertiesHooks hooks{[this] { return m_engine.ApplyCameraSettings(); },
+                                [this] { SetupPreview(); }};
+    CCameraProperties dialog(*camera, m_engine.Camera(), m_engine.App(), std::move(hooks), this);
+    if (dialog.exec() == QDialog::Accepted) SetupPreview();
+    // A loaded settings file may bring another ring length: the ring takes it now, between
+    // races, rather than a length it was never made with.
+    if (m_engine.App().BufferLenght != ringLength) m_engine.RebuildRing();
+}
+
+void CQuillonDlg::OnPreferences() {
+    CPreferencesDlg dialog(m_engine.App(), this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    dialog.ApplyTo(m_engine.App());
+    m_engine.RebuildRing();
+}
+
+void CQuillonDlg::OnAbout() {
+    CCamera* camera = m_engine.Device();
+    CAboutDlg about(camera ? camera->SerialNumberText() : std::string(), this);
+    about.exec();
 }
 
 void CQuillonDlg::keyPressEvent(QKeyEvent* event) {

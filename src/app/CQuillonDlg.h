@@ -49,6 +49,9 @@ public:
     CNumericEdit& BrightnessEdit() { return *m_brightness; }
     CNumericEdit& ContrastEdit() { return *m_contrast; }
     QCheckBox& AutoBox() { return *m_auto; }
+    QAction& CameraPropertiesAction() { return *m_cameraPropertiesAction; }
+    QAction& PreferencesAction() { return *m_preferencesAction; }
+    QAction& AboutAction() { return *m_aboutAction; }
 
     // EngineView
     void TakeControlValues() override;
@@ -73,6 +76,9 @@ private:
     void CreateAdjustControls();
     QToolButton* MakeRaceButton(const QString& image, const QString& tip);
     void OnSaveButton();
+    void OnCameraProperties();
+    void OnPreferences();
+    void OnAbout();
     void OnAutoClicked();
     void OnEditChanged(int identifier, int position);
     void ShowMessageBox(const QString& text);
@@ -103,6 +109,7 @@ private:
     PreviewWidget* m_preview = nullptr;
     QAction* m_cameraPropertiesAction = nullptr;
     QAction* m_preferencesAction = nullptr;
+    QAction* m_aboutAction = nullptr;
     QTimer m_titleTimer;
     uint64_t m_shownDropped = 0;
 };

@@ -153,7 +153,10 @@ void RecorderEngine::ProcessLatestFrame() {
     const uint8_t* frame = m_handOver->Take(length);
     if (frame == nullptr) return;
     m_sinceLastPreview.start();
-    if (!m_pipeline->OnFrameReady(frame, length)) ++m_processed;
+    if (!m_pipeline->OnFrameReady(frame, length)) {
+        ++m_processed;
+        if (m_app.SavePerformanceLog != 0) m_perfLog.Append(m_pipeline->Stamps());
+    }
     m_handOver->Release();
 }
 
@@ -203,6 +206,14 @@ void RecorderEngine::RefreshStatus() {
 void RecorderEngine::SetView(EngineView* view) {
     m_view = view ? view : &m_noView;
     m_race.SetView(m_view);
+}
+
+void RecorderEngine::CreatePerformanceLog(const std::string& directory) {
+    static_assert(size_t(FramePipeline::kStampCount) == size_t(PerformanceLog::kStampCount));
+    if (!m_perfLog.Create(m_app, m_camera, directory)) return;
+    m_perfLogFlush.setInterval(1000);
+    connect(&m_perfLogFlush, &QTimer::timeout, this, [this] { m_perfLog.Flush(); });
+    m_perfLogFlush.start();
 }
 
 bool RecorderEngine::StartListening() { return m_link.StartListening(m_app.Port); }

@@ -21,6 +21,7 @@
 #include "hostlink/HostLink.h"
 #include "settings/AppSettings.h"
 #include "settings/CameraSettings.h"
+#include "settings/PerformanceLog.h"
 
 namespace quillon {
 
@@ -76,6 +77,14 @@ public:
     // settings to `path`.
     void Shutdown(bool save, const std::string& path);
 
+    // Opens the performance log when SavePerformanceLog asks for one; named after the camera
+    // settings of the moment, so it comes after they are applied.
+    void CreatePerformanceLog(const std::string& directory = PerformanceLog::DefaultDirectory());
+    const PerformanceLog& PerfLog() const { return m_perfLog; }
+    // Makes a new empty ring of BufferLenght records. Only between races (the set-up commands
+    // are greyed from READY to IDLE).
+    void RebuildRing() { m_savePath->RebuildRing(m_app.BufferLenght); }
+
     // Listens on the configured port or the next free one; the port found goes into the
     // settings. False when no port was free.
     bool StartListening();
@@ -92,8 +101,8 @@ public:
     const std::string& FileName() const { return m_savePath->FileName(); }
     SavePath& Saving() { return *m_savePath; }
     FramePipeline* Pipeline() { return m_pipeline.get(); }
-    // Makes a new ring of the configured length (preferences); see SavePath::RebuildRing.
-    void RebuildRing() { m_savePath->RebuildRing(m_app.BufferLenght); }
+    // The camera the dialogs act on; null before StartCamera.
+    CCamera* Device() { return m_device.get(); }
 
     // Frames lost for recording while a race ran: ring full of needed frames, wrong size.
     uint64_t DroppedFrames() const;
@@ -165,6 +174,8 @@ private:
     QTimer m_secondTimer;
     bool m_rawLayoutKnown = false;  // the simulated camera's frames are plain RGGB or grey
     FrameIntake m_intake;
+    PerformanceLog m_perfLog;
+    QTimer m_perfLogFlush;  // writes the log's buffered lines out once a second
 
     std::string m_smbConf = "/etc/samba/smb.conf";
     std::string m_strStatus = kNoHostText;

@@ -123,7 +123,8 @@ void SavePath::StartWorker() {
 
 void SavePath::RebuildRing(int32_t length) {
     if (m_worker) return;  // a recording uses the ring: the new length comes with the next READY
-    if (m_ring.Length() != length && m_ring.FrameBytes() > 0) m_ring.Create(length, m_ring.FrameBytes());
+    // Made for the camera's current frames, so the next READY finds it ready.
+    m_ring.Create(length, size_t(m_camera.Width) * m_camera.Height);
 }
 
 // ---- ARRIVAL -------------------------------------------------------------------------------

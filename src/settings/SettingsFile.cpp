@@ -140,6 +140,35 @@ bool LoadSettingsFile(const std::string& path, AppSettings& app, CameraSettings&
     return true;
 }
 
+CameraFileLoad LoadCameraSettingsFile(const std::string& path, AppSettings& app,
+                                      CameraSettings& camera, GainValues& gains) {
+    IniFile ini;
+    if (!ini.Load(path)) return CameraFileLoad::kUnreadable;
+    const Reader reader{ini};
+    ReadRecorderSection(reader, app);
+    double exposure = reader.Decimal(kCameraSection, "Exposure");
+    double rate = reader.Decimal(kCameraSection, "Framerate");
+    if (exposure == 0.0) exposure = 0.1;
+    if (rate == 0.0) rate = 1.0;
+    const auto usable = [](double v) { return std::isfinite(float(v)) && v > 0.0; };
+    if (!usable(exposure) || !usable(rate)) return CameraFileLoad::kRecorderOnly;
+
+    CameraSettings loaded = camera;
+    ReadCameraSection(reader, loaded);
+    loaded.Exposure = float(exposure);
+    loaded.Framerate = float(rate);
+    if (loaded.Width == 0) loaded.Width = 80;
+    if (loaded.Height == 0) loaded.Height = 80;
+    gains = {loaded.Gain, loaded.RedGain, loaded.GreenGain1, loaded.GreenGain2, loaded.BlueGain};
+    loaded.Gain = camera.Gain;
+    loaded.RedGain = camera.RedGain;
+    loaded.GreenGain1 = camera.GreenGain1;
+    loaded.GreenGain2 = camera.GreenGain2;
+    loaded.BlueGain = camera.BlueGain;
+    camera = loaded;
+    return CameraFileLoad::kAll;
+}
+
 bool SaveSettingsFile(const std::string& path, const AppSettings& app,
                       const CameraSettings& cam) {
     IniFile ini;

@@ -25,6 +25,25 @@ void SetDefaultSettings(AppSettings& app, CameraSettings& camera);
 // False when the file cannot be read (the records are then left untouched).
 bool LoadSettingsFile(const std::string& path, AppSettings& app, CameraSettings& camera);
 
+// The five gains of a settings file, in thousandths: master, red, green 1, green 2, blue.
+struct GainValues {
+    uint32_t gain = 0, red = 0, green1 = 0, green2 = 0, blue = 0;
+};
+
+// How far reading a camera settings file got.
+enum class CameraFileLoad {
+    kUnreadable,    // nothing changed
+    kRecorderOnly,  // the recorder section was taken; the camera values were unusable
+    kAll,           // both records were taken, the gains are in `gains`
+};
+
+// The camera properties dialog's reader: the recorder section as LoadSettingsFile reads it;
+// then camera values of 0 become usable ones (Exposure 0.1 ms, Framerate 1 fps, Width and
+// Height 80). When exposure and frame rate are then positive, every camera key but the five
+// gains goes into `camera`, and the gains into `gains` (the record keeps its own).
+CameraFileLoad LoadCameraSettingsFile(const std::string& path, AppSettings& app,
+                                      CameraSettings& camera, GainValues& gains);
+
 // Replaces the file with exactly the 25 keys. False when it could not be written.
 bool SaveSettingsFile(const std::string& path, const AppSettings& app,
                       const CameraSettings& camera);

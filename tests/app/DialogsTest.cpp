@@ -1,0 +1,365 @@
+// The operator's dialogs on the real main window, offscreen, with the simulated camera.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "CQuillonDlg.h"
+#include "camera/Camera.h"
+#include "common/TestApplication.h"
+#include "common/WaitUntil.h"
+#include "ui/CAboutDlg.h"
+#include "ui/CCameraProperties.h"
+#include "ui/CNumericEdit.h"
+#include "ui/CPreferencesDlg.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+using Props = CCameraProperties;
+
+float Property(CCamera& camera, uint32_t property) {
+    float value = 0.0f;
+    uint32_t flags = 0;
+    camera.Api().GetProperty(camera.Handle(), property, value, flags);
+    return value;
+}
+
+// Runs `use` on the modal dialog that `open` brings up, then makes sure it is closed.
+template <class Dialog>
+bool OnModal(const std::function<void()>& open, const std::function<void(Dialog&)>& use) {
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr)
+            return;
+        seen = true;
+        if (use)
+            use(*dialog);
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+    open();
+    return seen;
+}
+
+// Picks `path` in the file dialog that `press` opens. Qt's file dialog gathers file details on
+// a thread inside Qt, which ThreadSanitizer cannot see into: under it the file goes straight
+// to the dialog's own step after the choice.
+void ChooseFile(QPushButton& press, const fs::path& path,
+                const std::function<void(const QString&)>& chosen) {
+    const QString file = QString::fromStdString(path.string());
+#ifdef __SANITIZE_THREAD__
+    (void)press;
+    chosen(file);
+#else
+    (void)chosen;
+    EXPECT_TRUE(OnModal<QFileDialog>(
+        [&] { press.click(); },
+        [&](QFileDialog& files) {
+            files.selectFile(file);
+            static_cast<QDialog&>(files).accept(); // QFileDialog's own, checks included
+        }));
+#endif
+}
+
+class DialogsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/quillon-dialogs-XXXXXX";
+        dir = mkdtemp(pattern);
+        fs::create_directory(dir / "share");
+        std::ofstream(dir / "smb.conf")
+            << "[global]\n  workgroup = TEST\n[QuillonFiles]\n  path = " << (dir / "share").string()
+            << "\n";
+        options.camera = "sim";
+        options.settingsPath = (dir / "settings.ini").string();
+        options.smbConf = (dir / "smb.conf").string();
+        setenv("HOME", dir.c_str(), 1); // the performance log's folder goes here
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::unique_ptr<CQuillonDlg> Window() {
+        auto window = std::make_unique<CQuillonDlg>(options, ticks);
+        EXPECT_TRUE(window->OnInitDialog());
+        window->show();
+        return window;
+    }
+    // The camera properties dialog as the window opens it.
+    std::unique_ptr<Props> Properties(CQuillonDlg& window) {
+        RecorderEngine& engine = window.Engine();
+        CameraPropertiesHooks hooks{[&engine] { return engine.ApplyCameraSettings(); },
+                                    [&window] { window.SetupPreview(); }};
+        return std::make_unique<Props>(*engine.Device(), engine.Camera(), engine.App(),
+                                       std::move(hooks), &window);
+    }
+
+    QApplication& app = TestApplication();
+    fs::path dir;
+    ProgramOptions options;
+    ManualTickSource ticks{1000};
+};
+
+TEST_F(DialogsTest, MenuOpensEachDialogAndSetupItemsAreGreyFromReadyToIdle) {
+    auto window = Window();
+    EXPECT_TRUE(OnModal<Props>([&] { window->CameraPropertiesAction().trigger(); }, {}));
+    EXPECT_TRUE(OnModal<CPreferencesDlg>([&] { window->PreferencesAction().trigger(); }, {}));
+    EXPECT_TRUE(OnModal<CAboutDlg>([&] { window->AboutAction().trigger(); },
+                                   [](CAboutDlg& about) {
+                                       EXPECT_EQ(about.ShownSerial(), "21000512");
+                                       EXPECT_EQ(about.ShownVersion(), QUILLON_PROJECT_VERSION);
+                                   }));
+
+    window->Engine().Race().OnReadyButton();
+    EXPECT_FALSE(window->CameraPropertiesAction().isEnabled());
+    EXPECT_FALSE(window->PreferencesAction().isEnabled());
+    window->Engine().Race().OnIdle();
+    EXPECT_TRUE(window->CameraPropertiesAction().isEnabled());
+    EXPECT_TRUE(window->PreferencesAction().isEnabled());
+}
+
+TEST_F(DialogsTest, CameraPropertiesActOnTheCameraAtOnce) {
+    auto window = Window();
+    CCamera& camera = *window->Engine().Device();
+    CameraSettings& record = window->Engine().Camera();
+    record.Exposure = 2.55f;
+    auto dialog = Properties(*window);
+    dialog->show();
+
+    // Exposure in tenths of a millisecond, truncated; a change reaches camera and record.
+    EXPECT_EQ(dialog->Edit(Props::kExposureId).GetPos(), 25);
+    dialog->Edit(Props::kExposureId).SetPos(26);
+    EXPECT_NEAR(Property(camera, kPropExposure), 2.6f, 1e-4);
+    EXPECT_NEAR(record.Exposure, 2.6f, 1e-4);
+
+    // The gain edit sets the master and all four channel gains.
+    dialog->Edit(Props::kGainId).SetPos(2000);
+    for (uint32_t p : {kPropGain, kPropGainRed, kPropGainGreen1, kPropGainGreen2, kPropGainBlue}) {
+        EXPECT_FLOAT_EQ(Property(camera, p), 2.0f) << p;
+    }
+
+    // Whole frames per second, rounded up; the camera snaps a chosen one to a rate it has.
+    QStringList rates;
+    for (int i = 0; i < dialog->FrameRates().count(); ++i)
+        rates << dialog->FrameRates().itemText(i);
+    EXPECT_EQ(rates, QStringList({"4", "8", "15", "25", "30", "50", "60", "100", "200", "500"}));
+    EXPECT_EQ(dialog->FrameRates().currentText(), "25");
+    dialog->FrameRates().setCurrentIndex(4);
+    emit dialog->FrameRates().activated(4);
+    EXPECT_FLOAT_EQ(record.Framerate, 29.97f);
+
+    // Sizes: a multiple of 8 recentres the region and resizes the preview; others do nothing.
+    const struct {
+        Props::ControlId id;
+        int value;
+        uint32_t width, height, xOffset, yOffset;
+    } sizes[] = {
+        {Props::kWidthId, 640, 640, 400, 704, 568},
+        {Props::kWidthId, 100, 640, 400, 704, 568},
+        {Props::kHeightId, 480, 640, 480, 704, 528},
+        {Props::kHeightId, 483, 640, 480, 704, 528},
+    };
+    for (const auto& s : sizes) {
+        dialog->OnEditChanged(s.id, s.value);
+        EXPECT_EQ(record.Width, s.width) << s.value;
+        EXPECT_EQ(record.Height, s.height) << s.value;
+        EXPECT_EQ(record.XOffset, s.xOffset) << s.value;
+        EXPECT_EQ(record.YOffset, s.yOffset) << s.value;
+        EXPECT_EQ(window->Preview().size(), QSize(int(s.width), int(s.height)));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return window->Preview().CurrentImage().width() == 640; }));
+
+    // The warning compares the last frame time with the frame interval (no frame comes in
+    // between: the event loop does not run).
+    const struct {
+        int32_t frameTime;
+        float rate;
+        bool shown;
+        const char* text;
+    } cases[] = {
+        {-1, 15.0f, false, ""}, // before the first frame: nothing
+        {60, 15.0f, true, "Performance warning: 90%"},
+        {-1, 15.0f, true, "Performance warning: 90%"}, // left as it was
+        {50, 15.0f, false, ""},
+        {3, 2000.0f, true, "Performance warning: 300%"},
+    };
+    for (const auto& c : cases) {
+        record.FrameTimeMs = c.frameTime;
+        record.Framerate = c.rate;
+        dialog->CheckPerformance();
+        EXPECT_EQ(dialog->Warning().isVisible(), c.shown) << c.frameTime;
+        if (c.shown) {
+            EXPECT_EQ(dialog->Warning().text(), c.text);
+        }
+    }
+    EXPECT_EQ(dialog->Warning().palette().color(QPalette::WindowText), QColor(255, 0, 0));
+}
+
+TEST_F(DialogsTest, SettingsSavedAndLoadedThroughTheFileDialogsComeBack) {
+    auto window = Window();
+    CCamera& camera = *window->Engine().Device();
+    CameraSettings& record = window->Engine().Camera();
+    auto dialog = Properties(*window);
+    dialog->show();
+    dialog->Edit(Props::kExposureId).SetPos(40);
+    dialog->Edit(Props::kWidthId).SetPos(640);
+    camera.Api().SetProperty(camera.Handle(), kPropGainRed, 1.5f, 0); // as a white balance does
+    ChooseFile(dialog->SaveButton(), dir / "camera.ini",
+               [&](const QString& file) { dialog->SaveSettingsTo(file); });
+    ASSERT_TRUE(fs::exists(dir / "camera.ini"));
+
+    dialog->Edit(Props::kGainId).SetPos(2000);
+    dialog->Edit(Props::kExposureId).SetPos(60);
+    dialog->Edit(Props::kWidthId).SetPos(800);
+    ASSERT_EQ(record.Width, 800u);
+    EXPECT_FLOAT_EQ(Property(camera, kPropGainRed), 2.0f); // a size change keeps the gains
+    ChooseFile(dialog->LoadButton(), dir / "camera.ini",
+               [&](const QString& file) { dialog->LoadSettingsFrom(file); });
+
+    EXPECT_NEAR(record.Exposure, 4.0f, 1e-4);
+    EXPECT_NEAR(Property(camera, kPropExposure), 4.0f, 1e-4);
+    EXPECT_EQ(dialog->Edit(Props::kExposureId).GetPos(), 40);
+    EXPECT_EQ(record.Width, 640u);
+    EXPECT_EQ(dialog->Edit(Props::kWidthId).GetPos(), 640);
+    EXPECT_EQ(window->Preview().size(), QSize(640, 400));
+    // The loaded channel gains stay on the camera although the master edit moved, and the
+    // record keeps them for the next start.
+    EXPECT_EQ(dialog->Edit(Props::kGainId).GetPos(), 3875);
+    EXPECT_FLOAT_EQ(Property(camera, kPropGain), 3.875f);
+    EXPECT_FLOAT_EQ(Property(camera, kPropGainRed), 1.5f);
+    EXPECT_FLOAT_EQ(Property(camera, kPropGainBlue), 3.875f);
+    EXPECT_EQ(record.RedGain, 1500u);
+}
+
+TEST_F(DialogsTest, PreferencesRebuildTheRingAndCancelTouchesNothing) {
+    auto window = Window();
+    RecorderEngine& engine = window->Engine();
+    const struct {
+        const char* before;
+        const char* after;
+        const char* fileType;
+        bool remote;
+        bool ok;
+        int32_t framesBefore, framesAfter, ring, filetype, directory;
+    } cases[] = {
+        {"20", "30", "WMV (ALL)", true, true, 20, 30, 500, kFileWmvAll, 1},
+        {"99", "99", "AVI", false, false, 20, 30, 500, kFileWmvAll, 1}, // Cancel
+        {"5", "0", "wmv", false, true, 5, 0, 50, kFileVlv, 0},
+        {"15", "10", "AVI", false, true, 15, 10, 250, kFileAvi, 0},
+    };
+    for (const auto& c : cases) {
+        const AppSettings before = engine.App();
+        EXPECT_TRUE(OnModal<CPreferencesDlg>(
+            [&] { window->PreferencesAction().trigger(); },
+            [&](CPreferencesDlg& prefs) {
+                // The dialog opens with the settings in effect.
+                EXPECT_EQ(prefs.FramesBeforeEdit().text(), QString::number(before.FramesBefore));
+                EXPECT_EQ(prefs.RemoteButton().isChecked(), before.Directory == 1);
+                prefs.FramesBeforeEdit().setText(c.before);
+                prefs.FramesAfterEdit().setText(c.after);
+                prefs.FileTypeBox().setCurrentText(c.fileType);
+                (c.remote ? prefs.RemoteButton() : prefs.LocalButton()).setChecked(true);
+                c.ok ? prefs.accept() : prefs.reject();
+            }));
+        const AppSettings& now = engine.App();
+        EXPECT_EQ(now.FramesBefore, c.framesBefore) << c.before;
+        EXPECT_EQ(now.FramesAfter, c.framesAfter);
+        EXPECT_EQ(now.BufferLenght, c.ring);
+        EXPECT_EQ(now.Filetype, c.filetype);
+        EXPECT_EQ(now.Directory, c.directory);
+        EXPECT_EQ(engine.Saving().Ring().Length(), c.ring);
+    }
+    // The next race's ring has the new length, with room for its frames.
+    engine.Race().OnReadyButton();
+    ASSERT_NE(engine.Saving().Recorder(), nullptr);
+    EXPECT_EQ(engine.Saving().Ring().Length(), 250);
+    EXPECT_GT(engine.Saving().Ring().FrameBytes(), 0u);
+    engine.Race().OnIdle();
+}
+
+TEST_F(DialogsTest, PreferencesRefuseCountsThatAreNoWholeNumberInRange) {
+    auto window = Window();
+    for (const char* bad : {"-5", "abc", "5001"}) {
+        EXPECT_TRUE(OnModal<CPreferencesDlg>([&] { window->PreferencesAction().trigger(); },
+                                             [&](CPreferencesDlg& prefs) {
+                                                 prefs.FramesAfterEdit().setText(bad);
+                                                 prefs.accept();
+                                                 EXPECT_TRUE(prefs.isVisible()) << bad;
+                                                 EXPECT_NE(prefs.findChild<QMessageBox*>(),
+                                                           nullptr);
+                                             }));
+        EXPECT_EQ(window->Engine().App().FramesAfter, 10);
+    }
+}
+
+TEST_F(DialogsTest, AboutPictureLetsTheBoxShowThroughOnlyItsExactCyan) {
+    auto window = Window();
+    CAboutDlg about("", window.get());
+    ASSERT_EQ(about.Picture().Image().size(), QSize(261, 233));
+    EXPECT_EQ(about.Picture().Image().pixelColor(0, 0), CAboutDlg::kTransparent);
+
+    QImage picture(2, 1, QImage::Format_RGB32);
+    picture.setPixelColor(0, 0, QColor(0, 255, 255));
+    picture.setPixelColor(1, 0, QColor(0, 254, 255));
+    const fs::path file = dir / "picture.png";
+    ASSERT_TRUE(picture.save(QString::fromStdString(file.string())));
+    CCISBitmap bitmap;
+    ASSERT_TRUE(bitmap.LoadImageWithPalette(QString::fromStdString(file.string())));
+    QImage target(4, 2, QImage::Format_RGB32);
+    target.fill(QColor(10, 20, 30));
+    QPainter painter(&target);
+    bitmap.DrawTransparent(painter, 1, 1, CAboutDlg::kTransparent);
+    painter.end();
+    EXPECT_EQ(target.pixelColor(1, 1), QColor(10, 20, 30));
+    EXPECT_EQ(target.pixelColor(2, 1), QColor(0, 254, 255));
+}
+
+TEST_F(DialogsTest, PerformanceLogOfARealRun) {
+    for (int enabled : {0, 1}) {
+        std::ofstream(options.settingsPath)
+            << "[Quillon]\r\nSavePerformanceLog=" << enabled
+            << "\r\n[QuillonID_Camera]\r\nWidth=800\r\nHeight=400\r\nXOffset=624\r\n"
+               "YOffset=568\r\nFramerate=25\r\nExposure=5\r\nReduction=1\r\n";
+        {
+            auto window = Window();
+            const uint64_t until = window->Engine().ProcessedFrames() + 5;
+            ASSERT_TRUE(WaitUntil([&] { return window->Engine().ProcessedFrames() >= until; }));
+        }
+        const fs::path log = dir / "Orlin" / "Time test 800x400, fps 25, reduction 1.csv";
+        if (enabled == 0) {
+            EXPECT_FALSE(fs::exists(dir / "Orlin"));
+            continue;
+        }
+        std::ifstream in(log, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(text, line);)
+            lines.push_back(line);
+        ASSERT_GE(lines.size(), 6u + 5u);
+        EXPECT_EQ(lines[1], "CPU frequency\t1000000000\r");
+        EXPECT_EQ(lines[4], "40\r");
+        EXPECT_EQ(lines[5].substr(0, 20), "Total time\tRgb conve");
+        for (size_t i = 6; i < lines.size(); ++i) {
+            EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), '\t'), 6) << lines[i];
+            EXPECT_EQ(lines[i].back(), '\r');
+        }
+    }
+}
+
+} // namespace
+} // namespace quillon
