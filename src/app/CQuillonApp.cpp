@@ -20,14 +20,16 @@ int CQuillonApp::InitInstance() {
     const ProgramOptions options = ProgramOptions::Parse(args);
     if (!options.error.empty()) {
         std::fprintf(stderr, "quillon-id: %s\nusage: quillon-id [--camera sim|aravis[:ID]] "
-                             "[--smb-conf PATH]\n", options.error.c_str());
+                             "[--smb-conf PATH] [--shared-memory]\n", options.error.c_str());
         return 2;
     }
     MonotonicTickSource ticks;
     auto dlg = std::make_unique<CQuillonDlg>(options, ticks);
     if (!dlg->IsUsable()) return 1;
-    // A stop from outside closes the window like its close box.
-    SignalCloser closer([window = dlg.get()] { window->reject(); });
+    // A stop from outside closes the window like its close box; SIGUSR1 clicks the hidden
+    // "Shared memory" box.
+    SignalCloser closer([window = dlg.get()] { window->reject(); },
+                        [window = dlg.get()] { window->SharedMemoryBox().click(); });
     if (dlg->OnInitDialog()) {
         dlg->show();
         dlg->exec();

@@ -43,6 +43,9 @@ public:
     CNumericEdit& BrightnessEdit() { return *m_brightness; }
     CNumericEdit& ContrastEdit() { return *m_contrast; }
     QCheckBox& AutoBox() { return *m_auto; }
+    // The hidden "Shared memory" box; clicking it (the program option, SIGUSR1) switches the
+    // host link between TCP and shared memory.
+    QCheckBox& SharedMemoryBox() { return *m_sharedMemory; }
 
     // EngineView
     void TakeControlValues() override;
@@ -68,6 +71,7 @@ private:
     QToolButton* MakeRaceButton(const QString& image, const QString& tip);
     void OnSaveButton();
     void OnAutoClicked();
+    void OnSharedMemoryClicked();
     void OnEditChanged(int identifier, int position);
     void ShowMessageBox(const QString& text);
     void UpdateTitle();
@@ -84,7 +88,9 @@ private:
     QToolButton* m_startButton = nullptr;
     QToolButton* m_arrivalButton = nullptr;
     QLabel* m_elapsed = nullptr;
+    QLabel* m_portLabel = nullptr;
     QLineEdit* m_port = nullptr;
+    QLabel* m_hostLabel = nullptr;
     QLabel* m_status = nullptr;
     QCheckBox* m_sharedMemory = nullptr;
     CNumericEdit* m_brightness = nullptr;

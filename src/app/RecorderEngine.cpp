@@ -15,7 +15,11 @@ namespace quillon {
 RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
     : QObject(parent),
       m_race(*this, *this, ticks, m_app, m_camera),
-      m_link(m_race, this) {
+      m_link(m_race, this),
+      m_sharedMemory(m_race, [this] {
+          const Recording* recording = m_savePath->Recorder();
+          return recording ? recording->Path() : std::string();
+      }) {
     SavePathServices services;
     services.findLocalShare = [this] { return FindShareFolder(m_smbConf, SavePath::kShareName); };
     services.localAddress = [this] { return m_link.LocalAddress().toStdString(); };
@@ -134,6 +138,15 @@ void RecorderEngine::TakeFrame(const uint8_t* raw, size_t rawLength, const uint8
 void RecorderEngine::SetView(EngineView* view) {
     m_view = view ? view : &m_noView;
     m_race.SetView(m_view);
+}
+
+void RecorderEngine::SetSharedMemoryMode(bool on) {
+    m_link.SetSharedMemoryMode(on);
+    if (on) {
+        m_sharedMemory.SwitchOn();
+    } else {
+        m_sharedMemory.SwitchOff();
+    }
 }
 
 bool RecorderEngine::StartListening() { return m_link.StartListening(m_app.Port); }

@@ -19,6 +19,7 @@
 #include "hostlink/HostLink.h"
 #include "settings/AppSettings.h"
 #include "settings/CameraSettings.h"
+#include "shmem/SharedMemoryLink.h"
 
 namespace quillon {
 
@@ -83,6 +84,10 @@ public:
 
     RaceStateMachine& Race() { return m_race; }
     HostLink& Link() { return m_link; }
+    // Shared memory mode: the host steers through the segment; TCP commands are not read and
+    // nothing is sent over TCP. Switching off destroys the segment object.
+    void SetSharedMemoryMode(bool on);
+    SharedMemoryLink& SharedMemory() { return m_sharedMemory; }
     AppSettings& App() { return m_app; }
     CameraSettings& Camera() { return m_camera; }
     const std::string& Status() const { return m_strStatus; }
@@ -134,6 +139,7 @@ private:
     SaveEvents m_events;
     RaceStateMachine m_race;
     HostLink m_link;
+    SharedMemoryLink m_sharedMemory;
     EngineView m_noView;
     EngineView* m_view = &m_noView;
 
