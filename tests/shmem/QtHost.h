@@ -1,12 +1,11 @@
 #pragma once
 
-#include <stdlib.h>
-
 #include <QSharedMemory>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <string>
+
+#include "common/PrivateTempDir.h"
 
 namespace quillon {
 
@@ -51,33 +50,6 @@ private:
         p[2] = uint8_t(v >> 8);
         p[3] = uint8_t(v);
     }
-};
-
-// A temporary directory of its own as $TMPDIR while it lives: the key files, and so the System V
-// keys, of this test then differ from those of every other run on the machine.
-class PrivateTempDir {
-public:
-    PrivateTempDir() {
-        char pattern[] = "/tmp/quillon-shm-XXXXXX";
-        path = mkdtemp(pattern);
-        const char* old = getenv("TMPDIR");
-        m_old = old ? old : "";
-        m_hadOld = old != nullptr;
-        setenv("TMPDIR", path.c_str(), 1);
-    }
-    ~PrivateTempDir() {
-        if (m_hadOld) {
-            setenv("TMPDIR", m_old.c_str(), 1);
-        } else {
-            unsetenv("TMPDIR");
-        }
-        std::filesystem::remove_all(path);
-    }
-    std::filesystem::path path;
-
-private:
-    std::string m_old;
-    bool m_hadOld = false;
 };
 
 } // namespace quillon

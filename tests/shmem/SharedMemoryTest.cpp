@@ -65,7 +65,7 @@ TEST_F(SharedMemoryTest, RecorderFirstTheHostAttachesToAZeroedSegment) {
     EXPECT_FALSE(host.Attach());
 }
 
-TEST_F(SharedMemoryTest, HostFirstItsSegmentAndContentStay) {
+TEST_F(SharedMemoryTest, HostFirstItsSegmentStaysAndItsSemaphoreIsTheLock) {
     QtHost host;
     ASSERT_TRUE(host.Create(165));
     host.WriteBlock(0x0400, 0x01020304, 0, 0, 1000.0);
@@ -77,25 +77,17 @@ TEST_F(SharedMemoryTest, HostFirstItsSegmentAndContentStay) {
     ASSERT_TRUE(recorder.Read(counter, 4, 4));
     EXPECT_EQ(counter[0], 1);
     EXPECT_EQ(counter[3], 4);
-}
-
-TEST_F(SharedMemoryTest, TransfersWaitForTheHostsSemaphore) {
-    QtHost host;
-    ASSERT_TRUE(host.Create());
-    CQSharedMemory recorder(kKey, 165, 169);
-    ASSERT_TRUE(recorder.IsAttached());
-    uint8_t byte = 0;
+    // While the host holds QSharedMemory's lock, or the key's QSystemSemaphore, nothing moves.
     ASSERT_TRUE(host.memory.lock());
-    EXPECT_FALSE(recorder.Read(&byte, 1, 0));
+    EXPECT_FALSE(recorder.Read(counter, 1, 0));
     EXPECT_EQ(recorder.LastError(), EAGAIN);
     host.memory.unlock();
-    EXPECT_TRUE(recorder.Read(&byte, 1, 0));
-    // The same lock as a host's own QSystemSemaphore of the key.
+    EXPECT_TRUE(recorder.Read(counter, 1, 0));
     QSystemSemaphore semaphore(kKey);
     ASSERT_TRUE(semaphore.acquire());
-    EXPECT_FALSE(recorder.Write(&byte, 1, 0));
+    EXPECT_FALSE(recorder.Write(counter, 1, 0));
     semaphore.release();
-    EXPECT_TRUE(recorder.Write(&byte, 1, 0));
+    EXPECT_TRUE(recorder.Write(counter, 1, 0));
 }
 
 TEST_F(SharedMemoryTest, ASegmentNobodyIsAttachedToIsMadeAnew) {
@@ -137,60 +129,47 @@ struct Race : ReplySink, RecordingSteps {
 };
 
 TEST_F(SharedMemoryTest, PollFollowsTheHostsCounterAndClockAndWritesThePathBack) {
-    QtHost host;
-    ASSERT_TRUE(host.Create(165));
     Race race;
+    race.path = std::string(200, 'p');
     SharedMemoryLink link(race.machine, [&race] { return race.path; });
     link.SwitchOn();
-    // Started with the host's time; a counter of 7 at the first poll opens an arrival.
-    host.WriteBlock(0x0800, 7, 4000, 1000, 1000.0);
+    auto host = std::make_unique<QtHost>();
+    ASSERT_TRUE(host->Attach());
+    // Started with the host's time; a counter of 7 at the first poll opens an arrival, and a
+    // 200-character path fills the field with no terminator.
+    host->WriteBlock(0x0800, 7, 4000, 1000, 1000.0);
     link.Poll();
     EXPECT_EQ(race.machine.State(), kStarted);
     EXPECT_EQ(race.passes, 1);
     EXPECT_EQ(race.machine.ArrivalTime(), 3000u);
-    EXPECT_EQ(host.Path(), race.path);
+    EXPECT_EQ(host->Bytes(41, 128), race.path.substr(0, 128));
     link.Poll(); // ended at the next poll
     EXPECT_NE(race.machine.ArrivalEndTime(), 0u);
     // A smaller counter opens nothing and is the new reference; the next step over it opens.
-    host.WriteBlock(0x0800, 2, 5000, 1000, 1000.0);
+    host->WriteBlock(0x0800, 2, 5000, 1000, 1000.0);
     link.Poll();
     EXPECT_EQ(race.passes, 1);
-    host.WriteBlock(0x0800, 3, 6000, 1000, 1000.0);
+    host->WriteBlock(0x0800, 3, 6000, 1000, 1000.0);
     link.Poll();
     EXPECT_EQ(race.passes, 2);
     EXPECT_EQ(race.machine.ArrivalTime(), 5000u);
-    // Off and on again: the last counter stays, the object is new.
+    // Off, and on with the host's own 165-byte segment: the last counter stays, and the path
+    // is cut where the segment ends.
     link.SwitchOff();
-    EXPECT_FALSE(link.IsOn());
+    host = std::make_unique<QtHost>();
+    ASSERT_TRUE(host->Create(165));
+    host->WriteBlock(0x0800, 3, 7000, 1000, 1000.0);
     link.SwitchOn();
-    link.Poll(); // the running bit alone ends the arrival
+    link.Poll();
     link.Poll();
     EXPECT_EQ(race.passes, 2);
-    EXPECT_EQ(link.LastArrivalCounter(), 3u);
-    // The host's 165-byte segment holds 124 bytes of a 200-character path, no terminator.
-    race.path = std::string(200, 'p');
-    host.WriteBlock(0x1800, 3, 7000, 1000, 1000.0);
-    link.Poll();
-    EXPECT_EQ(race.passes, 3);
-    EXPECT_EQ(host.Bytes(41, 124), std::string(124, 'p'));
-    // A short path is padded with zeros; flags 0 end the race.
+    link.WriteFilePath(race.path);
+    EXPECT_EQ(host->Bytes(41, 124), std::string(124, 'p'));
     link.WriteFilePath("0123456789");
-    EXPECT_EQ(host.Bytes(41, 124), "0123456789" + std::string(114, '\0'));
-    host.WriteBlock(0, 3, 0, 0, 0.0);
+    EXPECT_EQ(host->Bytes(41, 124), "0123456789" + std::string(114, '\0'));
+    host->WriteBlock(0, 3, 0, 0, 0.0);
     link.Poll();
     EXPECT_EQ(race.machine.State(), kIdle);
-}
-
-TEST_F(SharedMemoryTest, AFullPathFieldHasNoTerminator) {
-    Race race;
-    race.path = std::string(200, 'q');
-    SharedMemoryLink link(race.machine, [&race] { return race.path; });
-    link.SwitchOn();
-    QtHost host;
-    ASSERT_TRUE(host.Attach());
-    host.WriteBlock(0x1000, 0, 0, 0, 1000.0);
-    link.Poll();
-    EXPECT_EQ(host.Bytes(41, 128), std::string(128, 'q'));
 }
 
 } // namespace
