@@ -68,6 +68,7 @@ protected:
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("TMPDIR", QString::fromStdString(tmp.path.string()));
         recorder.setProcessEnvironment(env);
+        recorder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         args << "--camera"
              << "sim"
              << "--smb-conf" << QString::fromStdString((dir / "smb.conf").string());
@@ -115,6 +116,7 @@ protected:
         Drive(0, 1.0);
         ::kill(pid_t(recorder.processId()), SIGTERM);
         EXPECT_TRUE(recorder.waitForFinished(10000));
+        EXPECT_EQ(recorder.exitCode(), 0);
         EXPECT_EQ(fs::path(path).parent_path(), dir / "share");
         EXPECT_EQ(fs::path(path).extension(), ".vlv");
 
