@@ -124,29 +124,33 @@ protected:
         inspect.start(QUILLON_BUILD_DIR "/quillon-inspect", {QString::fromStdString(path)});
         inspect.waitForFinished(60000);
         std::istringstream lines(inspect.readAllStandardOutput().toStdString());
-        const std::regex frame(R"(^frame \d+: time (\d+) ms, sequence \d+$)");
-        // Runs of frames 40 ms apart, as (first, last) times.
+        const std::regex frame(R"(^frame \d+: time (\d+) ms, sequence (\d+)$)");
+        // Runs of consecutive camera frames, as (first, last) times: one run per arrival, so a
+        // frame missing inside a window shows as a third run. The times follow the host's
+        // clock, which stalls with the host process on a busy machine, so their spacing is not
+        // checked, only that they rise.
         std::vector<std::pair<long long, long long>> runs;
+        long long lastSequence = -2;
         for (std::string line; std::getline(lines, line);) {
             std::smatch m;
             if (!std::regex_match(line, m, frame))
                 continue;
-            const long long time = std::stoll(m[1]);
-            if (runs.empty() || time - runs.back().second > 200) {
+            const long long time = std::stoll(m[1]), sequence = std::stoll(m[2]);
+            if (!runs.empty())
+                EXPECT_GT(time, runs.back().second) << "sequence " << sequence;
+            if (sequence != lastSequence + 1)
                 runs.push_back({time, time});
-                continue;
-            }
-            ASSERT_GT(time, runs.back().second);
-            EXPECT_LE(time - runs.back().second, 60) << "a frame is missing before " << time;
             runs.back().second = time;
+            lastSequence = sequence;
         }
-        // Each arrival from 600 ms before it to 400 ms after its end, in the host's times.
+        // Each arrival from 600 ms before it to 400 ms after its end, in the host's times, give
+        // or take a frame (40 ms) and the poll's delay on a loaded machine.
         ASSERT_EQ(runs.size(), 2u) << path;
         const long long arrivals[2] = {arrival0, arrival1}, ends[2] = {end0, arrival1};
         for (int k = 0; k < 2; ++k) {
-            EXPECT_LE(std::llabs(runs[k].first - (arrivals[k] - 600)), 25) << "arrival " << k;
-            EXPECT_LE(runs[k].second, ends[k] + 410) << "arrival " << k;
-            EXPECT_GT(runs[k].second, ends[k] + 355) << "arrival " << k;
+            EXPECT_LE(std::llabs(runs[k].first - (arrivals[k] - 600)), 50) << "arrival " << k;
+            EXPECT_LE(runs[k].second, ends[k] + 400 + 50) << "arrival " << k;
+            EXPECT_GT(runs[k].second, ends[k] + 400 - 45) << "arrival " << k;
         }
     }
 
