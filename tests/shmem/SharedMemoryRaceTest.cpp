@@ -138,8 +138,9 @@ protected:
             if (!std::regex_match(line, m, frame))
                 continue;
             const long long time = std::stoll(m[1]), sequence = std::stoll(m[2]);
-            if (!runs.empty())
+            if (!runs.empty()) {
                 EXPECT_GT(time, runs.back().second) << "sequence " << sequence;
+            }
             if (sequence > lastSequence + kArrivalGapFrames)
                 runs.push_back({time, time});
             runs.back().second = time;
