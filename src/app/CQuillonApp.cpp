@@ -20,21 +20,24 @@ int CQuillonApp::InitInstance() {
     const ProgramOptions options = ProgramOptions::Parse(args);
     if (!options.error.empty()) {
         std::fprintf(stderr, "quillon-id: %s\nusage: quillon-id [--camera sim|aravis[:ID]] "
-                             "[--smb-conf PATH]\n", options.error.c_str());
+                             "[--smb-conf PATH] [--shared-memory]\n", options.error.c_str());
         return 2;
     }
     MonotonicTickSource ticks;
     std::unique_ptr<CQuillonDlg> dlg;
     // A stop from outside closes whatever box is open and the window, like its close box. Set
     // up before the window, so that a stop during its construction waits in the signal pipe
-    // for the first event loop instead of killing the program.
-    SignalCloser closer([&dlg] {
-        if (dlg)
-            dlg->EndFromOutside();
-    });
+    // for the first event loop instead of killing the program. SIGUSR1 clicks the hidden
+    // "Shared memory" box.
+    SignalCloser closer(
+        [&dlg] {
+            if (dlg) dlg->EndFromOutside();
+        },
+        [&dlg] {
+            if (dlg) dlg->SharedMemoryBox().click();
+        });
     dlg = std::make_unique<CQuillonDlg>(options, ticks);
-    if (!dlg->IsUsable())
-        return 1;
+    if (!dlg->IsUsable()) return 1;
     const bool started = dlg->OnInitDialog();
     if (started && !dlg->IsEnding()) {
         dlg->show();

@@ -117,10 +117,10 @@ void CQuillonDlg::BuildControls() {
     m_startButton = MakeRaceButton("START", "Start");
     m_arrivalButton = MakeRaceButton("ARRIVAL", "Arrival");
     m_elapsed = new QLabel("00:00:00", m_canvas);
-    auto* portLabel = new QLabel("Port:", m_canvas);
+    m_portLabel = new QLabel("Port:", m_canvas);
     m_port = new QLineEdit(m_canvas);
     m_port->setEnabled(false);
-    auto* hostLabel = new QLabel("Velmar:", m_canvas);
+    m_hostLabel = new QLabel("Velmar:", m_canvas);
     m_status = new QLabel("No Velmar connected...", m_canvas);
     m_sharedMemory = new QCheckBox("Shared memory", m_canvas);
     m_sharedMemory->setVisible(false);
@@ -140,9 +140,9 @@ void CQuillonDlg::BuildControls() {
     // The elapsed time and the port label sit a little wider apart than in the template so that
     // "00:00:00" fits in common Linux fonts.
     m_elapsed->setGeometry(FromDialogUnits(88, 7, 40, 11));
-    portLabel->setGeometry(FromDialogUnits(128, 7, 18, 11));
+    m_portLabel->setGeometry(FromDialogUnits(128, 7, 18, 11));
     m_port->setGeometry(FromDialogUnits(147, 7, 34, 12));
-    hostLabel->setGeometry(FromDialogUnits(188, 7, 34, 11));
+    m_hostLabel->setGeometry(FromDialogUnits(188, 7, 34, 11));
     m_status->setGeometry(FromDialogUnits(224, 7, 99, 11));
     m_sharedMemory->setGeometry(FromDialogUnits(315, 7, 67, 11));
     sun->setGeometry(FromDialogUnits(2, 24, 17, 12));
@@ -160,6 +160,7 @@ void CQuillonDlg::BuildControls() {
     connect(m_arrivalButton, &QToolButton::clicked, this, [&race] { race.OnArrivalButton(); });
     connect(m_saveButton, &QToolButton::clicked, this, &CQuillonDlg::OnSaveButton);
     connect(m_auto, &QCheckBox::clicked, this, &CQuillonDlg::OnAutoClicked);
+    connect(m_sharedMemory, &QCheckBox::clicked, this, &CQuillonDlg::OnSharedMemoryClicked);
     connect(m_brightness, &CNumericEdit::changed, this, &CQuillonDlg::OnEditChanged);
     connect(m_contrast, &CNumericEdit::changed, this, &CQuillonDlg::OnEditChanged);
 }
@@ -188,7 +189,19 @@ bool CQuillonDlg::OnInitDialog() {
     m_engine.CreatePerformanceLog();
     m_titleTimer.start();
     m_bInitialised = true;
+    if (m_options.sharedMemory) m_sharedMemory->click();
     return true;
+}
+
+void CQuillonDlg::OnSharedMemoryClicked() {
+    TakeControlValues();
+    const bool on = m_sharedMemory->isChecked();
+    m_engine.SetSharedMemoryMode(on);
+    // The TCP link's controls say nothing while the host steers through shared memory.
+    for (QWidget* control : {static_cast<QWidget*>(m_portLabel), static_cast<QWidget*>(m_port),
+                             static_cast<QWidget*>(m_hostLabel), static_cast<QWidget*>(m_status)}) {
+        control->setVisible(!on);
+    }
 }
 
 void CQuillonDlg::CreateAdjustControls() {

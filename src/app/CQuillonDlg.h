@@ -52,6 +52,9 @@ public:
     QAction& CameraPropertiesAction() { return *m_cameraPropertiesAction; }
     QAction& PreferencesAction() { return *m_preferencesAction; }
     QAction& AboutAction() { return *m_aboutAction; }
+    // The hidden "Shared memory" box; clicking it (the program option, SIGUSR1) switches the
+    // host link between TCP and shared memory.
+    QCheckBox& SharedMemoryBox() { return *m_sharedMemory; }
 
     // EngineView
     void TakeControlValues() override;
@@ -80,6 +83,7 @@ private:
     void OnPreferences();
     void OnAbout();
     void OnAutoClicked();
+    void OnSharedMemoryClicked();
     void OnEditChanged(int identifier, int position);
     void ShowMessageBox(const QString& text);
     void CloseModalWidgets();
@@ -100,7 +104,9 @@ private:
     QToolButton* m_startButton = nullptr;
     QToolButton* m_arrivalButton = nullptr;
     QLabel* m_elapsed = nullptr;
+    QLabel* m_portLabel = nullptr;
     QLineEdit* m_port = nullptr;
+    QLabel* m_hostLabel = nullptr;
     QLabel* m_status = nullptr;
     QCheckBox* m_sharedMemory = nullptr;
     CNumericEdit* m_brightness = nullptr;

@@ -16,6 +16,8 @@ ProgramOptions ProgramOptions::Parse(const std::vector<std::string>& args) {
             options.camera = value("--camera");
         } else if (arg == "--smb-conf" || arg.rfind("--smb-conf=", 0) == 0) {
             options.smbConf = value("--smb-conf");
+        } else if (arg == "--shared-memory") {
+            options.sharedMemory = true;
         } else {
             // Qt's own options (-platform, -display, ...) are taken out before this runs.
             options.error = "unknown option " + arg;

@@ -5,10 +5,11 @@
 
 namespace quillon {
 
-// The recorder's command line: --camera sim|aravis[:ID] and --smb-conf PATH.
+// The recorder's command line: --camera sim|aravis[:ID], --smb-conf PATH and --shared-memory.
 struct ProgramOptions {
     std::string camera;                              // empty: the first real camera
     std::string smbConf = "/etc/samba/smb.conf";     // where the local shares are defined
+    bool sharedMemory = false;                       // start with the shared memory link on
     std::string error;                               // set when the command line is wrong
     // Not an option: settings.ini beside the program, unless a test puts it elsewhere.
     std::string settingsPath;

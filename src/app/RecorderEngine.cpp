@@ -18,6 +18,11 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
     : QObject(parent),
       m_race(*this, *this, ticks, m_app, m_camera),
       m_link(m_race, this),
+      m_sharedMemory(m_race,
+                     [this] {
+                         const Recording* recording = m_savePath->Recorder();
+                         return recording ? recording->Path() : std::string();
+                     }),
       m_intake(m_race.Clock(), m_race.StateWord(), m_cameraView.adjustment) {
     SavePathServices services;
     services.findLocalShare = [this] { return FindShareFolder(m_smbConf, SavePath::kShareName); };
@@ -214,6 +219,15 @@ void RecorderEngine::CreatePerformanceLog(const std::string& directory) {
     m_perfLogFlush.setInterval(1000);
     connect(&m_perfLogFlush, &QTimer::timeout, this, [this] { m_perfLog.Flush(); });
     m_perfLogFlush.start();
+}
+
+void RecorderEngine::SetSharedMemoryMode(bool on) {
+    m_link.SetSharedMemoryMode(on);
+    if (on) {
+        m_sharedMemory.SwitchOn();
+    } else {
+        m_sharedMemory.SwitchOff();
+    }
 }
 
 bool RecorderEngine::StartListening() { return m_link.StartListening(m_app.Port); }

@@ -22,6 +22,7 @@
 #include "settings/AppSettings.h"
 #include "settings/CameraSettings.h"
 #include "settings/PerformanceLog.h"
+#include "shmem/SharedMemoryLink.h"
 
 namespace quillon {
 
@@ -95,6 +96,10 @@ public:
 
     RaceStateMachine& Race() { return m_race; }
     HostLink& Link() { return m_link; }
+    // Shared memory mode: the host steers through the segment; TCP commands are not read and
+    // nothing is sent over TCP. Switching off destroys the segment object.
+    void SetSharedMemoryMode(bool on);
+    SharedMemoryLink& SharedMemory() { return m_sharedMemory; }
     AppSettings& App() { return m_app; }
     CameraSettings& Camera() { return m_camera; }
     const std::string& Status() const { return m_strStatus; }
@@ -157,6 +162,7 @@ private:
     FrameStores m_stores;
     RaceStateMachine m_race;
     HostLink m_link;
+    SharedMemoryLink m_sharedMemory;
     EngineView m_noView;
     EngineView* m_view = &m_noView;
 

@@ -19,6 +19,7 @@
 #include "settings/SettingsFile.h"
 #include "ui/CNumericEdit.h"
 #include "common/WaitUntil.h"
+#include "common/PrivateTempDir.h"
 
 namespace quillon {
 namespace {
@@ -201,6 +202,34 @@ TEST_F(MainWindowTest, ClosingWritesTheSettingsInEffect) {
     EXPECT_EQ(camera.Contrast, 150);
     EXPECT_EQ(camera.Width, 800u);
     EXPECT_EQ(camera.XOffset, 624u);
+}
+
+TEST_F(MainWindowTest, SharedMemoryBoxStaysHiddenAndSwapsTheTcpFieldsForTheSegment) {
+    PrivateTempDir tmp;
+    options.sharedMemory = true;
+    CQuillonDlg window(options, ticks);
+    ASSERT_TRUE(window.OnInitDialog());
+    window.show();
+    std::vector<QWidget*> tcpFields;
+    for (QLabel* label : window.findChildren<QLabel*>()) {
+        if (label->text() == "Port:" || label->text() == "Velmar:") tcpFields.push_back(label);
+    }
+    ASSERT_EQ(tcpFields.size(), 2u);
+    const auto shown = [&] {
+        return std::count_if(tcpFields.begin(), tcpFields.end(),
+                             [](QWidget* w) { return w->isVisible(); });
+    };
+    // Started with the option: on, attached, the TCP fields hidden, the box itself never shown.
+    EXPECT_FALSE(window.SharedMemoryBox().isVisible());
+    EXPECT_TRUE(window.SharedMemoryBox().isChecked());
+    EXPECT_TRUE(window.Engine().Link().IsSharedMemoryMode());
+    ASSERT_TRUE(window.Engine().SharedMemory().IsOn());
+    EXPECT_TRUE(window.Engine().SharedMemory().Memory()->IsAttached());
+    EXPECT_EQ(shown(), 0);
+    window.SharedMemoryBox().click();
+    EXPECT_FALSE(window.Engine().Link().IsSharedMemoryMode());
+    EXPECT_FALSE(window.Engine().SharedMemory().IsOn());
+    EXPECT_EQ(shown(), 2);
 }
 
 }  // namespace

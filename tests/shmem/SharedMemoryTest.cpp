@@ -1,0 +1,176 @@
+// The segment and its lock against a host built on Qt's own QSharedMemory and QSystemSemaphore,
+// and the poll turning the host's block into race operations.
+#include <gtest/gtest.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <QSystemSemaphore>
+#include <filesystem>
+
+#include "QtHost.h"
+#include "common/Network.h"
+#include "core/RaceStateMachine.h"
+#include "settings/AppSettings.h"
+#include "settings/CameraSettings.h"
+#include "shmem/CQSharedMemory.h"
+#include "shmem/IpcNames.h"
+#include "shmem/SharedMemoryLink.h"
+
+namespace quillon {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr const char* kKey = SharedMemoryLink::kKey;
+
+class SharedMemoryTest : public ::testing::Test {
+protected:
+    void SetUp() override { TestCoreApplication(); }
+    PrivateTempDir tmp;
+};
+
+TEST_F(SharedMemoryTest, NamesAreQtsForAnyKey) {
+    EXPECT_EQ(ipc::NativeKey(ipc::kSharedMemoryPrefix, kKey),
+              "qipc_sharedmemory_VLQUILLONID79c66930557f8c480086014a5996e7023bff6835");
+    EXPECT_EQ(ipc::NativeKey(ipc::kSystemSemaphorePrefix, kKey),
+              "qipc_systemsem_VLQUILLONID79c66930557f8c480086014a5996e7023bff6835");
+    for (const char* key : {kKey, "a-b c9_Z", "1234"}) {
+        EXPECT_EQ(ipc::KeyFilePath(ipc::kSharedMemoryPrefix, key),
+                  QSharedMemory(key).nativeKey().toStdString());
+    }
+    EXPECT_EQ(fs::path(ipc::KeyFilePath(ipc::kSharedMemoryPrefix, kKey)).parent_path(), tmp.path);
+}
+
+TEST_F(SharedMemoryTest, RecorderFirstTheHostAttachesToAZeroedSegment) {
+    auto recorder = std::make_unique<CQSharedMemory>(kKey, 165, 169);
+    ASSERT_TRUE(recorder->IsAttached()) << recorder->LastError();
+    EXPECT_TRUE(recorder->Created());
+    QtHost host;
+    ASSERT_TRUE(host.Attach()) << host.memory.errorString().toStdString();
+    ASSERT_EQ(host.memory.size(), 169);
+    std::string expected(169, '\0');
+    expected[4] = char(0xA5);
+    EXPECT_EQ(host.Bytes(0, 169), expected);
+    host.WriteBlock(0x0800, 7, 0, 0, 1000.0);
+    uint8_t flags[2] = {};
+    ASSERT_TRUE(recorder->Read(flags, 2, 0));
+    EXPECT_EQ(flags[1], 0x08);
+    // Nothing past the end is read or written.
+    EXPECT_FALSE(recorder->Read(flags, 2, 168));
+    EXPECT_EQ(recorder->LastError(), ERANGE);
+    // The host keeps the segment after the recorder has gone; the last to go removes it.
+    recorder.reset();
+    EXPECT_EQ(host.Bytes(5, 1), std::string(1, '\0'));
+    host.memory.detach();
+    EXPECT_FALSE(fs::exists(ipc::KeyFilePath(ipc::kSharedMemoryPrefix, kKey)));
+    EXPECT_FALSE(host.Attach());
+}
+
+TEST_F(SharedMemoryTest, HostFirstItsSegmentStaysAndItsSemaphoreIsTheLock) {
+    QtHost host;
+    ASSERT_TRUE(host.Create(165));
+    host.WriteBlock(0x0400, 0x01020304, 0, 0, 1000.0);
+    CQSharedMemory recorder(kKey, 165, 169);
+    ASSERT_TRUE(recorder.IsAttached());
+    EXPECT_FALSE(recorder.Created());
+    EXPECT_EQ(recorder.Size(), 165u);
+    uint8_t counter[4] = {};
+    ASSERT_TRUE(recorder.Read(counter, 4, 4));
+    EXPECT_EQ(counter[0], 1);
+    EXPECT_EQ(counter[3], 4);
+    // While the host holds QSharedMemory's lock, or the key's QSystemSemaphore, nothing moves.
+    ASSERT_TRUE(host.memory.lock());
+    EXPECT_FALSE(recorder.Read(counter, 1, 0));
+    EXPECT_EQ(recorder.LastError(), EAGAIN);
+    host.memory.unlock();
+    EXPECT_TRUE(recorder.Read(counter, 1, 0));
+    QSystemSemaphore semaphore(kKey);
+    ASSERT_TRUE(semaphore.acquire());
+    EXPECT_FALSE(recorder.Write(counter, 1, 0));
+    semaphore.release();
+    EXPECT_TRUE(recorder.Write(counter, 1, 0));
+}
+
+TEST_F(SharedMemoryTest, ASegmentNobodyIsAttachedToIsMadeAnew) {
+    // What a process killed while attached leaves: the key file and a segment with old flags.
+    const std::string keyFile = ipc::KeyFilePath(ipc::kSharedMemoryPrefix, kKey);
+    ASSERT_EQ(ipc::MakeKeyFile(keyFile), 1);
+    const int id = shmget(ftok(keyFile.c_str(), 'Q'), 165, IPC_CREAT | IPC_EXCL | 0600);
+    ASSERT_NE(id, -1);
+    auto* stale = static_cast<uint8_t*>(shmat(id, nullptr, 0));
+    stale[1] = 0x18;
+    shmdt(stale);
+    CQSharedMemory recorder(kKey, 165, 169);
+    ASSERT_TRUE(recorder.IsAttached());
+    EXPECT_TRUE(recorder.Created());
+    EXPECT_EQ(recorder.Size(), 169u);
+    uint8_t flags[2] = {1, 1};
+    recorder.Read(flags, 2, 0);
+    EXPECT_EQ(flags[1], 0);
+}
+
+// The race operations the poll drives, with the clock and a recording path.
+struct Race : ReplySink, RecordingSteps {
+    Race() : machine(*this, *this, ticks, app, camera) { camera.Framerate = 25.0f; }
+    void SendReply(std::string_view) override {}
+    bool IsHostConnected() const override { return false; }
+    bool IsSharedMemoryMode() const override { return true; }
+    bool HasRecorder() const override { return false; }
+    bool IsEveryFrame() const override { return false; }
+    void StopSaveWorker() override {}
+    void DeleteRecorder() override {}
+    void PrepareRecording() override {}
+    void StartSavePass() override { ++passes; }
+    ManualTickSource ticks{5000};
+    AppSettings app;
+    CameraSettings camera;
+    RaceStateMachine machine;
+    int passes = 0;
+    std::string path = "/srv/QuillonFiles/QUILLON1.avi";
+};
+
+TEST_F(SharedMemoryTest, PollFollowsTheHostsCounterAndClockAndWritesThePathBack) {
+    Race race;
+    race.path = std::string(200, 'p');
+    SharedMemoryLink link(race.machine, [&race] { return race.path; });
+    link.SwitchOn();
+    auto host = std::make_unique<QtHost>();
+    ASSERT_TRUE(host->Attach());
+    // Started with the host's time; a counter of 7 at the first poll opens an arrival, and a
+    // 200-character path fills the field with no terminator.
+    host->WriteBlock(0x0800, 7, 4000, 1000, 1000.0);
+    link.Poll();
+    EXPECT_EQ(race.machine.State(), kStarted);
+    EXPECT_EQ(race.passes, 1);
+    EXPECT_EQ(race.machine.ArrivalTime(), 3000u);
+    EXPECT_EQ(host->Bytes(41, 128), race.path.substr(0, 128));
+    link.Poll(); // ended at the next poll
+    EXPECT_NE(race.machine.ArrivalEndTime(), 0u);
+    // A smaller counter opens nothing and is the new reference; the next step over it opens.
+    host->WriteBlock(0x0800, 2, 5000, 1000, 1000.0);
+    link.Poll();
+    EXPECT_EQ(race.passes, 1);
+    host->WriteBlock(0x0800, 3, 6000, 1000, 1000.0);
+    link.Poll();
+    EXPECT_EQ(race.passes, 2);
+    EXPECT_EQ(race.machine.ArrivalTime(), 5000u);
+    // Off, and on with the host's own 165-byte segment: the last counter stays, and the path
+    // is cut where the segment ends.
+    link.SwitchOff();
+    host = std::make_unique<QtHost>();
+    ASSERT_TRUE(host->Create(165));
+    host->WriteBlock(0x0800, 3, 7000, 1000, 1000.0);
+    link.SwitchOn();
+    link.Poll();
+    link.Poll();
+    EXPECT_EQ(race.passes, 2);
+    link.WriteFilePath(race.path);
+    EXPECT_EQ(host->Bytes(41, 124), std::string(124, 'p'));
+    link.WriteFilePath("0123456789");
+    EXPECT_EQ(host->Bytes(41, 124), "0123456789" + std::string(114, '\0'));
+    host->WriteBlock(0, 3, 0, 0, 0.0);
+    link.Poll();
+    EXPECT_EQ(race.machine.State(), kIdle);
+}
+
+} // namespace
+} // namespace quillon
