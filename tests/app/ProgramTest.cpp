@@ -8,9 +8,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QThread>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -39,7 +39,8 @@ protected:
         fs::copy_file(fs::path(QUILLON_BUILD_DIR) / "quillon-id", program);
     }
     void TearDown() override {
-        if (process.state() != QProcess::NotRunning) process.kill();
+        if (process.state() != QProcess::NotRunning)
+            process.kill();
         process.waitForFinished(5000);
         fs::remove_all(dir);
     }
@@ -48,7 +49,7 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         process.setProcessEnvironment(env);
-        process.setWorkingDirectory("/");  // settings must not depend on the working folder
+        process.setWorkingDirectory("/"); // settings must not depend on the working folder
         process.start(QString::fromStdString(program.string()), args);
         ASSERT_TRUE(process.waitForStarted(5000));
     }
@@ -59,7 +60,8 @@ protected:
         while (timer.elapsed() < timeoutMs) {
             QTcpSocket probe;
             probe.connectToHost("127.0.0.1", quint16(port));
-            if (probe.waitForConnected(200)) return true;
+            if (probe.waitForConnected(200))
+                return true;
             QThread::msleep(100);
         }
         return false;
@@ -102,10 +104,10 @@ TEST_F(ProgramTest, FirstRunTakesTheCamerasValuesWithACentredRegion) {
     ASSERT_TRUE(ConnectsTo(2000, 3000) || ConnectsTo(2001, 1000) || ConnectsTo(2002, 1000));
     EXPECT_EQ(StopWithSigterm(), 0);
     const std::string settings = ReadFile(dir / "settings.ini");
-    for (const char* line : {"Width=800\n", "Height=400\n", "XOffset=624\n", "YOffset=568\n",
-                             "Exposure=10.000\n", "Framerate=26\n", "Gain=3875\n",
-                             "BlueGain=3875\n", "FramesBefore=15\n", "BufferLenght=250\n",
-                             "Filetype=VLV\n"}) {
+    for (const char* line :
+         {"Width=800\n", "Height=400\n", "XOffset=624\n", "YOffset=568\n", "Exposure=10.000\n",
+          "Framerate=26\n", "Gain=3875\n", "BlueGain=3875\n", "FramesBefore=15\n",
+          "BufferLenght=250\n", "Filetype=VLV\n"}) {
         EXPECT_NE(settings.find(line), std::string::npos) << line << " in\n" << settings;
     }
 }
@@ -130,6 +132,75 @@ TEST_F(ProgramTest, WithoutCameraItSaysSoAndWritesNoSettings) {
     EXPECT_FALSE(fs::exists(dir / "settings.ini"));
 }
 
+TEST_F(ProgramTest, InAFolderItCannotWriteSettingsGoToTheUsersConfigFolder) {
+    // The user's config folder lies outside the program's folder, which is made read-only.
+    char pattern[] = "/tmp/quillon-config-XXXXXX";
+    const fs::path config = mkdtemp(pattern);
+    const int32_t port = FreePort();
+    fs::create_directories(config / "quillon-id");
+    std::ofstream(config / "quillon-id" / "settings.ini") << "[Quillon]\nPort=" << port << "\n";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString(config.string()));
+    process.setProcessEnvironment(env);
+    const QString folder = QString::fromStdString(dir.string());
+    if (::geteuid() == 0) {
+        // Root writes through permission bits: only a read-only mount, in a mount namespace of
+        // its own, makes the folder truly unwritable.
+        if (QProcess::execute("unshare", {"-m", "true"}) != 0)
+            GTEST_SKIP() << "no mount namespaces here";
+        process.start("unshare", {"-m", "sh", "-c",
+                                  "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" "
+                                  "&& exec \"$0/quillon-id\" --camera sim",
+                                  folder});
+    } else {
+        fs::permissions(dir, fs::perms::owner_write, fs::perm_options::remove);
+        process.start(QString::fromStdString(program.string()), {"--camera", "sim"});
+    }
+    ASSERT_TRUE(process.waitForStarted(5000));
+    ASSERT_TRUE(ConnectsTo(port));
+    EXPECT_EQ(StopWithSigterm(), 0);
+    fs::permissions(dir, fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_FALSE(fs::exists(dir / "settings.ini"));
+    const std::string settings = ReadFile(config / "quillon-id" / "settings.ini");
+    EXPECT_NE(settings.find("Port=" + std::to_string(port) + "\n"), std::string::npos);
+    EXPECT_NE(settings.find("[QuillonID_Camera]"), std::string::npos) << settings;
+    fs::remove_all(config);
+}
+
+// The GNU conventions, for each program: --help and --version on the standard output with exit
+// status 0; an unknown option gives the usage on the standard error and exit status 2.
+TEST_F(ProgramTest, EveryProgramAnswersHelpVersionAndRefusesUnknownOptions) {
+    for (const char* name : {"quillon-id", "quillon-host", "quillon-inspect"}) {
+        SCOPED_TRACE(name);
+        const QString path = QString::fromStdString((fs::path(QUILLON_BUILD_DIR) / name).string());
+        const auto run = [&](const QString& arg) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove("DISPLAY"); // --help and --version must not need one
+            env.remove("QT_QPA_PLATFORM");
+            p.setProcessEnvironment(env);
+            p.start(path, {arg});
+            EXPECT_TRUE(p.waitForFinished(10000));
+            return std::tuple{p.exitCode(), p.readAllStandardOutput().toStdString(),
+                              p.readAllStandardError().toStdString()};
+        };
+        const std::string usage = std::string("Usage: ") + name;
+        auto [code, out, err] = run("--version");
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(out.substr(0, out.find('\n')),
+                  std::string(name) + " (Quillon ID) " + QUILLON_VERSION);
+        std::tie(code, out, err) = run("--help");
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(out.rfind(usage, 0), 0u) << out;
+        EXPECT_NE(out.find("--version"), std::string::npos);
+        std::tie(code, out, err) = run("--frobnicate");
+        EXPECT_EQ(code, 2);
+        EXPECT_TRUE(out.empty()) << out;
+        EXPECT_NE(err.find(usage), std::string::npos) << err;
+    }
+}
+
 TEST_F(ProgramTest, UnknownOptionIsRefused) {
     Start({"--frobnicate"});
     ASSERT_TRUE(process.waitForFinished(10000));
@@ -137,5 +208,5 @@ TEST_F(ProgramTest, UnknownOptionIsRefused) {
     EXPECT_FALSE(fs::exists(dir / "settings.ini"));
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon
