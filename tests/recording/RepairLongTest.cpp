@@ -51,7 +51,7 @@ TEST(RepairLong, OpenDmlRecordingCutPastOneGibibyteKeepsEveryWholeFrame) {
         GetLe32(reinterpret_cast<const uint8_t*>(avi::kChunkId[avi::kVideo].data()));
     while (read(frames).first != video)
         frames += avi::kChunkHeaderBytes + read(frames).second; // the reserved indexes
-    ASSERT_GT(frames, uint64_t(1) << 30);
+    ASSERT_GT(frames + 2 * record, uint64_t(1) << 30);          // the cuts in frames lie past 1 GiB
 
     const std::pair<uint64_t, uint32_t> cuts[] = {
         {frames - 100, firstFrames},                   // inside the second segment's index space
