@@ -94,8 +94,17 @@ TEST(Repair, WindowsMediaCutAnywhereKeepsEveryWholeFrame) {
         EXPECT_GE(frames, least);
         EXPECT_LE(frames, most);
     }
-    // The muxer finished but the trailer was cut: with every time there, the times stay.
+    // A finished file cut inside its packets, and inside its index: the trailer is lost.
     const uint64_t size = test::FileSize(finished);
+    const uint64_t videoEnd = size - kFrames * 4 - 9;
+    for (const uint64_t cut : {videoEnd - 3 * packet, videoEnd - 10}) {
+        SCOPED_TRACE("finished, cut at " + std::to_string(cut));
+        test::CopyCut(finished, dir.File("cut.wmv"), cut);
+        EXPECT_GE(
+            test::ExpectRepaired(dir.File("cut.wmv"), -1, kRate, CVideoWriter::kCleanPointInterval),
+            kFrames - 3);
+    }
+    // The muxer finished but the trailer was cut: with every time there, the times stay.
     test::CopyCut(finished, dir.File("cut.wmv"), size - 3);
     test::ExpectRepaired(dir.File("cut.wmv"), kFrames, kRate, CVideoWriter::kCleanPointInterval);
     EXPECT_NE(RunCommand(test::InspectTool() + " " + Quote(dir.File("cut.wmv")))

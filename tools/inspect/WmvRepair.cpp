@@ -197,10 +197,11 @@ bool RepairWindowsMedia(const InputFile& file, std::ostream& out, std::string& e
         return false;
     }
     const TrailerPart trailerPart = FindTrailer(file, properties);
-    // A finished file keeps its index after the packets; an unfinished one ends at its last
-    // whole packet, whatever came after it was cut.
+    // A finished file keeps its index after the packets; one cut inside its packets ends at its
+    // last whole packet, whatever came after it was cut.
     LimitedInput input{&file, trailerPart.videoEnd};
-    if (properties.fileSize == 0)
+    const uint64_t packetsEnd = dataStart + properties.packets * properties.packetSize;
+    if (properties.fileSize == 0 || input.end < packetsEnd)
         input.end =
             dataStart + (input.end - dataStart) / properties.packetSize * properties.packetSize;
 
