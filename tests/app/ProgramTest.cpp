@@ -8,9 +8,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QThread>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -39,8 +39,7 @@ protected:
         fs::copy_file(fs::path(QUILLON_BUILD_DIR) / "quillon-id", program);
     }
     void TearDown() override {
-        if (process.state() != QProcess::NotRunning)
-            process.kill();
+        if (process.state() != QProcess::NotRunning) process.kill();
         process.waitForFinished(5000);
         fs::remove_all(dir);
     }
@@ -49,7 +48,7 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         process.setProcessEnvironment(env);
-        process.setWorkingDirectory("/"); // settings must not depend on the working folder
+        process.setWorkingDirectory("/");  // settings must not depend on the working folder
         process.start(QString::fromStdString(program.string()), args);
         ASSERT_TRUE(process.waitForStarted(5000));
     }
@@ -60,8 +59,7 @@ protected:
         while (timer.elapsed() < timeoutMs) {
             QTcpSocket probe;
             probe.connectToHost("127.0.0.1", quint16(port));
-            if (probe.waitForConnected(200))
-                return true;
+            if (probe.waitForConnected(200)) return true;
             QThread::msleep(100);
         }
         return false;
@@ -104,10 +102,10 @@ TEST_F(ProgramTest, FirstRunTakesTheCamerasValuesWithACentredRegion) {
     ASSERT_TRUE(ConnectsTo(2000, 3000) || ConnectsTo(2001, 1000) || ConnectsTo(2002, 1000));
     EXPECT_EQ(StopWithSigterm(), 0);
     const std::string settings = ReadFile(dir / "settings.ini");
-    for (const char* line :
-         {"Width=800\n", "Height=400\n", "XOffset=624\n", "YOffset=568\n", "Exposure=10.000\n",
-          "Framerate=26\n", "Gain=3875\n", "BlueGain=3875\n", "FramesBefore=15\n",
-          "BufferLenght=250\n", "Filetype=VLV\n"}) {
+    for (const char* line : {"Width=800\n", "Height=400\n", "XOffset=624\n", "YOffset=568\n",
+                             "Exposure=10.000\n", "Framerate=26\n", "Gain=3875\n",
+                             "BlueGain=3875\n", "FramesBefore=15\n", "BufferLenght=250\n",
+                             "Filetype=VLV\n"}) {
         EXPECT_NE(settings.find(line), std::string::npos) << line << " in\n" << settings;
     }
 }
@@ -208,5 +206,5 @@ TEST_F(ProgramTest, UnknownOptionIsRefused) {
     EXPECT_FALSE(fs::exists(dir / "settings.ini"));
 }
 
-} // namespace
-} // namespace quillon
+}  // namespace
+}  // namespace quillon
