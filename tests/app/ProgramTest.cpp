@@ -142,19 +142,21 @@ TEST_F(ProgramTest, InAFolderItCannotWriteSettingsGoToTheUsersConfigFolder) {
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("XDG_CONFIG_HOME", QString::fromStdString(config.string()));
     process.setProcessEnvironment(env);
-    const QString folder = QString::fromStdString(dir.string());
+    const QString path = QString::fromStdString(program.string());
+    fs::permissions(dir, fs::perms::owner_write, fs::perm_options::remove);
     if (::geteuid() == 0) {
-        // Root writes through permission bits: only a read-only mount, in a mount namespace of
-        // its own, makes the folder truly unwritable.
-        if (QProcess::execute("unshare", {"-m", "true"}) != 0)
-            GTEST_SKIP() << "no mount namespaces here";
-        process.start("unshare", {"-m", "sh", "-c",
-                                  "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" "
-                                  "&& exec \"$0/quillon-id\" --camera sim",
-                                  folder});
+        // Root writes through permission bits: the program runs as nobody instead, who may
+        // read the folder but not write it, and who owns the config folder.
+        constexpr uid_t kNobody = 65534;
+        fs::permissions(dir, fs::perms::others_read | fs::perms::others_exec,
+                        fs::perm_options::add);
+        ASSERT_EQ(::chown(config.c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown((config / "quillon-id").c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown((config / "quillon-id" / "settings.ini").c_str(), kNobody, kNobody), 0);
+        process.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", path,
+                                  "--camera", "sim"});
     } else {
-        fs::permissions(dir, fs::perms::owner_write, fs::perm_options::remove);
-        process.start(QString::fromStdString(program.string()), {"--camera", "sim"});
+        process.start(path, {"--camera", "sim"});
     }
     ASSERT_TRUE(process.waitForStarted(5000));
     ASSERT_TRUE(ConnectsTo(port));
