@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: run test setup build bench asan tsan clean
+.PHONY: run test setup build bench deb asan tsan clean
 
 setup:
 	@bash scripts/setup.sh
@@ -23,6 +23,10 @@ test: build
 
 bench: build
 	cd $(BUILD_DIR) && for b in bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+# A Debian package of the programs: build/quillon-id_VERSION_ARCH.deb.
+deb: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 # Sanitizer builds in their own folders: ASan+UBSan for everything, TSan for the threaded tests.
 asan: setup

@@ -19,8 +19,7 @@ int CQuillonApp::InitInstance() {
     for (int i = 1; i < arguments().size(); ++i) args.push_back(arguments()[i].toStdString());
     const ProgramOptions options = ProgramOptions::Parse(args);
     if (!options.error.empty()) {
-        std::fprintf(stderr, "quillon-id: %s\nusage: quillon-id [--camera sim|aravis[:ID]] "
-                             "[--smb-conf PATH] [--shared-memory]\n", options.error.c_str());
+        std::fprintf(stderr, "quillon-id: %s\n%s", options.error.c_str(), ProgramInfo::Usage());
         return 2;
     }
     MonotonicTickSource ticks;

@@ -2,6 +2,33 @@
 
 namespace quillon {
 
+const char* ProgramInfo::Usage() {
+    return "Usage: quillon-id [--camera sim|aravis[:ID]] [--smb-conf PATH] [--shared-memory]\n"
+           "Try 'quillon-id --help' for more information.\n";
+}
+
+const char* ProgramInfo::Help() {
+    return "Usage: quillon-id [--camera sim|aravis[:ID]] [--smb-conf PATH] [--shared-memory]\n"
+           "Quillon ID, the finish-line identification video recorder.\n"
+           "\n"
+           "  --camera sim        the built-in simulated camera\n"
+           "  --camera aravis     the first GenICam camera (the default)\n"
+           "  --camera aravis:ID  the GenICam camera with that device id\n"
+           "  --smb-conf PATH     the Samba configuration whose share \"QuillonFiles\" receives\n"
+           "                      local recordings (default /etc/samba/smb.conf)\n"
+           "  --shared-memory     start with the shared memory host link on (SIGUSR1 toggles it)\n"
+           "  --help              display this help and exit\n"
+           "  --version           output version information and exit\n"
+           "\n"
+           "Settings live in settings.ini beside the program when that folder is writable,\n"
+           "otherwise in $XDG_CONFIG_HOME/quillon-id/settings.ini (~/.config by default).\n"
+           "SIGTERM and SIGINT close the window in order, writing the settings.\n";
+}
+
+const char* ProgramInfo::Version() {
+    return "quillon-id (Quillon ID) " QUILLON_VERSION "\n";
+}
+
 ProgramOptions ProgramOptions::Parse(const std::vector<std::string>& args) {
     ProgramOptions options;
     for (size_t i = 0; i < args.size(); ++i) {

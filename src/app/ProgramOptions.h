@@ -17,4 +17,11 @@ struct ProgramOptions {
     static ProgramOptions Parse(const std::vector<std::string>& args);
 };
 
+// The GNU answers to --help and --version; both go to the standard output.
+struct ProgramInfo {
+    static const char* Usage(); // the one-line synopsis with "Try ... --help"
+    static const char* Help();
+    static const char* Version();
+};
+
 }  // namespace quillon

@@ -21,8 +21,6 @@ constexpr char kMuxerName[] = "asf";
 constexpr AVPixelFormat kEncoderPixelFormat = AV_PIX_FMT_YUV420P;
 constexpr int64_t kNoSceneCutDetection = 1000000000; // else noisy frames become extra key frames
 constexpr int kQuantiser = 3;                        // fixed quality: fine detail at the line
-// ASF data packets have this fixed size; a file cut at a packet boundary stays readable whole.
-constexpr int64_t kAsfPacketBytes = 3200;
 constexpr int64_t kMillisecondsPerSecond = 1000;
 const AVRational kMilliseconds = {1, 1000};
 

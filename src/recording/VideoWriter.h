@@ -31,6 +31,8 @@ public:
     static constexpr uint32_t kCleanPointInterval = 25;
     static constexpr size_t kLastErrorBytes = 260;
     static constexpr size_t kMaxPathUnits = 1024; // UTF-16 units, terminator included
+    // ASF data packets have this fixed size; a file cut at a packet boundary stays readable whole.
+    static constexpr int64_t kAsfPacketBytes = 3200;
 
     enum State : uint32_t { kNotReady = 0, kStarted = 1, kWriting = 2 };
 

@@ -1,11 +1,14 @@
 #include "SettingsFile.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 
 #include "IniFile.h"
 #include "core/TextNumbers.h"
@@ -98,8 +101,35 @@ std::string SettingsPath() {
     const ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size() - 1);
     std::string path = n > 0 ? std::string(exe.data(), size_t(n)) : std::string();
     const size_t slash = path.rfind('/');
-    return (slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1)) +
-           "settings.ini";
+    const std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+    return SettingsPathFor(dir, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+}
+
+std::string SettingsPathFor(const std::string& programDir, const char* xdgConfigHome,
+                            const char* home) {
+    const std::string beside = programDir + "/settings.ini";
+    // access() asks with the effective user's rights and knows read-only mounts; an existing
+    // file must itself be writable, or the save at shutdown would fail.
+    const bool systemFolder = programDir == "/usr" || programDir.rfind("/usr/", 0) == 0;
+    const bool fileWritable =
+        ::access(beside.c_str(), F_OK) != 0 || ::access(beside.c_str(), W_OK) == 0;
+    if (!systemFolder && ::access(programDir.c_str(), W_OK) == 0 && fileWritable)
+        return beside;
+
+    std::string base;
+    if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') { // relative ones are ignored
+        base = xdgConfigHome;
+    } else {
+        if (home == nullptr || home[0] == '\0') {
+            const passwd* user = ::getpwuid(::geteuid());
+            home = user != nullptr ? user->pw_dir : "/tmp";
+        }
+        base = std::string(home) + "/.config";
+    }
+    const std::string dir = base + "/quillon-id";
+    std::error_code ignored; // a folder that cannot be made shows as a failed save
+    std::filesystem::create_directories(dir, ignored);
+    return dir + "/settings.ini";
 }
 
 void SetDefaultSettings(AppSettings& app, CameraSettings& camera) {

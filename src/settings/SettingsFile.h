@@ -15,8 +15,15 @@ constexpr int32_t kMinFramesBefore = 15;
 constexpr int32_t kMinFramesAfter = 10;
 constexpr int32_t kDefaultPort = 2000;
 
-// settings.ini in the folder of the running program.
+// Where settings.ini lives: beside the running program when its folder can take the file (a
+// copied program, the build folder); otherwise, as for the installed program in /usr/bin, in
+// $XDG_CONFIG_HOME/quillon-id/ (default ~/.config/quillon-id/), whose folder is created here so
+// that the save at shutdown finds it. Folders under /usr are the system's and never used, even
+// for root, who could write there.
 std::string SettingsPath();
+// The same choice for a given program folder and environment (for tests).
+std::string SettingsPathFor(const std::string& programDir, const char* xdgConfigHome,
+                            const char* home);
 
 // Both records at the values used when settings.ini is missing.
 void SetDefaultSettings(AppSettings& app, CameraSettings& camera);

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "common/Network.h"
 
@@ -163,6 +164,77 @@ TEST_F(ProgramTest, SigtermEndsTheProgramWhileAStartUpBoxIsOpen) {
     EXPECT_EQ(StopWithSigterm(), 0);
     // The settings hold what the camera really uses.
     EXPECT_NE(ReadFile(dir / "settings.ini").find("Width=2048\n"), std::string::npos);
+}
+
+TEST_F(ProgramTest, InAFolderItCannotWriteSettingsGoToTheUsersConfigFolder) {
+    // The user's config folder lies outside the program's folder, which is made read-only.
+    char pattern[] = "/tmp/quillon-config-XXXXXX";
+    const fs::path config = mkdtemp(pattern);
+    const int32_t port = FreePort();
+    fs::create_directories(config / "quillon-id");
+    std::ofstream(config / "quillon-id" / "settings.ini") << "[Quillon]\nPort=" << port << "\n";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString(config.string()));
+    process.setProcessEnvironment(env);
+    const QString path = QString::fromStdString(program.string());
+    fs::permissions(dir, fs::perms::owner_write, fs::perm_options::remove);
+    if (::geteuid() == 0) {
+        // Root writes through permission bits: the program runs as nobody instead, who may
+        // read the folder but not write it, and who owns the config folder.
+        constexpr uid_t kNobody = 65534;
+        fs::permissions(dir, fs::perms::others_read | fs::perms::others_exec,
+                        fs::perm_options::add);
+        ASSERT_EQ(::chown(config.c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown((config / "quillon-id").c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown((config / "quillon-id" / "settings.ini").c_str(), kNobody, kNobody), 0);
+        process.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", path,
+                                  "--camera", "sim"});
+    } else {
+        process.start(path, {"--camera", "sim"});
+    }
+    ASSERT_TRUE(process.waitForStarted(5000));
+    ASSERT_TRUE(ConnectsTo(port));
+    EXPECT_EQ(StopWithSigterm(), 0);
+    fs::permissions(dir, fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_FALSE(fs::exists(dir / "settings.ini"));
+    const std::string settings = ReadFile(config / "quillon-id" / "settings.ini");
+    EXPECT_NE(settings.find("Port=" + std::to_string(port) + "\n"), std::string::npos);
+    EXPECT_NE(settings.find("[QuillonID_Camera]"), std::string::npos) << settings;
+    fs::remove_all(config);
+}
+
+// The GNU conventions, for each program: --help and --version on the standard output with exit
+// status 0; an unknown option gives the usage on the standard error and exit status 2.
+TEST_F(ProgramTest, EveryProgramAnswersHelpVersionAndRefusesUnknownOptions) {
+    for (const char* name : {"quillon-id", "quillon-host", "quillon-inspect"}) {
+        SCOPED_TRACE(name);
+        const QString path = QString::fromStdString((fs::path(QUILLON_BUILD_DIR) / name).string());
+        const auto run = [&](const QString& arg) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove("DISPLAY"); // --help and --version must not need one
+            env.remove("QT_QPA_PLATFORM");
+            p.setProcessEnvironment(env);
+            p.start(path, {arg});
+            EXPECT_TRUE(p.waitForFinished(10000));
+            return std::tuple{p.exitCode(), p.readAllStandardOutput().toStdString(),
+                              p.readAllStandardError().toStdString()};
+        };
+        const std::string usage = std::string("Usage: ") + name;
+        auto [code, out, err] = run("--version");
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(out.substr(0, out.find('\n')),
+                  std::string(name) + " (Quillon ID) " + QUILLON_VERSION);
+        std::tie(code, out, err) = run("--help");
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(out.rfind(usage, 0), 0u) << out;
+        EXPECT_NE(out.find("--version"), std::string::npos);
+        std::tie(code, out, err) = run("--frobnicate");
+        EXPECT_EQ(code, 2);
+        EXPECT_TRUE(out.empty()) << out;
+        EXPECT_NE(err.find(usage), std::string::npos) << err;
+    }
 }
 
 TEST_F(ProgramTest, UnknownOptionIsRefused) {

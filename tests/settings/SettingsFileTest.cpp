@@ -15,6 +15,30 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Beside the program where its folder can take the file, else the user's config folder.
+TEST(SettingsPathTest, BesideTheProgramOnlyWhereThatFolderIsWritable) {
+    char pattern[] = "/tmp/quillon-settings-path-XXXXXX";
+    const fs::path dir = mkdtemp(pattern);
+    const std::string xdg = (dir / "xdg").string(), home = (dir / "home").string();
+    struct Case {
+        std::string programDir;
+        const char* xdgConfigHome;
+        std::string expected;
+    } cases[] = {
+        {dir.string(), xdg.c_str(), dir.string() + "/settings.ini"},
+        {"/usr/bin", xdg.c_str(), xdg + "/quillon-id/settings.ini"},
+        {"/no/such/folder", xdg.c_str(), xdg + "/quillon-id/settings.ini"},
+        {"/usr/bin", nullptr, home + "/.config/quillon-id/settings.ini"},
+        {"/usr/bin", "relative/config", home + "/.config/quillon-id/settings.ini"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SettingsPathFor(c.programDir, c.xdgConfigHome, home.c_str()), c.expected)
+            << c.programDir;
+        EXPECT_TRUE(fs::is_directory(fs::path(c.expected).parent_path()));
+    }
+    fs::remove_all(dir);
+}
+
 class SettingsFileTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <poll.h>
-#include <unistd.h>
 #include <string>
+#include <unistd.h>
 
 #include "HostScript.h"
 #include "HostSession.h"
@@ -14,32 +14,52 @@ using namespace quillon::host;
 
 namespace {
 
-void Usage() {
-    std::fprintf(stderr,
-                 "usage: quillon-host [--host ADDRESS] [--port PORT] [--script \"STEPS\"]\n"
-                 "steps: IDLE, READY, START, ARRIVAL [ms], ENDARRIVAL [ms], SAVE, STOP,\n"
-                 "       wait SECONDS, raw TEXT; separated by ';' or new lines.\n"
-                 "example: --script \"READY; START; wait 3; ARRIVAL; wait 1; ENDARRIVAL; "
-                 "wait 2; IDLE\"\n"
-                 "without --script, steps are read from the standard input.\n");
+constexpr char kUsage[] =
+    "Usage: quillon-host [--host ADDRESS] [--port PORT] [--script \"STEPS\"]\n";
+
+void Usage(FILE* to) {
+    std::fputs(kUsage, to);
+    std::fputs("Try 'quillon-host --help' for more information.\n", to);
+}
+
+void Help() {
+    std::fputs(kUsage, stdout);
+    std::fputs(
+        "A host for rehearsals and tests: connects to a Quillon ID recorder, sends it the steps\n"
+        "of a script and answers its clock requests from its own race clock.\n"
+        "\n"
+        "  --host ADDRESS   the recorder's address (default 127.0.0.1)\n"
+        "  --port PORT      the recorder's port (default 2000)\n"
+        "  --script STEPS   the steps to run; without it, steps are read from the standard input\n"
+        "  --help           display this help and exit\n"
+        "  --version        output version information and exit\n"
+        "\n"
+        "Steps: IDLE, READY, START, ARRIVAL [ms], ENDARRIVAL [ms], SAVE, STOP, wait SECONDS,\n"
+        "raw TEXT; separated by ';' or new lines, for example\n"
+        "  --script \"READY; START; wait 3; ARRIVAL; wait 1; ENDARRIVAL; wait 2; IDLE\"\n"
+        "\n"
+        "Exit status: 0 done, 1 no connection, 2 wrong command line, 3 bad script or lost\n"
+        "connection, 4 the recorder answered with an error.\n",
+        stdout);
 }
 
 // Reads steps from the standard input line by line while serving the recorder in between, so
 // clock requests are answered while the operator types.
-template <typename RunText>
-bool RunInteractive(HostSession& session, RunText& runText) {
+template <typename RunText> bool RunInteractive(HostSession& session, RunText& runText) {
     std::string buffered;
     for (;;) {
         pollfd input{STDIN_FILENO, POLLIN, 0};
         if (::poll(&input, 1, 20) > 0) {
             char chunk[512];
             const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
-            if (n <= 0) return true;  // end of input
+            if (n <= 0)
+                return true; // end of input
             buffered.append(chunk, size_t(n));
             for (size_t eol; (eol = buffered.find('\n')) != std::string::npos;) {
                 const std::string line = buffered.substr(0, eol);
                 buffered.erase(0, eol + 1);
-                if (!runText(line)) return false;
+                if (!runText(line))
+                    return false;
             }
         } else if (!session.Serve(std::chrono::milliseconds(20))) {
             return false;
@@ -47,7 +67,7 @@ bool RunInteractive(HostSession& session, RunText& runText) {
     }
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     std::string address = "127.0.0.1";
@@ -56,16 +76,29 @@ int main(int argc, char** argv) {
     bool haveScript = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "--host" || arg == "--port" || arg == "--script") && i + 1 < argc) {
+        if (arg == "--help") {
+            Help();
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("quillon-host (Quillon ID) %s\n", QUILLON_VERSION);
+            return 0;
+        }
+        const bool known = arg == "--host" || arg == "--port" || arg == "--script";
+        if (known && i + 1 < argc) {
             const std::string value = argv[++i];
-            if (arg == "--host") address = value;
-            if (arg == "--port") port = std::atoi(value.c_str());
+            if (arg == "--host")
+                address = value;
+            if (arg == "--port")
+                port = std::atoi(value.c_str());
             if (arg == "--script") {
                 script = value;
                 haveScript = true;
             }
         } else {
-            Usage();
+            std::fprintf(stderr, "quillon-host: %s '%s'\n",
+                         known ? "missing value after" : "unknown option", arg.c_str());
+            Usage(stderr);
             return 2;
         }
     }
@@ -83,7 +116,8 @@ int main(int argc, char** argv) {
             return false;
         }
         for (const Step& step : *steps) {
-            if (!session.Run(step)) return false;
+            if (!session.Run(step))
+                return false;
         }
         return true;
     };
@@ -92,10 +126,11 @@ int main(int argc, char** argv) {
     } else {
         ok = RunInteractive(session, runText);
     }
-    session.Serve(std::chrono::milliseconds(300));  // late messages
+    session.Serve(std::chrono::milliseconds(300)); // late messages
     if (!session.RecordingName().empty()) {
         std::printf("recording: %s\n", session.RecordingName().c_str());
     }
-    if (!ok) return 3;
+    if (!ok)
+        return 3;
     return session.HadError() ? 4 : 0;
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iomanip>
+#include <sstream>
 #include <vector>
 
 #include "Inspection.h"
@@ -60,6 +61,13 @@ public:
     void Read();
     void Report();
     void Export(const Options& options);
+    // Each video chunk with the time of its timing chunk, as far as both are whole.
+    std::vector<AviFrame> Frames() const {
+        std::vector<AviFrame> frames;
+        for (size_t i = 0; i < std::min(m_frames.size(), m_times.size()); ++i)
+            frames.push_back({m_frames[i].data, m_frames[i].size, m_times[i]});
+        return frames;
+    }
 
 private:
     bool Head(uint64_t pos, uint8_t (&head)[12], uint64_t end) {
@@ -428,6 +436,14 @@ void AviReader::Export(const Options& options) {
 }
 
 } // namespace
+
+std::vector<AviFrame> ReadAviFrames(const InputFile& file) {
+    std::ostringstream ignored;
+    Inspection result;
+    AviReader reader(file, ignored, result);
+    reader.Read();
+    return reader.Frames();
+}
 
 void InspectAvi(const InputFile& file, const Options& options, std::ostream& out,
                 Inspection& result) {

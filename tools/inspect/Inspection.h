@@ -53,4 +53,53 @@ void InspectWindowsMedia(const InputFile& file, const Options& options, std::ost
 // "frame_000042.png" inside the export folder.
 std::string ExportPath(const Options& options, uint32_t frame);
 
+// One frame of an AVI recording as the chunks on disk give it: the video chunk's data and the
+// time from the timing chunk after it. Only whole pairs count.
+struct AviFrame {
+    uint64_t data;
+    uint32_t size;
+    uint32_t time;
+};
+std::vector<AviFrame> ReadAviFrames(const InputFile& file);
+
+// The ASF File Properties object: its file size and packet count are filled in when the muxer
+// finishes, so 0 there marks a recording that never finished.
+struct AsfFileProperties {
+    bool found = false;
+    uint64_t headerBytes = 0; // the header object's size: the data object follows it
+    uint64_t fileSize = 0;
+    uint64_t packets = 0;
+    uint32_t packetSize = 0;
+};
+AsfFileProperties ReadAsfFileProperties(const InputFile& file);
+
+// Makes a recording that was cut short (power loss, killed process, full disk) whole again:
+// sizes, counts and indexes from what is really on disk, a partly written last frame left out.
+// The file is rewritten into a temporary file beside it, which then replaces it. Refuses files
+// that are not recordings of ours. out tells what was done; false with the reason in error.
+bool RepairAvi(const InputFile& file, std::ostream& out, std::string& error);
+bool RepairWindowsMedia(const InputFile& file, std::ostream& out, std::string& error);
+
+// A new file that is to replace path: made beside it (same file system, so the rename is
+// atomic), with path's permissions; removed again unless Commit succeeds.
+class ReplacementFile {
+public:
+    explicit ReplacementFile(const std::string& path);
+    ~ReplacementFile();
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+    bool IsReady() const { return !m_temp.empty(); }
+    const std::string& Path() const { return m_temp; }
+    const std::string& Error() const { return m_error; }
+    // Brings the new file to the disk and renames it over the old one.
+    bool Commit();
+
+private:
+    std::string m_target;
+    std::string m_temp;
+    std::string m_error;
+    bool m_bCommitted = false;
+};
+
 } // namespace quillon::inspect

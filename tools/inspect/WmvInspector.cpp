@@ -36,19 +36,16 @@ constexpr uint64_t kPacketCountOffset = 56;
 constexpr uint64_t kPacketSizeOffset = 92;
 constexpr uint64_t kFilePropertiesBytes = 104;
 
-struct FileProperties {
-    bool found = false;
-    uint64_t fileSize = 0;
-    uint64_t packets = 0;
-    uint32_t packetSize = 0;
-};
+} // namespace
 
-FileProperties ReadFileProperties(const InputFile& file) {
-    FileProperties properties;
+AsfFileProperties ReadAsfFileProperties(const InputFile& file) {
+    AsfFileProperties properties;
     uint8_t head[kHeaderObjectBytes];
-    if (!file.Read(0, head, sizeof head))
+    if (!file.Read(0, head, sizeof head) ||
+        std::memcmp(head, kAsfHeaderGuid, sizeof kAsfHeaderGuid) != 0)
         return properties;
-    const uint64_t headerEnd = std::min(GetLe64(head + 16), file.Size());
+    properties.headerBytes = GetLe64(head + 16);
+    const uint64_t headerEnd = std::min(properties.headerBytes, file.Size());
     for (uint64_t pos = kHeaderObjectBytes; pos + kObjectHeadBytes <= headerEnd;) {
         uint8_t object[kFilePropertiesBytes];
         if (!file.Read(pos, object, kObjectHeadBytes))
@@ -56,9 +53,10 @@ FileProperties ReadFileProperties(const InputFile& file) {
         const uint64_t size = GetLe64(object + 16);
         if (std::memcmp(object, kFilePropertiesGuid, sizeof kFilePropertiesGuid) == 0 &&
             size >= kFilePropertiesBytes && file.Read(pos, object, sizeof object)) {
-            properties = {true, GetLe64(object + kFileSizeOffset),
-                          GetLe64(object + kPacketCountOffset),
-                          GetLe32(object + kPacketSizeOffset)};
+            properties.found = true;
+            properties.fileSize = GetLe64(object + kFileSizeOffset);
+            properties.packets = GetLe64(object + kPacketCountOffset);
+            properties.packetSize = GetLe32(object + kPacketSizeOffset);
             break;
         }
         if (size < kObjectHeadBytes)
@@ -68,9 +66,11 @@ FileProperties ReadFileProperties(const InputFile& file) {
     return properties;
 }
 
+namespace {
+
 void CheckFileProperties(const InputFile& file, uint64_t videoBytes, std::ostream& out,
                          Inspection& result) {
-    const FileProperties properties = ReadFileProperties(file);
+    const AsfFileProperties properties = ReadAsfFileProperties(file);
     if (!properties.found) {
         result.Problem("the Windows Media header has no file properties");
         return;
