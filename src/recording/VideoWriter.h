@@ -31,6 +31,7 @@ public:
     static constexpr uint32_t kCleanPointInterval = 25;
     static constexpr size_t kLastErrorBytes = 260;
     static constexpr size_t kMaxPathUnits = 1024; // UTF-16 units, terminator included
+    static constexpr char kMethodSucceeded[] = "Method Succeeded";
 
     enum State : uint32_t { kNotReady = 0, kStarted = 1, kWriting = 2 };
 
@@ -51,6 +52,8 @@ public:
     uint32_t GetState() const { return m_nState; }
     uint32_t GetFramesWritten() const { return m_nFramesWritten; }
     uint64_t GetNextSampleTime() const { return m_nNextSampleTime; }
+    // No failure so far: m_szLastError still says kMethodSucceeded.
+    bool HasSucceeded() const;
 
     // "Method Succeeded", or the message of the latest failure; always terminated.
     char m_szLastError[kLastErrorBytes];

@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "IniFile.h"
-#include "core/TextNumbers.h"
+#include "text/TextNumbers.h"
 
 namespace quillon {
 namespace {
