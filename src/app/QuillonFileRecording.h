@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "core/Recording.h"
+#include "recording/LocalFileOutput.h"
 #include "recording/QuillonFile.h"
 
 namespace quillon {
@@ -13,7 +14,7 @@ class QuillonFileRecording final : public Recording {
 public:
     QuillonFileRecording(const std::string& path, uint32_t rate, uint32_t width, uint32_t height,
                          bool everyFrame, FrameAdmission& admission)
-        : m_file(path, rate, width, height, &admission) {
+        : m_file(path, rate, width, height, std::make_unique<LocalFileOutput>(path), &admission) {
         if (everyFrame) m_file.SetEveryFrame();
     }
 

@@ -38,9 +38,8 @@ FileKind CQuillonFile::KindForPath(const std::string& path) {
     return kFileVlv;
 }
 
-CQuillonFile::CQuillonFile(const std::string& path, uint32_t rate, uint32_t width, uint32_t height,
-                           FrameAdmission* admission)
-    : CQuillonFile(path, rate, width, height, std::make_unique<LocalFileOutput>(path), admission) {}
+CQuillonFile::CQuillonFile(const std::string& path, uint32_t rate, uint32_t width, uint32_t height)
+    : CQuillonFile(path, rate, width, height, std::make_unique<LocalFileOutput>(path)) {}
 
 CQuillonFile::CQuillonFile(const std::string& path, uint32_t rate, uint32_t width, uint32_t height,
                            std::unique_ptr<IFileOutput> output, FrameAdmission* admission)

@@ -30,11 +30,11 @@ class CVideoWriter;
 
 class CQuillonFile {
 public:
-    // Creates (or truncates) the file at path on the local disk. Frames are admitted by the
-    // given rule, which must outlive the recording; without one, by a fresh rule of its own.
-    CQuillonFile(const std::string& path, uint32_t rate, uint32_t width, uint32_t height,
-                 FrameAdmission* admission = nullptr);
+    // Creates (or truncates) the file at path on the local disk.
+    CQuillonFile(const std::string& path, uint32_t rate, uint32_t width, uint32_t height);
     // Writes through the given output (for example a file on a remote share); path names it.
+    // Frames are admitted by the given rule, which must outlive the recording; without one, by
+    // a fresh rule of the recording's own.
     CQuillonFile(const std::string& path, uint32_t rate, uint32_t width, uint32_t height,
                  std::unique_ptr<IFileOutput> output, FrameAdmission* admission = nullptr);
     virtual ~CQuillonFile();
