@@ -86,8 +86,6 @@ void BM_ArrivalRecordingAtRate(benchmark::State& state) {
     fs::create_directory(dir / "share");
     std::ofstream(dir / "smb.conf") << "[QuillonFiles]\n  path = " << (dir / "share").string() << "\n";
 
-    // Each run numbers its frames from 1 again, as a fresh program would.
-    CQuillonFile::ResetAdmission();
     MonotonicTickSource ticks;
     RecorderEngine engine(ticks);
     engine.SetShareConfig((dir / "smb.conf").string());

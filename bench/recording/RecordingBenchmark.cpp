@@ -63,7 +63,6 @@ void BM_AviWrite(benchmark::State& state) {
     const std::string path = BenchPath("write.avi");
     uint32_t sequence = 0;
     for (auto _ : state) {
-        CQuillonFile::ResetAdmission();
         {
             CQuillonFile recording(path, 25, width, height);
             for (uint32_t i = 0; i < kFramesPerFile; ++i)
@@ -96,7 +95,6 @@ void BM_WindowsMediaEncode(benchmark::State& state) {
     const auto width = uint32_t(state.range(0)), height = uint32_t(state.range(1));
     const std::vector<std::vector<uint8_t>> scene = MakeScene(width, height);
     const std::string path = BenchPath("encode.wmv");
-    CQuillonFile::ResetAdmission();
     {
         CQuillonFile recording(path, 25, width, height);
         recording.SetEveryFrame();

@@ -3,16 +3,18 @@
 #include <memory>
 
 #include "core/Recording.h"
+#include "recording/LocalFileOutput.h"
 #include "recording/QuillonFile.h"
 
 namespace quillon {
 
-// A recording on a video file: the save path's view of CQuillonFile.
+// A recording on a video file: the save path's view of CQuillonFile. The admission rule is the
+// engine's, shared by its recordings in turn.
 class QuillonFileRecording final : public Recording {
 public:
     QuillonFileRecording(const std::string& path, uint32_t rate, uint32_t width, uint32_t height,
-                         bool everyFrame)
-        : m_file(path, rate, width, height) {
+                         bool everyFrame, FrameAdmission& admission)
+        : m_file(path, rate, width, height, std::make_unique<LocalFileOutput>(path), &admission) {
         if (everyFrame) m_file.SetEveryFrame();
     }
 

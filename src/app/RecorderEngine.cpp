@@ -27,9 +27,11 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
     SavePathServices services;
     services.findLocalShare = [this] { return FindShareFolder(m_smbConf, SavePath::kShareName); };
     services.localAddress = [this] { return m_link.LocalAddress().toStdString(); };
-    services.createRecording = [](const std::string& path, uint32_t rate, uint32_t width,
-                                  uint32_t height, bool everyFrame) -> std::unique_ptr<Recording> {
-        return std::make_unique<QuillonFileRecording>(path, rate, width, height, everyFrame);
+    services.createRecording = [this](const std::string& path, uint32_t rate, uint32_t width,
+                                      uint32_t height,
+                                      bool everyFrame) -> std::unique_ptr<Recording> {
+        return std::make_unique<QuillonFileRecording>(path, rate, width, height, everyFrame,
+                                                      m_admission);
     };
     // The save worker converts frames itself with the pure conversion: the camera's busy guard
     // would make it and the preview refuse each other's frames.

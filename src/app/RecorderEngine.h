@@ -19,6 +19,7 @@
 #include "core/SavePath.h"
 #include "core/TickSource.h"
 #include "hostlink/HostLink.h"
+#include "recording/FrameAdmission.h"
 #include "settings/AppSettings.h"
 #include "settings/CameraSettings.h"
 #include "settings/PerformanceLog.h"
@@ -188,6 +189,7 @@ private:
     std::string m_hostStatus = kNoHostText;
     bool m_bClockSilent = false;
     std::string m_recordingProblem;
+    FrameAdmission m_admission;  // the recordings', in turn: the last frame number carries over
     std::unique_ptr<SavePath> m_savePath;
     // Declared last so it goes first: its stream stops before anything it calls into.
     std::unique_ptr<CCamera> m_device;

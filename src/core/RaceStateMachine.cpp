@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "TextNumbers.h"
+#include "text/TextNumbers.h"
 #include "settings/AppSettings.h"
 #include "settings/CameraSettings.h"
 

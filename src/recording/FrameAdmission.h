@@ -1,13 +1,16 @@
 #pragma once
 
-// The process-wide rule that decides whether a frame goes into a recording, by its sequence
-// number: a number far from the last admitted one (a jump of more than 1,500,000) is taken for
-// garbage, unless ten frames in a row have already been turned away for it; outside every-frame
-// mode a number that is not newer than the last admitted one is a repeat and is dropped.
+// The rule that decides whether a frame goes into a recording, by its sequence number: a number
+// far from the last admitted one (a jump of more than 1,500,000) is taken for garbage, unless ten
+// frames in a row have already been turned away for it; outside every-frame mode a number that is
+// not newer than the last admitted one is a repeat and is dropped.
 //
-// The state is shared by all recordings and carries over from one to the next. Frames are
-// written by one thread at a time (the save worker or the user-interface thread, which hand the
-// recording over through the save path's events); the atomics make that hand-over sound.
+// Whoever owns the recordings owns one FrameAdmission and hands it to each recording in turn, so
+// the last number carries over from one recording to the next; a recording given none judges its
+// frames on its own, from a fresh state.
+//
+// Threads: Admit runs on the thread that writes the recording, one recording at a time (the save
+// path hands recordings over); the atomics let that hand-over and the counters' readers be sound.
 
 #include <atomic>
 #include <cstdint>
@@ -19,16 +22,14 @@ public:
     static constexpr uint32_t kMaxSequenceJump = 1500000;
     static constexpr uint32_t kRejectionsBeforeResync = 10;
 
-    static bool Admit(uint32_t sequence, bool everyFrame);
+    bool Admit(uint32_t sequence, bool everyFrame);
 
-    static uint32_t LastSequence() { return s_lastSequence.load(std::memory_order_acquire); }
-    static uint32_t Rejections() { return s_rejections.load(std::memory_order_acquire); }
-    // Back to the state at process start; for tests.
-    static void Reset();
+    uint32_t LastSequence() const { return m_lastSequence.load(std::memory_order_acquire); }
+    uint32_t Rejections() const { return m_rejections.load(std::memory_order_acquire); }
 
 private:
-    static std::atomic<uint32_t> s_lastSequence;
-    static std::atomic<uint32_t> s_rejections;
+    std::atomic<uint32_t> m_lastSequence{0};
+    std::atomic<uint32_t> m_rejections{0};
 };
 
 } // namespace quillon

@@ -5,8 +5,6 @@
 #include <cstring>
 
 #include "recording/AviWriter.h"
-#include "recording/ByteFields.h"
-#include "recording/FrameAdmission.h"
 #include "recording/FrameTimeTrailer.h"
 #include "recording/LocalFileOutput.h"
 #include "recording/VideoWriter.h"
@@ -17,7 +15,6 @@ namespace quillon {
 namespace {
 
 constexpr size_t kExtensionLength = 4;
-constexpr size_t kSequenceBytes = 4;
 // Room for the times of a long race (25 fps for 40 minutes) before the list has to grow.
 constexpr size_t kReservedFrameTimes = 60000;
 
@@ -41,18 +38,14 @@ FileKind CQuillonFile::KindForPath(const std::string& path) {
     return kFileVlv;
 }
 
-void CQuillonFile::ResetAdmission() {
-    FrameAdmission::Reset();
-}
-
 CQuillonFile::CQuillonFile(const std::string& path, uint32_t rate, uint32_t width, uint32_t height)
     : CQuillonFile(path, rate, width, height, std::make_unique<LocalFileOutput>(path)) {}
 
 CQuillonFile::CQuillonFile(const std::string& path, uint32_t rate, uint32_t width, uint32_t height,
-                           std::unique_ptr<IFileOutput> output)
+                           std::unique_ptr<IFileOutput> output, FrameAdmission* admission)
     : m_nKind(static_cast<uint16_t>(KindForPath(path))), m_strPath(path),
       m_nRate(rate == 0 ? 1 : rate), m_nWidth(width), m_nHeight(height),
-      m_pOutput(std::move(output)) {
+      m_pOutput(std::move(output)), m_pAdmission(admission ? admission : &m_ownAdmission) {
     Create();
 }
 
@@ -110,7 +103,7 @@ CQuillonFile::~CQuillonFile() {
 void CQuillonFile::FinishWindowsMedia() {
     if (m_pWriter) {
         m_pWriter->Finish();
-        if (std::strcmp(m_pWriter->m_szLastError, "Method Succeeded") != 0 && !HasFailed())
+        if (!m_pWriter->HasSucceeded() && !HasFailed())
             NoteFailure(m_pWriter->m_szLastError);
         m_pWriter.reset();
     }
@@ -136,17 +129,10 @@ bool CQuillonFile::IsEveryFrame() const {
 }
 
 void CQuillonFile::WriteFrame(uint32_t width, uint32_t height, const uint8_t* data,
-                              uint16_t bitsPerPixel, uint32_t time) {
-    if (data == nullptr || uint64_t(width) * height * bitsPerPixel / 8 < kSequenceBytes)
-        return;
-    WriteFrame(width, height, data, bitsPerPixel, time, GetLe32(data));
-}
-
-void CQuillonFile::WriteFrame(uint32_t width, uint32_t height, const uint8_t* data,
                               uint16_t bitsPerPixel, uint32_t time, uint32_t sequence) {
     if (data == nullptr)
         return;
-    if (!FrameAdmission::Admit(sequence, IsEveryFrame()))
+    if (!m_pAdmission->Admit(sequence, IsEveryFrame()))
         return;
     if (StoreFrame(width, height, data, bitsPerPixel, time))
         m_nFramesWritten.fetch_add(1, std::memory_order_acq_rel);

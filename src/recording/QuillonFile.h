@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "recording/FileOutput.h"
+#include "recording/FrameAdmission.h"
 #include "settings/AppSettings.h"
 
 namespace quillon {
@@ -32,8 +33,10 @@ public:
     // Creates (or truncates) the file at path on the local disk.
     CQuillonFile(const std::string& path, uint32_t rate, uint32_t width, uint32_t height);
     // Writes through the given output (for example a file on a remote share); path names it.
+    // Frames are admitted by the given rule, which must outlive the recording; without one, by
+    // a fresh rule of the recording's own.
     CQuillonFile(const std::string& path, uint32_t rate, uint32_t width, uint32_t height,
-                 std::unique_ptr<IFileOutput> output);
+                 std::unique_ptr<IFileOutput> output, FrameAdmission* admission = nullptr);
     virtual ~CQuillonFile();
     CQuillonFile(const CQuillonFile&) = delete;
     CQuillonFile& operator=(const CQuillonFile&) = delete;
@@ -44,11 +47,8 @@ public:
     void SetEveryFrame();
     bool IsEveryFrame() const;
 
-    // Frame: packed pixel rows top-down, width x height x bitsPerPixel / 8 bytes. The sequence
-    // number is read from the first four bytes, little-endian (the camera stamps raw frames so).
-    void WriteFrame(uint32_t width, uint32_t height, const uint8_t* data, uint16_t bitsPerPixel,
-                    uint32_t time);
-    // The same with the sequence number given, for frames that no longer carry it in their bytes.
+    // Frame: packed pixel rows top-down, width x height x bitsPerPixel / 8 bytes, with the
+    // camera's sequence number, which decides whether the frame is admitted.
     void WriteFrame(uint32_t width, uint32_t height, const uint8_t* data, uint16_t bitsPerPixel,
                     uint32_t time, uint32_t sequence);
 
@@ -66,8 +66,6 @@ public:
     uint32_t GetFramesWritten() const { return m_nFramesWritten.load(std::memory_order_acquire); }
 
     static FileKind KindForPath(const std::string& path);
-    // Forgets the process-wide admission state (last sequence number, rejection count); tests.
-    static void ResetAdmission();
 
 private:
     void Create();
@@ -89,6 +87,8 @@ private:
     std::unique_ptr<CVideoWriter> m_pWriter; // kinds 3 and 4
     std::vector<uint32_t> m_frameTimes;      // kinds 3 and 4: every admitted frame's time
     std::atomic<bool> m_bEveryFrame{false};
+    FrameAdmission m_ownAdmission;   // used when the owner gives none
+    FrameAdmission* m_pAdmission;    // the owner's, or m_ownAdmission
 
     std::atomic<bool> m_bOpen{false};
     std::atomic<bool> m_bFailed{false};

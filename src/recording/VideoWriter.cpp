@@ -16,7 +16,6 @@ namespace quillon {
 
 namespace {
 
-constexpr char kMethodSucceeded[] = "Method Succeeded";
 constexpr char kMuxerName[] = "asf";
 constexpr AVPixelFormat kEncoderPixelFormat = AV_PIX_FMT_YUV420P;
 constexpr int64_t kNoSceneCutDetection = 1000000000; // else noisy frames become extra key frames
@@ -77,6 +76,10 @@ CVideoWriter::CVideoWriter() {
 
 CVideoWriter::~CVideoWriter() {
     Finish();
+}
+
+bool CVideoWriter::HasSucceeded() const {
+    return std::strcmp(m_szLastError, kMethodSucceeded) == 0;
 }
 
 void CVideoWriter::SetLastError(const char* message) {
@@ -280,7 +283,7 @@ void CVideoWriter::Finish() {
         }
         if (!ok) {
             CutToWholePackets();
-            if (std::strcmp(m_szLastError, kMethodSucceeded) == 0)
+            if (HasSucceeded())
                 SetLastError("Unable to End Writing");
         }
     }

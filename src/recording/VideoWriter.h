@@ -33,6 +33,7 @@ public:
     static constexpr size_t kMaxPathUnits = 1024; // UTF-16 units, terminator included
     // ASF data packets have this fixed size; a file cut at a packet boundary stays readable whole.
     static constexpr int64_t kAsfPacketBytes = 3200;
+    static constexpr char kMethodSucceeded[] = "Method Succeeded";
 
     enum State : uint32_t { kNotReady = 0, kStarted = 1, kWriting = 2 };
 
@@ -53,6 +54,8 @@ public:
     uint32_t GetState() const { return m_nState; }
     uint32_t GetFramesWritten() const { return m_nFramesWritten; }
     uint64_t GetNextSampleTime() const { return m_nNextSampleTime; }
+    // No failure so far: m_szLastError still says kMethodSucceeded.
+    bool HasSucceeded() const;
 
     // "Method Succeeded", or the message of the latest failure; always terminated.
     char m_szLastError[kLastErrorBytes];

@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "IniFile.h"
-#include "core/TextNumbers.h"
+#include "text/TextNumbers.h"
 
 namespace quillon {
 namespace {

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 
-#include "core/TextNumbers.h"
+#include "text/TextNumbers.h"
 
 namespace quillon {
 namespace {

@@ -30,7 +30,6 @@ TEST(EngineRecordingTest, UserInterfaceHeldUpMidArrivalLosesNoFrame) {
     const fs::path dir = mkdtemp(pattern);
     fs::create_directory(dir / "share");
     std::ofstream(dir / "smb.conf") << "[QuillonFiles]\n  path = " << (dir / "share").string() << "\n";
-    CQuillonFile::ResetAdmission();
     MonotonicTickSource ticks;
     long long arrival = 0, end = 0, before = 0, after = 0;
     {

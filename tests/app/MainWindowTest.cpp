@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "CQuillonDlg.h"
+#include "common/TempDir.h"
 #include "common/TestApplication.h"
 #include "settings/SettingsFile.h"
 #include "ui/CNumericEdit.h"
@@ -40,12 +41,9 @@ double MeanLevel(const QImage& image) {
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/quillon-window-XXXXXX";
-        dir = mkdtemp(pattern);
         options.camera = "sim";
-        options.settingsPath = (dir / "settings.ini").string();
+        options.settingsPath = dir.File("settings.ini");
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     // Waits for `count` more frames in the preview and returns the last one.
     QImage NextFrames(CQuillonDlg& window, uint64_t count) {
@@ -55,7 +53,7 @@ protected:
     }
 
     QApplication& app = TestApplication();
-    fs::path dir;
+    test::TempDir dir{"quillon-window"};
     ProgramOptions options;
     ManualTickSource ticks{1000};
 };

@@ -11,6 +11,7 @@
 
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quillon {
@@ -21,8 +22,8 @@ using testing::FrameCatcher;
 // A CCamera on the simulated camera that records its operator messages.
 class CameraTest : public ::testing::Test {
 protected:
-    explicit CameraTest(uint32_t cameras = 1)
-        : camera(std::make_unique<SimCameraApi>(cameras),
+    CameraTest()
+        : camera(std::make_unique<SimCameraApi>(2),
                  [this](const std::string& text) { messages.push_back(text); }) {}
 
     CameraSettings Settings800x400() {
@@ -42,6 +43,7 @@ protected:
     CCamera camera;
 };
 
+// Of two cameras, camera one is taken.
 TEST_F(CameraTest, OpensTheFirstCameraAndAsksForDistinctFirstBytes) {
     ASSERT_TRUE(camera.OpenCamera());
     EXPECT_TRUE(camera.HasCamera());
@@ -56,16 +58,6 @@ TEST_F(CameraTest, OpensTheFirstCameraAndAsksForDistinctFirstBytes) {
     EXPECT_TRUE(camera.CloseCamera());
     EXPECT_FALSE(camera.HasCamera());
     EXPECT_TRUE(messages.empty());
-}
-
-class TwoCameraTest : public CameraTest {
-protected:
-    TwoCameraTest() : CameraTest(2) {}
-};
-
-TEST_F(TwoCameraTest, OpensCameraOneAndIgnoresTheOther) {
-    ASSERT_TRUE(camera.OpenCamera());
-    EXPECT_EQ(camera.SerialNumberText(), "21000512");
 }
 
 TEST_F(CameraTest, WithoutCameraEverythingFailsQuietly) {
@@ -111,11 +103,11 @@ TEST_F(CameraTest, FormatRoundTripsThroughApplyAndRead) {
     EXPECT_FALSE(camera.IsBusy());
 }
 
-TEST_F(CameraTest, RequestedRatesSnapAndTheRecordKeepsItsValueUntilRead) {
+TEST_F(CameraTest, ListedRatesAndRequestsThatSnapToThemWhileTheRecordKeepsItsValueUntilRead) {
     ASSERT_TRUE(camera.OpenCamera());
     CameraSettings s = Settings800x400();
-    const std::pair<float, float> cases[] = {
-        {16.0f, 15.0f}, {0.5f, 3.75f}, {0.0f, 3.75f}, {30.0f, 29.97f}, {501.0f, 500.0f}};
+    // The snapping itself is the simulated camera's (SimCameraTest); a zero rate is not.
+    const std::pair<float, float> cases[] = {{16.0f, 15.0f}, {0.0f, 3.75f}};
     for (const auto& [requested, used] : cases) {
         s.Framerate = requested;
         ASSERT_TRUE(camera.ApplySettings(s));
@@ -123,10 +115,6 @@ TEST_F(CameraTest, RequestedRatesSnapAndTheRecordKeepsItsValueUntilRead) {
         ASSERT_TRUE(camera.ReadFormat(s));
         EXPECT_EQ(s.Framerate, used) << "requested " << requested;
     }
-}
-
-TEST_F(CameraTest, ListsTheCameraFrameRates) {
-    ASSERT_TRUE(camera.OpenCamera());
     ASSERT_EQ(camera.FrameRateCount(), 10u);
     std::vector<float> rates(camera.FrameRateCount());
     camera.ListFrameRates(rates);
@@ -153,18 +141,16 @@ TEST_F(CameraTest, FirstRunCentresAn800x400RegionAt10Ms) {
 }
 
 TEST(CentredOffsetTest, HalvesTheSpareRoomInStepsOfEight) {
-    EXPECT_EQ(CentredOffset(2048.0f, 800), 624u);
-    EXPECT_EQ(CentredOffset(1536.0f, 400), 568u);
-    EXPECT_EQ(CentredOffset(1280.0f, 800), 240u);
-    EXPECT_EQ(CentredOffset(1024.0f, 400), 312u);
-    EXPECT_EQ(CentredOffset(2048.9f, 2048), 0u) << "the sensor size is truncated";
-    EXPECT_EQ(CentredOffset(2048.0f, 2040), 0u);
-    EXPECT_EQ(CentredOffset(2048.0f, 2032), 8u);
-    EXPECT_EQ(CentredOffset(2048.0f, 4000), 0u) << "a region larger than the sensor";
-    EXPECT_EQ(CentredOffset(0.0f, 800), 0u) << "no camera";
+    // 2048.9: the sensor size is truncated; 4000: larger than the sensor; 0: no camera.
+    const std::tuple<float, uint32_t, uint32_t> cases[] = {
+        {2048.0f, 800, 624}, {1536.0f, 400, 568},  {1280.0f, 800, 240},
+        {1024.0f, 400, 312}, {2048.9f, 2048, 0},   {2048.0f, 2040, 0},
+        {2048.0f, 2032, 8},  {2048.0f, 4000, 0},   {0.0f, 800, 0}};
+    for (const auto& [sensor, region, offset] : cases)
+        EXPECT_EQ(CentredOffset(sensor, region), offset) << sensor << " " << region;
 }
 
-TEST_F(CameraTest, GainsTravelInThousandths) {
+TEST_F(CameraTest, GainsTravelInThousandthsAndReadBackExactly) {
     ASSERT_TRUE(camera.OpenCamera());
     CameraSettings s = Settings800x400();
     s.Gain = 1000;
@@ -182,14 +168,10 @@ TEST_F(CameraTest, GainsTravelInThousandths) {
     EXPECT_EQ(blue, 7333);
     float factor = 0;
     uint32_t flags = 0;
-    ASSERT_TRUE(camera.Api().GetProperty(camera.Handle(), kPropGainRed, factor, flags));
-    EXPECT_EQ(factor, 2.5f);
-}
-
-TEST_F(CameraTest, EveryWholeThousandthReadsBackAsItselfAndFractionsTruncate) {
-    ASSERT_TRUE(camera.OpenCamera());
     ICameraApi& api = camera.Api();
-    int32_t gain = -1, red = -1, green1 = -1, green2 = -1, blue = -1;
+    ASSERT_TRUE(api.GetProperty(camera.Handle(), kPropGainRed, factor, flags));
+    EXPECT_EQ(factor, 2.5f);
+    // Every whole thousandth reads back as itself; fractions truncate.
     for (uint32_t thousandths = 250; thousandths <= 7750; ++thousandths) {
         ASSERT_TRUE(api.SetProperty(camera.Handle(), kPropGain,
                                     static_cast<float>(thousandths / 1000.0), 0));

@@ -50,11 +50,6 @@ bool FrameCatcher::WaitForFrames(uint32_t count) {
     return m_arrived.wait_for(lock, kFrameWaitLimit, [&] { return m_frames >= target; });
 }
 
-uint32_t FrameCatcher::Frames() const {
-    std::lock_guard lock(m_mutex);
-    return m_frames;
-}
-
 uint32_t FrameCatcher::CounterJumps() const {
     std::lock_guard lock(m_mutex);
     return m_counterJumps;

@@ -35,6 +35,15 @@ protected:
         return api.SetFormat(handle, f, rate);
     }
 
+    // Sets the region and streams into catcher.
+    void Stream(FrameCatcher& catcher, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
+                float rate = kFastRate) {
+        ASSERT_TRUE(SetRegion(x, y, w, h, rate));
+        ASSERT_NE(api.AddStreamingCallback(handle, catcher.Function(), catcher.Context()),
+                  kNoCallbackId);
+        ASSERT_TRUE(api.StreamVideoControl(handle, StreamMode::kStart));
+    }
+
     float Property(uint32_t property) {
         float value = -1;
         uint32_t flags = 0;
@@ -85,9 +94,8 @@ TEST_F(SimCameraTest, OpensInItsPowerOnState) {
     EXPECT_EQ(f.pixelFormat, kPixelFormatBayerRggb8);
     EXPECT_EQ(rate, 25.0f);
     EXPECT_EQ(Property(kPropExposure), 10.0f);
-    for (uint32_t gain = kPropGain; gain <= kPropGainGreen2; ++gain) {
+    for (uint32_t gain = kPropGain; gain <= kPropGainGreen2; ++gain)
         EXPECT_EQ(Property(gain), 1.0f) << gain;
-    }
     EXPECT_EQ(Property(kPropMaxWidth), 2048.0f);
     EXPECT_EQ(Property(kPropMaxHeight), 1536.0f);
     VersionInfo version;
@@ -169,12 +177,9 @@ TEST(SimCameraHandlesTest, EachCameraHasItsOwnHandleSerialAndState) {
 }
 
 TEST_F(SimCameraTest, StreamsFramesOfRegionSizeWithAnIncreasingCounter) {
-    ASSERT_TRUE(SetRegion(624, 568, 800, 400, kFastRate));
     FrameCatcher catcher;
     catcher.ExpectLength(800 * 400);
-    ASSERT_NE(api.AddStreamingCallback(handle, catcher.Function(), catcher.Context()),
-              kNoCallbackId);
-    ASSERT_TRUE(api.StreamVideoControl(handle, StreamMode::kStart));
+    Stream(catcher, 624, 568, 800, 400);
     ASSERT_TRUE(catcher.WaitForFrames(40));
     ASSERT_TRUE(api.StreamVideoControl(handle, StreamMode::kStop));
 
@@ -238,10 +243,7 @@ TEST_F(SimCameraTest, CallbackMayStopItsOwnStreamButNotCloseTheCamera) {
 
 TEST_F(SimCameraTest, RegionCropsTheSensorPicture) {
     FrameCatcher catcher;
-    ASSERT_NE(api.AddStreamingCallback(handle, catcher.Function(), catcher.Context()),
-              kNoCallbackId);
-    ASSERT_TRUE(SetRegion(0, 0, 2048, 1536, kFastRate));
-    ASSERT_TRUE(api.StreamVideoControl(handle, StreamMode::kStart));
+    Stream(catcher, 0, 0, 2048, 1536);
     const std::vector<uint8_t> full = FreshFrame(catcher);
     ASSERT_TRUE(api.StreamVideoControl(handle, StreamMode::kStop));
 
@@ -262,11 +264,8 @@ TEST_F(SimCameraTest, RegionCropsTheSensorPicture) {
 }
 
 TEST_F(SimCameraTest, RunnersMoveAcrossTheTrack) {
-    ASSERT_TRUE(SetRegion(0, 600, 2048, 600, 100.0f));
     FrameCatcher catcher;
-    ASSERT_NE(api.AddStreamingCallback(handle, catcher.Function(), catcher.Context()),
-              kNoCallbackId);
-    ASSERT_TRUE(api.StreamVideoControl(handle, StreamMode::kStart));
+    Stream(catcher, 0, 600, 2048, 600, 100.0f);
     const std::vector<uint8_t> before = FreshFrame(catcher);
     ASSERT_TRUE(catcher.WaitForFrames(10));
     const std::vector<uint8_t> after = catcher.LastFrame();
@@ -279,12 +278,9 @@ TEST_F(SimCameraTest, RunnersMoveAcrossTheTrack) {
 }
 
 TEST_F(SimCameraTest, ExposureAndGainsScaleTheBrightness) {
-    ASSERT_TRUE(SetRegion(0, 0, 2048, kStaticRows, kFastRate));
     ASSERT_TRUE(api.SetProperty(handle, kPropGain, 3.875f, 0));
     FrameCatcher catcher;
-    ASSERT_NE(api.AddStreamingCallback(handle, catcher.Function(), catcher.Context()),
-              kNoCallbackId);
-    ASSERT_TRUE(api.StreamVideoControl(handle, StreamMode::kStart));
+    Stream(catcher, 0, 0, 2048, kStaticRows);
     const auto base = PlaneMeans(FreshFrame(catcher), 2048);
 
     ASSERT_TRUE(api.SetProperty(handle, kPropExposure, 20.0f, 0));
@@ -301,12 +297,9 @@ TEST_F(SimCameraTest, ExposureAndGainsScaleTheBrightness) {
 }
 
 TEST_F(SimCameraTest, OneShotWhiteBalanceEvensOutTheColourPlanes) {
-    ASSERT_TRUE(SetRegion(0, 0, 2048, kStaticRows, kFastRate));
     ASSERT_TRUE(api.SetProperty(handle, kPropGain, 3.875f, 0));
     FrameCatcher catcher;
-    ASSERT_NE(api.AddStreamingCallback(handle, catcher.Function(), catcher.Context()),
-              kNoCallbackId);
-    ASSERT_TRUE(api.StreamVideoControl(handle, StreamMode::kStart));
+    Stream(catcher, 0, 0, 2048, kStaticRows);
     const auto before = PlaneMeans(FreshFrame(catcher), 2048);
     EXPECT_GT(before[3] / before[0], 1.1) << "the sky and stands are bluish at first";
 

@@ -241,6 +241,11 @@ TEST_F(SavePathTest, LongBeforeWindowStartsAtTheOldestKeptFrame) {
         Frames(100);
         ArriveNow();
         EndNow();
+        // The camera delivers far slower than this loop: let the worker write the kept frames
+        // first, or the ring would be full of them when the after-window comes.
+        for (int i = 0; i < 2000 && path->FramesWritten() < 101 - c.firstRecorded; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         Frames(12);
         race.OnIdle();
         SCOPED_TRACE(c.framesBefore);

@@ -123,7 +123,8 @@ TEST_F(HostLinkTest, PortMovesUpWhenTaken) {
 
 TEST_F(HostLinkTest, KeepAliveSpaceArrivesEveryTwoSeconds) {
     auto host = ConnectHost();
-    ASSERT_TRUE(host->Receives(" ", HostLink::kKeepAliveMs + 1500));
+    // The host counts on two seconds, whatever the constant says.
+    ASSERT_TRUE(host->Receives(" ", 2000 + 1000));
     EXPECT_EQ(host->received, " ");
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "TestSupport.h"
 #include "recording/ByteFields.h"
 #include "recording/QuillonFile.h"
@@ -10,19 +12,15 @@ namespace quillon {
 namespace {
 
 using test::Field;
-using test::Quote;
-using test::RunCommand;
+using test::Probe;
 using test::TempDir;
 using Bytes = std::vector<uint8_t>;
 
 class AviFile : public ::testing::Test {
 protected:
-    void SetUp() override { CQuillonFile::ResetAdmission(); }
-
     // Records frames made by PatternFrame(seed = index) with time 1000 + 40 x index, returns
     // what was written, top-down, one after the other.
     Bytes Record(const std::string& path, uint32_t width, uint32_t height, uint32_t frames) {
-        CQuillonFile::ResetAdmission(); // each recording numbers its frames from 1
         Bytes all;
         CQuillonFile recording(path, 25, width, height);
         for (uint32_t i = 0; i < frames; ++i) {
@@ -35,23 +33,10 @@ protected:
         return all;
     }
 
-    std::string Probe(const std::string& path, const std::string& args) {
-        test::CommandResult r = RunCommand("ffprobe -v error " + args + " " + Quote(path));
-        EXPECT_EQ(r.exitCode, 0);
-        return r.output;
-    }
-
-    Bytes DecodeVideo(const std::string& path) {
-        test::CommandResult r = RunCommand("ffmpeg -v error -i " + Quote(path) +
-                                           " -map 0:v -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
-        EXPECT_EQ(r.exitCode, 0);
-        return Bytes(r.output.begin(), r.output.end());
-    }
-
     TempDir dir;
 };
 
-TEST_F(AviFile, ReaderSeesVideoAndTimingStreamsWithTheirNamesAndCounts) {
+TEST_F(AviFile, ReaderSeesVideoAndTimingStreamsWithNamesCountsAndEachFramesTime) {
     const std::string path = dir.File("race.avi");
     Record(path, 64, 48, 5);
     const std::string video = Probe(path, "-select_streams 0 -count_packets -show_streams");
@@ -67,6 +52,13 @@ TEST_F(AviFile, ReaderSeesVideoAndTimingStreamsWithTheirNamesAndCounts) {
     EXPECT_EQ(Field(timing, "codec_type"), "subtitle"); // FFmpeg's name for a text stream
     EXPECT_EQ(Field(timing, "nb_read_packets"), "5");
     EXPECT_EQ(Field(timing, "TAG:title"), "Timing Stream");
+
+    test::CommandResult r = test::RunCommand("ffmpeg -v error -i " + test::Quote(path) +
+                                             " -map 0:1 -c copy -f data - 2>/dev/null");
+    ASSERT_EQ(r.output.size(), 20u);
+    for (uint32_t i = 0; i < 5; ++i)
+        EXPECT_EQ(GetLe32(reinterpret_cast<const uint8_t*>(r.output.data()) + 4 * i),
+                  1000 + 40 * i);
 }
 
 TEST_F(AviFile, EveryFrameDecodesToExactlyThePixelsWrittenUpright) {
@@ -74,20 +66,8 @@ TEST_F(AviFile, EveryFrameDecodesToExactlyThePixelsWrittenUpright) {
     for (uint32_t width : {64u, 33u}) {
         const std::string path = dir.File("race" + std::to_string(width) + ".avi");
         const Bytes written = Record(path, width, 17, 6);
-        EXPECT_EQ(DecodeVideo(path), written) << "width " << width;
+        EXPECT_EQ(test::DecodeBgr(path), written) << "width " << width;
     }
-}
-
-TEST_F(AviFile, TimingStreamCarriesEachFramesTime) {
-    const std::string path = dir.File("race.avi");
-    Record(path, 16, 8, 4);
-    test::CommandResult r =
-        RunCommand("ffmpeg -v error -i " + Quote(path) + " -map 0:1 -c copy -f data - 2>/dev/null");
-    ASSERT_EQ(r.exitCode, 0);
-    ASSERT_EQ(r.output.size(), 16u);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(r.output.data());
-    for (uint32_t i = 0; i < 4; ++i)
-        EXPECT_EQ(GetLe32(bytes + 4 * i), 1000 + 40 * i);
 }
 
 // Finds the n-th chunk with the given code in a header and returns a pointer to its data.
@@ -98,7 +78,7 @@ const uint8_t* FindChunk(const Bytes& file, const char* code, int n = 0) {
     return nullptr;
 }
 
-TEST_F(AviFile, StreamHeadersHoldTheRecordingsFormat) {
+TEST_F(AviFile, HeadersHoldTheRecordingsFormatAndTheIndexMarksEveryChunkKey) {
     const std::string path = dir.File("race.avi");
     Record(path, 64, 48, 2);
     const Bytes file = test::ReadBytes(path);
@@ -140,11 +120,20 @@ TEST_F(AviFile, StreamHeadersHoldTheRecordingsFormat) {
     // Stream names: the size counts the name and its zero, not the pad byte after it.
     const uint8_t* videoName = FindChunk(file, "strn", 0);
     ASSERT_NE(videoName, nullptr);
-    EXPECT_EQ(GetLe32(videoName - 4), 13u);  // "Video Stream" + zero
+    EXPECT_EQ(GetLe32(videoName - 4), 13u); // "Video Stream" + zero
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(videoName)), "Video Stream");
     const uint8_t* timingName = FindChunk(file, "strn", 1);
     ASSERT_NE(timingName, nullptr);
-    EXPECT_EQ(GetLe32(timingName - 4), 14u);  // "Timing Stream" + zero
+    EXPECT_EQ(GetLe32(timingName - 4), 14u); // "Timing Stream" + zero
+
+    // The legacy index closes the file: 16 bytes per chunk, every chunk a key frame, or readers
+    // that seek by it find nothing to start from.
+    const std::string text(file.begin(), file.end());
+    const size_t index = text.rfind("idx1");
+    ASSERT_NE(index, std::string::npos);
+    ASSERT_EQ(GetLe32(&file[index + 4]), 2u * 2 * 16);
+    for (size_t entry = index + 8; entry < index + 8 + 4 * 16; entry += 16)
+        EXPECT_EQ(GetLe32(&file[entry + 4]), 0x10u) << "index entry at " << entry;
 }
 
 TEST_F(AviFile, RecordingWithoutAnOutputDropsFramesQuietly) {
@@ -162,7 +151,7 @@ TEST_F(AviFile, RecordingWithoutFramesHasBothStreamsAndNoSamples) {
     { CQuillonFile recording(path, 25, 32, 16); }
     const std::string streams = Probe(path, "-show_entries stream=codec_type -of csv=p=0");
     EXPECT_EQ(test::Lines(streams), (std::vector<std::string>{"video", "subtitle"}));
-    EXPECT_TRUE(DecodeVideo(path).empty());
+    EXPECT_TRUE(test::DecodeBgr(path).empty());
 }
 
 TEST_F(AviFile, FramesThatDoNotMatchTheStreamFormatAreRefused) {
@@ -182,16 +171,11 @@ TEST_F(AviFile, FramesThatDoNotMatchTheStreamFormatAreRefused) {
 }
 
 TEST_F(AviFile, ExtensionDecidesTheKindWhateverItsCase) {
-    EXPECT_EQ(CQuillonFile::KindForPath("a.AVI"), kFileAvi);
-    EXPECT_EQ(CQuillonFile::KindForPath("a.aVi"), kFileAvi);
-    EXPECT_EQ(CQuillonFile::KindForPath("a.Wmv"), kFileWmv);
-    EXPECT_EQ(CQuillonFile::KindForPath("a.vlv"), kFileVlv);
-    EXPECT_EQ(CQuillonFile::KindForPath("a.avi.bak"), kFileVlv);
-    EXPECT_EQ(CQuillonFile::KindForPath("vi"), kFileVlv);
-
-    const std::string path = dir.File("UPPER.AVI");
-    Record(path, 8, 8, 1);
-    EXPECT_EQ(Field(Probe(path, "-show_entries format=format_name"), "format_name"), "avi");
+    const std::pair<const char*, FileKind> cases[] = {
+        {"a.AVI", kFileAvi}, {"a.aVi", kFileAvi},     {"a.Wmv", kFileWmv},
+        {"a.vlv", kFileVlv}, {"a.avi.bak", kFileVlv}, {"vi", kFileVlv}};
+    for (const auto& [path, kind] : cases)
+        EXPECT_EQ(CQuillonFile::KindForPath(path), kind) << path;
 }
 
 } // namespace

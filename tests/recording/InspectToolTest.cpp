@@ -25,8 +25,6 @@ bool HasLine(const std::string& output, const std::string& line) {
 
 class InspectTool : public ::testing::Test {
 protected:
-    void SetUp() override { CQuillonFile::ResetAdmission(); }
-
     test::CommandResult Inspect(const std::string& args) {
         return RunCommand(Quote(test::InspectTool()) + " " + args + " 2>&1");
     }
@@ -34,7 +32,6 @@ protected:
     // Three frames with sequence numbers 7, 8, 9 and times 1000, 1040, 1080.
     std::string Record(const std::string& name, uint32_t width = 40, uint32_t height = 20,
                        bool everyFrame = false) {
-        CQuillonFile::ResetAdmission();
         const std::string path = dir.File(name);
         CQuillonFile recording(path, 25, width, height);
         if (everyFrame)
@@ -43,7 +40,7 @@ protected:
             Bytes frame = test::PatternFrame(width, height, i);
             if (path.ends_with(".vlv")) {
                 frame[0] = uint8_t(7 + i), frame[1] = frame[2] = frame[3] = 0;
-                recording.WriteFrame(width, height, frame.data(), 8, 1000 + 40 * i);
+                recording.WriteFrame(width, height, frame.data(), 8, 1000 + 40 * i, 7 + i);
             } else {
                 recording.WriteFrame(width, height, frame.data(), 24, 1000 + 40 * i, 7 + i);
             }
@@ -137,7 +134,6 @@ TEST_F(InspectTool, CheckFindsHeadersThatDisagreeWithTheFrames) {
 
 TEST_F(InspectTool, RecordingsCutShortByAFullDiskPassTheCheck) {
     for (const char* name : {"full.vlv", "full.avi"}) {
-        CQuillonFile::ResetAdmission();
         const std::string path = dir.File(name);
         {
             CQuillonFile recording(path, 25, 64, 48,

@@ -24,7 +24,6 @@ TEST(RepairLong, OpenDmlRecordingCutPastOneGibibyteKeepsEveryWholeFrame) {
     test::TempDir dir;
     const std::string crash = dir.File("crash.avi");
     {
-        CQuillonFile::ResetAdmission();
         CQuillonFile recording(dir.File("race.avi"), kRate, kWidth, kHeight);
         const std::vector<uint8_t> frame = test::PatternFrame(kWidth, kHeight, 1);
         for (uint32_t i = 0; i < kFrames; ++i)

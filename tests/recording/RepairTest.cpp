@@ -28,7 +28,6 @@ constexpr uint32_t kFrames = 40;
 
 // Records kFrames frames; copies the file as it lies on disk before the recording finishes.
 void RecordWithCrashImage(const std::string& path, const std::string& crashImage) {
-    CQuillonFile::ResetAdmission();
     CQuillonFile recording(path, kRate, kWidth, kHeight);
     for (uint32_t i = 0; i < kFrames; ++i)
         recording.WriteFrame(kWidth, kHeight, test::NoiseFrame(kWidth, kHeight, i).data(), 24,

@@ -7,23 +7,9 @@
 #include <iterator>
 #include <random>
 #include <sstream>
-#include <stdexcept>
 #include <sys/wait.h>
 
 namespace quillon::test {
-
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/quillon-rec-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
 
 CommandResult RunCommand(const std::string& command) {
     CommandResult result;
@@ -60,6 +46,28 @@ std::string Field(const std::string& text, const std::string& key) {
         if (line.rfind(key + "=", 0) == 0)
             return line.substr(key.size() + 1);
     return {};
+}
+
+std::string Probe(const std::string& path, const std::string& args) {
+    return RunCommand("ffprobe -v error " + args + " " + Quote(path)).output;
+}
+
+std::vector<uint8_t> DecodeBgr(const std::string& path) {
+    const CommandResult r = RunCommand("ffmpeg -v error -i " + Quote(path) +
+                                       " -map 0:v -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+    return {r.output.begin(), r.output.end()};
+}
+
+int DecodedFrames(const std::string& path) {
+    const CommandResult r =
+        RunCommand("ffmpeg -v error -xerror -i " + Quote(path) + " -map 0:v -f framecrc - 2>&1");
+    int frames = 0;
+    for (const std::string& line : Lines(r.output)) {
+        if (line.find("rror") != std::string::npos)
+            return -1;
+        frames += line[0] != '#';
+    }
+    return r.exitCode == 0 ? frames : -1;
 }
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {

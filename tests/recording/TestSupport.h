@@ -7,22 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "common/TempDir.h"
 #include "recording/LocalFileOutput.h"
 
 namespace quillon::test {
-
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return m_path; }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
 
 struct CommandResult {
     int exitCode = -1;
@@ -33,6 +21,13 @@ std::string Quote(const std::string& text);
 std::vector<std::string> Lines(const std::string& text);
 // The value of "key=value" lines as ffprobe's default writer prints them; empty if missing.
 std::string Field(const std::string& text, const std::string& key);
+
+// ffprobe's output for the file, "-v error" and the given arguments.
+std::string Probe(const std::string& path, const std::string& args);
+// The file's video as FFmpeg decodes it: packed BGR, top-down, frame after frame.
+std::vector<uint8_t> DecodeBgr(const std::string& path);
+// How many frames FFmpeg decodes from the whole file; -1 when it complains about any.
+int DecodedFrames(const std::string& path);
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
 uint64_t FileSize(const std::string& path);

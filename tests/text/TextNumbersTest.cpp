@@ -1,4 +1,4 @@
-#include "core/TextNumbers.h"
+#include "text/TextNumbers.h"
 
 #include <gtest/gtest.h>
 

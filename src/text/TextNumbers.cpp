@@ -1,4 +1,4 @@
-#include "TextNumbers.h"
+#include "text/TextNumbers.h"
 
 #include <cctype>
 #include <charconv>
