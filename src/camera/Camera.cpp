@@ -276,11 +276,24 @@ void CCamera::ReadGains(int32_t& gain, int32_t& red, int32_t& green1, int32_t& g
 }
 
 std::string CCamera::SerialNumberText() {
+    // A camera's own serial text, letters and all, where its backend has one.
+    std::string serial;
+    if (HasCamera() && m_api->QuerySerialNumber(m_handle, serial)) {
+        return serial;
+    }
     VersionInfo version;
     if (!HasCamera() || !m_api->QueryVersion(m_handle, version)) {
         return {};
     }
     return std::to_string(static_cast<int32_t>(version.serialNumber));
+}
+
+uint64_t CCamera::LostFrames() {
+    return HasCamera() ? m_api->LostFrames(m_handle) : 0;
+}
+
+bool CCamera::IsCameraLost() {
+    return HasCamera() && m_api->IsCameraLost(m_handle);
 }
 
 bool CCamera::FillFirstRunSettings(CameraSettings& settings) {

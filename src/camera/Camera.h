@@ -98,6 +98,12 @@ public:
     // message and nullopt, else ReadFormat and the buttons to enable or disable.
     std::optional<RegionButtons> MoveRegion(RegionMove move, CameraSettings& settings);
 
+    // Frames the camera lost before they reached the frame callback (incomplete transfers,
+    // frames it skipped, frames missing while it was gone); 0 without a camera.
+    uint64_t LostFrames();
+    // True while the open camera does not answer; its backend opens it again on its own.
+    bool IsCameraLost();
+
     bool IsBusy() const { return m_busy.load(std::memory_order_acquire); }
     bool HasCamera() const { return m_handle != kNoCameraHandle; }
     // For the calls the camera properties dialog makes itself (exposure, gains, white balance).
