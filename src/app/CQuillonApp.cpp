@@ -20,7 +20,7 @@ int CQuillonApp::InitInstance() {
     const ProgramOptions options = ProgramOptions::Parse(args);
     if (!options.error.empty()) {
         std::fprintf(stderr, "quillon-id: %s\nusage: quillon-id [--camera sim|aravis[:ID]] "
-                             "[--smb-conf PATH]\n", options.error.c_str());
+                             "[--smb-conf PATH]\n       quillon-id --list-cameras\n", options.error.c_str());
         return 2;
     }
     MonotonicTickSource ticks;

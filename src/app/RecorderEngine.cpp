@@ -32,6 +32,8 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
                                             std::move(services));
     connect(&m_link, &HostLink::hostConnected, this, &RecorderEngine::OnHostConnected);
     connect(&m_link, &HostLink::hostDisconnected, this, &RecorderEngine::OnHostDisconnected);
+    m_cameraWatch.setInterval(kCameraWatchMs);
+    connect(&m_cameraWatch, &QTimer::timeout, this, &RecorderEngine::OnCameraWatch);
 }
 
 RecorderEngine::~RecorderEngine() {
@@ -71,7 +73,18 @@ CameraStartResult RecorderEngine::StartCamera(const std::string& option) {
     }
     m_device = std::make_unique<CCamera>(
         std::move(api), [this](const std::string& text) { m_view->ShowMessage(text); });
-    return m_device->StartCamera(&FrameCallback::OnFrame, m_frameCallback.get());
+    const CameraStartResult result =
+        m_device->StartCamera(&FrameCallback::OnFrame, m_frameCallback.get());
+    if (result == CameraStartResult::kStreaming) m_cameraWatch.start();
+    return result;
+}
+
+void RecorderEngine::OnCameraWatch() {
+    const bool lost = m_device && m_device->IsCameraLost();
+    if (lost == m_cameraLost) return;
+    // The race goes on either way; only the operator is told.
+    m_cameraLost = lost;
+    ShowStatus();
 }
 
 bool RecorderEngine::LoadSettings(const std::string& path) {
@@ -117,7 +130,8 @@ void RecorderEngine::OnFrameNotice() {
 
 uint64_t RecorderEngine::DroppedFrames() const {
     if (!m_handOver) return 0;
-    return uint64_t(m_handOver->BusyDrops()) + m_pipeline->DroppedFrames();
+    return uint64_t(m_handOver->BusyDrops()) + m_pipeline->DroppedFrames() +
+           (m_device ? m_device->LostFrames() : 0);
 }
 
 void RecorderEngine::ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height) {
@@ -144,15 +158,23 @@ void RecorderEngine::RequestTimeFromAnyThread() {
 
 void RecorderEngine::OnHostConnected() {
     m_cameraView.hostConnected.store(true, std::memory_order_relaxed);
-    m_strStatus = m_link.PeerAddress().toStdString();
     m_app.Port = m_link.LocalPort();
-    m_view->ShowHostStatus(m_strStatus, true);
+    ShowStatus();
 }
 
 void RecorderEngine::OnHostDisconnected() {
     m_cameraView.hostConnected.store(false, std::memory_order_relaxed);
-    m_strStatus = kNoHostText;
-    m_view->ShowHostStatus(m_strStatus, false);
+    ShowStatus();
+}
+
+void RecorderEngine::ShowStatus() {
+    const bool connected = m_link.IsConnected();
+    if (m_cameraLost) {
+        m_strStatus = kCameraLostText;
+    } else {
+        m_strStatus = connected ? m_link.PeerAddress().toStdString() : kNoHostText;
+    }
+    m_view->ShowHostStatus(m_strStatus, connected);
 }
 
 }  // namespace quillon

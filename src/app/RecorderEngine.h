@@ -5,6 +5,7 @@
 #include <string>
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include "camera/Camera.h"
 #include "core/Event.h"
@@ -48,6 +49,9 @@ class RecorderEngine final : public QObject,
 public:
     static constexpr const char* kNoHostText = "No Velmar connected";
     static constexpr const char* kShareErrorText = SavePath::kShareErrorText;
+    // The status text while the camera does not answer; its backend keeps opening it again.
+    static constexpr const char* kCameraLostText = "Camera lost - reconnecting";
+    static constexpr int kCameraWatchMs = 250;
 
     explicit RecorderEngine(const TickSource& ticks, QObject* parent = nullptr);
     // The Samba configuration whose share "QuillonFiles" takes local recordings.
@@ -90,8 +94,8 @@ public:
     SavePath& Saving() { return *m_savePath; }
     FramePipeline* Pipeline() { return m_pipeline.get(); }
 
-    // Frames that never reached the preview: not handed over while the previous one was being
-    // processed, or dropped by the frame handler's checks.
+    // Frames that never reached the preview: lost by the camera, not handed over while the
+    // previous one was being processed, or dropped by the frame handler's checks.
     uint64_t DroppedFrames() const;
     uint64_t ProcessedFrames() const { return m_processed; }
     // Frames the camera delivered (repeats not counted).
@@ -127,6 +131,9 @@ private:
     void OnFrameNotice();
     void OnHostConnected();
     void OnHostDisconnected();
+    // Status text: the camera's loss, else the host's connection.
+    void ShowStatus();
+    void OnCameraWatch();
 
     AppSettings m_app;
     CameraSettings m_camera;
@@ -149,6 +156,8 @@ private:
 
     std::string m_smbConf = "/etc/samba/smb.conf";
     std::string m_strStatus = kNoHostText;
+    QTimer m_cameraWatch;
+    bool m_cameraLost = false;
     std::unique_ptr<SavePath> m_savePath;
     // Declared last so it goes first: its stream stops before anything it calls into.
     std::unique_ptr<CCamera> m_device;
