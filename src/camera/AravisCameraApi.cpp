@@ -310,8 +310,9 @@ bool AravisCameraApi::QueryVersion(CameraHandle handle, VersionInfo& version) {
     }
     const std::lock_guard lock(m_mutex);
     // The record holds a number; a serial with letters is only in QuerySerialNumber.
-    const bool digits = !m_serial.empty() && m_serial.size() <= 9 &&
-                        std::all_of(m_serial.begin(), m_serial.end(), ::isdigit);
+    const bool digits =
+        !m_serial.empty() && m_serial.size() <= 9 &&
+        std::all_of(m_serial.begin(), m_serial.end(), [](char c) { return c >= '0' && c <= '9'; });
     version = VersionInfo{};
     version.serialNumber = digits ? uint32_t(std::stoul(m_serial)) : 0;
     return true;
@@ -417,8 +418,13 @@ void AravisCameraApi::Supervise() {
         if (!m_device) {
             return;
         }
+        // A slow camera gets three frame times before its silence counts.
+        const auto limit = std::max<Clock::duration>(
+            kSilenceLimit,
+            std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(3.0 / std::max(m_settings.frameRate, 0.01f))));
         const Clock::time_point lastBuffer = m_delivery.LastBuffer();
-        const bool silent = m_device->Streaming() && Clock::now() - lastBuffer > kSilenceLimit;
+        const bool silent = m_device->Streaming() && Clock::now() - lastBuffer > limit;
         if (!m_device->ControlLost() && !silent) {
             TakeGreyWorldLocked();
             return;

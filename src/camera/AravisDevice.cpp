@@ -176,6 +176,19 @@ bool AravisDevice::Feature(const char* name) {
 }
 
 void AravisDevice::ReadCapabilities() {
+    // A camera left by another program may wait for triggers or run its own exposure and gain
+    // control; the recorder wants it free-running on the values it sets. Where a camera lacks
+    // these features the calls fail harmlessly.
+    {
+        Status status;
+        arv_camera_clear_triggers(m_camera, status.Out());
+        if (Feature("ExposureAuto")) {
+            arv_camera_set_exposure_time_auto(m_camera, ARV_AUTO_OFF, status.Out());
+        }
+        if (Feature("GainAuto")) {
+            arv_camera_set_gain_auto(m_camera, ARV_AUTO_OFF, status.Out());
+        }
+    }
     m_gainInDb = Feature("Gain");
     if (Feature("BalanceRatioSelector")) {
         m_balanceRatio = Feature("BalanceRatio")      ? "BalanceRatio"
