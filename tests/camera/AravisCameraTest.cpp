@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -148,6 +149,57 @@ TEST_F(AravisCameraTest, StreamsWholeFramesWithDistinctFirstBytes) {
     catcher.Seal();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(catcher.LateCalls(), 0u);
+}
+
+TEST_F(AravisCameraTest, IncompleteFramesAreCountedAndNeverHandedOn) {
+    fake.Stop();
+    ASSERT_TRUE(fake.Start(2)); // 2 in 1000 packets never arrive
+    auto camera = OpenCamera(FakeGvCamera::kId);
+    ASSERT_EQ(camera->StartCamera(catcher.Function(), catcher.Context()),
+              CameraStartResult::kStreaming);
+    ASSERT_TRUE(camera->ApplySettings(Centred(50.0f)));
+    catcher.ExpectLength(800 * 400);
+    ASSERT_TRUE(catcher.WaitForFrames(30));
+    camera->StopStreaming();
+    EXPECT_EQ(catcher.WrongLengths(), 0u);
+    EXPECT_EQ(catcher.RepeatedMarkers(), 0u);
+    // The fake camera resends nothing, so many frames arrive with holes; each counts as lost.
+    EXPECT_GT(camera->LostFrames(), 0u);
+    EXPECT_LE(catcher.CounterJumps(), camera->LostFrames());
+}
+
+// The fake camera has no white balance of its own: a grey-world balance from the next frame
+// goes into the backend's colour gains, after which the frame's colour means agree.
+TEST_F(AravisCameraTest, OneShotWhiteBalanceMakesTheFrameGrey) {
+    auto camera = OpenCamera(FakeGvCamera::kId);
+    ASSERT_EQ(camera->StartCamera(catcher.Function(), catcher.Context()),
+              CameraStartResult::kStreaming);
+    CameraSettings settings = Centred(25.0f);
+    settings.RedGain = 8000; // far off balance
+    ASSERT_TRUE(camera->ApplySettings(settings));
+    ASSERT_TRUE(catcher.WaitForFrames(3));
+    const auto channelSpread = [&] {
+        const std::vector<uint8_t> raw = catcher.LastFrame();
+        std::vector<uint8_t> bgr(800 * 400 * 3);
+        EXPECT_TRUE(camera->ConvertToRgb24(bgr.data(), raw.data(), 800, 400, 0));
+        double sums[3] = {};
+        for (size_t i = 0; i < bgr.size(); ++i)
+            sums[i % 3] += bgr[i];
+        const double low = std::min({sums[0], sums[1], sums[2]});
+        const double high = std::max({sums[0], sums[1], sums[2]});
+        return high / std::max(low, 1.0);
+    };
+    EXPECT_GT(channelSpread(), 1.5);
+    ASSERT_TRUE(camera->Api().OneShotAutoWhiteBalance(camera->Handle(), 0, 0, 800, 400));
+    int32_t gain = 0, red = 0, green1 = 0, green2 = 0, blue = 0;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            camera->ReadGains(gain, red, green1, green2, blue);
+            return red != 8000;
+        },
+        std::chrono::seconds(3)));
+    ASSERT_TRUE(catcher.WaitForFrames(2));
+    EXPECT_LT(channelSpread(), 1.05);
 }
 
 TEST_F(AravisCameraTest, CameraKilledMidStreamIsOpenedAgainWithItsSettings) {

@@ -51,7 +51,8 @@ public:
 
     // Starts it and waits until its control port answers on 127.0.0.1; false when it does not
     // come up within a few seconds.
-    bool Start() {
+    // `lostPerThousand` makes it drop that many of every thousand stream packets.
+    bool Start(int lostPerThousand = 0) {
         Stop();
         const std::string program = ProgramPath();
         if (program.empty())
@@ -65,8 +66,13 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        char* argv[] = {const_cast<char*>(kProgram), const_cast<char*>("-i"),
-                        const_cast<char*>(kAddress), nullptr};
+        std::string lost = std::to_string(lostPerThousand);
+        char* argv[] = {const_cast<char*>(kProgram),
+                        const_cast<char*>("-i"),
+                        const_cast<char*>(kAddress),
+                        const_cast<char*>("-r"),
+                        lost.data(),
+                        nullptr};
         const int failed = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
         if (failed != 0) {
