@@ -5,56 +5,35 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <vector>
 
 namespace quillon {
 namespace {
 
-TEST(AravisMappingTest, ValuesRoundDownToTheCamerasIncrementWithinItsBounds) {
-    struct Case {
+TEST(AravisMappingTest, RegionsRoundDownAndFrameIdsCountWhatWasSkipped) {
+    struct Round {
         int64_t value, min, max, increment, expected;
     };
-    for (const Case& c : std::vector<Case>{{801, 16, 2048, 16, 800},
-                                           {800, 16, 2048, 16, 800},
-                                           {3000, 16, 2048, 16, 2048},
-                                           {3000, 0, 2044, 8, 2040}, // max off the grid
-                                           {5, 16, 2048, 16, 16},
-                                           {627, 0, 1248, 4, 624},
-                                           {13, 1, 100, 0, 13},
-                                           {-3, 0, 10, 1, 0}}) {
-        EXPECT_EQ(RoundToIncrement(c.value, c.min, c.max, c.increment), c.expected)
-            << c.value << " in " << c.min << ".." << c.max << " step " << c.increment;
+    for (const Round& c : std::vector<Round>{{801, 16, 2048, 16, 800},
+                                             {3000, 0, 2044, 8, 2040}, // max off the grid
+                                             {5, 16, 2048, 16, 16},
+                                             {13, 1, 100, 0, 13}}) {
+        EXPECT_EQ(RoundToIncrement(c.value, c.min, c.max, c.increment), c.expected) << c.value;
     }
-}
-
-TEST(AravisMappingTest, GainsFramesAndBuffers) {
-    EXPECT_NEAR(GainFactorToDb(1.0), 0.0, 1e-9);
-    EXPECT_NEAR(GainFactorToDb(10.0), 20.0, 1e-9);
-    EXPECT_NEAR(GainDbToFactor(GainFactorToDb(3.875)), 3.875, 1e-9);
-
-    EXPECT_EQ(OfferedFrameRates(0.1, 1000.0).back(), 1000.0f);
-    EXPECT_EQ(OfferedFrameRates(10.0, 60.0), (std::vector<float>{15, 25, 29.97f, 50, 60}));
-    EXPECT_EQ(OfferedFrameRates(1.0, 163.5),
-              (std::vector<float>{3.75f, 7.5f, 15, 25, 29.97f, 50, 60, 100, 163.5f}));
-
     struct Skip {
         uint64_t previous, id, skipped;
     };
     for (const Skip& s : std::vector<Skip>{{0, 7, 0},
-                                           {6, 7, 0},
                                            {6, 10, 3},
                                            {65535, 1, 0}, // GigE Vision 1.x wraps past 0
                                            {65533, 2, 3},
                                            {20000, 3, 0}, // the camera started counting again
-                                           {70000, 70001, 0},
                                            {70000, 5, 0}}) {
         EXPECT_EQ(FramesSkipped(s.previous, s.id), s.skipped) << s.previous << " -> " << s.id;
     }
-
-    EXPECT_EQ(StreamBufferCount(25.0), 8u);
-    EXPECT_EQ(StreamBufferCount(200.0), 50u);
-    EXPECT_EQ(StreamBufferCount(1000.0), 250u);
+    EXPECT_EQ(OfferedFrameRates(1.0, 163.5),
+              (std::vector<float>{3.75f, 7.5f, 15, 25, 29.97f, 50, 60, 100, 163.5f}));
+    EXPECT_NEAR(GainDbToFactor(GainFactorToDb(3.875)), 3.875, 1e-9);
 }
 
 // A flat colour seen through each tile comes out as that colour everywhere, borders included.
