@@ -9,6 +9,9 @@ function(quillon_add_test name)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+    if(QUILLON_TSAN)
+        target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/common/TsanSuppressions.cpp)
+    endif()
     # Where tests find the programs they run and the files they read.
     target_compile_definitions(${name} PRIVATE
         QUILLON_BUILD_DIR="${CMAKE_BINARY_DIR}" QUILLON_SOURCE_DIR="${CMAKE_SOURCE_DIR}")

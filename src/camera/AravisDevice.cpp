@@ -20,6 +20,7 @@ constexpr double kMicrosecondsPerMs = 1000.0;
 constexpr char kStreamThreadName[] = "quillon-arvcam";
 constexpr char kReleaseThreadName[] = "quillon-arvgone";
 constexpr int kStreamThreadNice = -10;
+constexpr char kControlLostKey[] = "quillon-control-lost";
 
 // The camera's 8-bit Bayer formats in the order we prefer them, with their tiles.
 struct BayerFormat {
@@ -77,7 +78,7 @@ std::mutex& DeviceListMutex() {
 }
 
 void OnControlLost(ArvDevice* /*device*/, gpointer flag) {
-    static_cast<std::atomic<bool>*>(flag)->store(true, std::memory_order_relaxed);
+    static_cast<std::atomic<bool>*>(flag)->store(true, std::memory_order_release);
 }
 
 } // namespace
@@ -145,8 +146,12 @@ AravisDevice::Open(const std::string& id, AravisFrameDelivery& delivery, std::st
 
 AravisDevice::AravisDevice(ArvCamera* camera, AravisFrameDelivery& delivery)
     : m_camera(camera), m_delivery(delivery) {
-    m_controlLostHandler = g_signal_connect(arv_camera_get_device(m_camera), "control-lost",
-                                            G_CALLBACK(OnControlLost), &m_controlLost);
+    ArvDevice* device = arv_camera_get_device(m_camera);
+    m_controlLost = new std::atomic<bool>(false);
+    // Freed when the device object goes, after its heartbeat thread has ended.
+    g_object_set_data_full(G_OBJECT(device), kControlLostKey, m_controlLost,
+                           [](gpointer flag) { delete static_cast<std::atomic<bool>*>(flag); });
+    g_signal_connect(device, "control-lost", G_CALLBACK(OnControlLost), m_controlLost);
     if (arv_camera_is_gv_device(m_camera)) {
         // The largest packet the path carries; a failed test leaves the camera's default.
         Status status;
@@ -156,7 +161,6 @@ AravisDevice::AravisDevice(ArvCamera* camera, AravisFrameDelivery& delivery)
 
 AravisDevice::~AravisDevice() {
     StopStream();
-    g_signal_handler_disconnect(arv_camera_get_device(m_camera), m_controlLostHandler);
     if (!ControlLost()) {
         g_object_unref(m_camera);
         return;
@@ -545,7 +549,7 @@ void AravisDevice::StopStream() {
 }
 
 void AravisDevice::MarkLost() {
-    m_controlLost.store(true, std::memory_order_relaxed);
+    m_controlLost->store(true, std::memory_order_release);
 }
 
 } // namespace quillon

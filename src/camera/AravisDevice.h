@@ -45,7 +45,7 @@ public:
 
     const std::string& Id() const { return m_id; }
     std::string SerialNumber();
-    bool ControlLost() const { return m_controlLost.load(std::memory_order_relaxed); }
+    bool ControlLost() const { return m_controlLost->load(std::memory_order_acquire); }
     // The camera is known to be gone: closing it then skips the calls that would only time out.
     void MarkLost();
 
@@ -93,8 +93,9 @@ private:
     ArvCamera* m_camera = nullptr;
     AravisFrameDelivery& m_delivery;
     std::string m_id;
-    std::atomic<bool> m_controlLost{false};
-    unsigned long m_controlLostHandler = 0;
+    // Set by Aravis's heartbeat thread. It lives with the camera object, not with us: a lost
+    // camera is let go on a thread of its own, and its heartbeat may still report meanwhile.
+    std::atomic<bool>* m_controlLost = nullptr;
 
     // What the camera offers, read once at open.
     bool m_gainInDb = false;    // Gain (dB), else GainRaw
