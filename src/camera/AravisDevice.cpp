@@ -130,6 +130,8 @@ struct AravisDevice::StreamContext {
 
 std::unique_ptr<AravisDevice>
 AravisDevice::Open(const std::string& id, AravisFrameDelivery& delivery, std::string& error) {
+    // Made before the camera's heartbeat thread starts, so that thread sees it whole.
+    auto controlLost = std::make_unique<std::atomic<bool>>(false);
     Status status;
     std::unique_lock lock(DeviceListMutex());
     ArvCamera* camera = arv_camera_new(id.empty() ? nullptr : id.c_str(), status.Out());
@@ -138,16 +140,16 @@ AravisDevice::Open(const std::string& id, AravisFrameDelivery& delivery, std::st
         return nullptr;
     }
     lock.unlock();
-    std::unique_ptr<AravisDevice> device(new AravisDevice(camera, delivery));
+    std::unique_ptr<AravisDevice> device(new AravisDevice(camera, controlLost.release(), delivery));
     device->m_id = id;
     device->ReadCapabilities();
     return device;
 }
 
-AravisDevice::AravisDevice(ArvCamera* camera, AravisFrameDelivery& delivery)
-    : m_camera(camera), m_delivery(delivery) {
+AravisDevice::AravisDevice(ArvCamera* camera, std::atomic<bool>* controlLost,
+                           AravisFrameDelivery& delivery)
+    : m_camera(camera), m_delivery(delivery), m_controlLost(controlLost) {
     ArvDevice* device = arv_camera_get_device(m_camera);
-    m_controlLost = new std::atomic<bool>(false);
     // Freed when the device object goes, after its heartbeat thread has ended.
     g_object_set_data_full(G_OBJECT(device), kControlLostKey, m_controlLost,
                            [](gpointer flag) { delete static_cast<std::atomic<bool>*>(flag); });

@@ -83,7 +83,8 @@ public:
 private:
     struct StreamContext;
 
-    AravisDevice(ArvCamera* camera, AravisFrameDelivery& delivery);
+    // Takes `controlLost` over; it goes with the camera object.
+    AravisDevice(ArvCamera* camera, std::atomic<bool>* controlLost, AravisFrameDelivery& delivery);
     void ReadCapabilities();
     bool Feature(const char* name);
     bool SetRegion(const FrameFormat& format);

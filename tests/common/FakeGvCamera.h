@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,8 +13,6 @@
 #include <fstream>
 #include <string>
 #include <thread>
-
-extern char** environ;
 
 namespace quillon::testing {
 
@@ -62,10 +60,6 @@ public:
             std::fprintf(stderr, "another GigE Vision camera holds port 3956 of 127.0.0.1\n");
             return false;
         }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         std::string lost = std::to_string(lostPerThousand);
         char* argv[] = {const_cast<char*>(kProgram),
                         const_cast<char*>("-i"),
@@ -73,12 +67,18 @@ public:
                         const_cast<char*>("-r"),
                         lost.data(),
                         nullptr};
-        const int failed = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (failed != 0) {
-            m_pid = -1;
-            return false;
+        // A test that dies must not leave the camera running: the kernel kills it with us.
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            const int devNull = ::open("/dev/null", O_WRONLY);
+            ::dup2(devNull, STDOUT_FILENO);
+            ::dup2(devNull, STDERR_FILENO);
+            ::execv(program.c_str(), argv);
+            ::_exit(127);
         }
+        if (m_pid < 0)
+            return false;
         // A real camera does not share the recorder's processors; where allowed, the fake one
         // goes before the builds and tests that run beside it.
         setpriority(PRIO_PROCESS, id_t(m_pid), kNice);
