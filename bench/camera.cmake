@@ -30,3 +30,9 @@ endif()
 quillon_add_benchmark(bench_camera_sim
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/camera/SimCameraBench.cpp
     LIBS quillon_camera)
+
+# Needs Aravis's fake GigE Vision camera program (package aravis-tools), which it starts itself.
+quillon_add_benchmark(bench_camera_aravis
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/camera/AravisCameraBench.cpp
+    LIBS quillon_camera)
+target_include_directories(bench_camera_aravis PRIVATE ${CMAKE_SOURCE_DIR}/tests)

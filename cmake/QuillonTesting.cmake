@@ -1,14 +1,17 @@
 include(GoogleTest)
 
-# quillon_add_test(NAME SOURCES src... LIBS lib... [LABELS label...] [TIMEOUT s])
+# quillon_add_test(NAME SOURCES src... LIBS lib... [LABELS label...] [TIMEOUT s] [RESOURCE_LOCK r])
 # One GoogleTest program; each test case becomes a CTest test. Tests run with Qt's offscreen
 # platform so that no display is needed. Label "threaded" marks the tests the TSan build runs.
 function(quillon_add_test name)
-    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(T "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+    if(QUILLON_TSAN)
+        target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/common/TsanSuppressions.cpp)
+    endif()
     # Where tests find the programs they run and the files they read.
     target_compile_definitions(${name} PRIVATE
         QUILLON_BUILD_DIR="${CMAKE_BINARY_DIR}" QUILLON_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
@@ -18,6 +21,10 @@ function(quillon_add_test name)
     set(labels "")
     if(T_LABELS)
         set(labels LABELS "${T_LABELS}")
+    endif()
+    # Tests that share something only one can use at a time (a fixed port) name it here.
+    if(T_RESOURCE_LOCK)
+        list(APPEND labels RESOURCE_LOCK "${T_RESOURCE_LOCK}")
     endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST

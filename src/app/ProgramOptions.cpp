@@ -4,6 +4,7 @@ namespace quillon {
 
 const char* ProgramInfo::Usage() {
     return "Usage: quillon-id [--camera sim|aravis[:ID]] [--smb-conf PATH] [--shared-memory]\n"
+           "       quillon-id --list-cameras\n"
            "Try 'quillon-id --help' for more information.\n";
 }
 
@@ -17,6 +18,7 @@ const char* ProgramInfo::Help() {
            "  --smb-conf PATH     the Samba configuration whose share \"QuillonFiles\" receives\n"
            "                      local recordings (default /etc/samba/smb.conf)\n"
            "  --shared-memory     start with the shared memory host link on (SIGUSR1 toggles it)\n"
+           "  --list-cameras      list the cameras Aravis finds and exit\n"
            "  --help              display this help and exit\n"
            "  --version           output version information and exit\n"
            "\n"

@@ -7,7 +7,6 @@
 #include <cstdio>
 
 #include "QuillonFileRecording.h"
-#include "camera/BayerConversion.h"
 #include "camera/CameraApiFactory.h"
 #include "core/ShareFolders.h"
 #include "settings/SettingsFile.h"
@@ -33,12 +32,11 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
         return std::make_unique<QuillonFileRecording>(path, rate, width, height, everyFrame,
                                                       m_admission);
     };
-    // The save worker converts frames itself with the pure conversion: the camera's busy guard
-    // would make it and the preview refuse each other's frames.
-    services.convert = [](const uint8_t* raw, uint8_t* bgr, uint32_t width, uint32_t height,
-                          uint32_t pixelFormat) {
-        const ConversionParams params{kDemosaicBilinear, kColourCorrectionNone};
-        return ConvertRawFrameToBgr24(raw, width, height, pixelFormat, params, bgr);
+    // The save worker converts frames itself, without the camera's busy guard, which would make
+    // it and the preview refuse each other's frames.
+    services.convert = [this](const uint8_t* raw, uint8_t* bgr, uint32_t width, uint32_t height,
+                              uint32_t pixelFormat) {
+        return m_device && m_device->ConvertFrame(bgr, raw, width, height, pixelFormat);
     };
     // Queued to this object: a call still in the queue when the engine goes is dropped.
     services.recordingFailed = [this](const std::string& path, const std::string& reason) {
@@ -57,6 +55,8 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
     m_secondTimer.setInterval(1000);
     connect(&m_secondTimer, &QTimer::timeout, this, &RecorderEngine::OnSecond);
     m_secondTimer.start();
+    m_cameraWatch.setInterval(kCameraWatchMs);
+    connect(&m_cameraWatch, &QTimer::timeout, this, &RecorderEngine::OnCameraWatch);
     SetView(nullptr);
 }
 
@@ -98,7 +98,18 @@ CameraStartResult RecorderEngine::StartCamera(const std::string& option) {
     }
     m_device = std::make_unique<CCamera>(
         std::move(api), [this](const std::string& text) { m_view->ShowMessage(text); });
-    return m_device->StartCamera(&FrameCallback::OnFrame, m_frameCallback.get());
+    const CameraStartResult result =
+        m_device->StartCamera(&FrameCallback::OnFrame, m_frameCallback.get());
+    if (result == CameraStartResult::kStreaming) m_cameraWatch.start();
+    return result;
+}
+
+void RecorderEngine::OnCameraWatch() {
+    const bool lost = m_device && m_device->IsCameraLost();
+    if (lost == m_cameraLost) return;
+    // The race goes on either way; only the operator is told.
+    m_cameraLost = lost;
+    RefreshStatus();
 }
 
 bool RecorderEngine::LoadSettings(const std::string& path) {
@@ -167,7 +178,9 @@ void RecorderEngine::ProcessLatestFrame() {
     m_handOver->Release();
 }
 
-uint64_t RecorderEngine::DroppedFrames() const { return m_savePath->LostFrames(); }
+uint64_t RecorderEngine::DroppedFrames() const {
+    return m_savePath->LostFrames() + (m_device ? m_device->LostFrames() : 0);
+}
 
 uint64_t RecorderEngine::PreviewSkips() const {
     if (!m_handOver) return 0;
@@ -204,7 +217,7 @@ void RecorderEngine::OnRecordingFailed(const std::string& path, const std::strin
 }
 
 void RecorderEngine::RefreshStatus() {
-    m_strStatus = m_hostStatus;
+    m_strStatus = m_cameraLost ? kCameraLostText : m_hostStatus;
     if (m_bClockSilent) m_strStatus += " - race clock not answering";
     if (!m_recordingProblem.empty()) m_strStatus += " - " + m_recordingProblem;
     m_view->ShowHostStatus(m_strStatus, m_link.IsConnected());

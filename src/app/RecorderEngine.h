@@ -54,6 +54,9 @@ class RecorderEngine final : public QObject,
 public:
     static constexpr const char* kNoHostText = "No Velmar connected";
     static constexpr const char* kShareErrorText = SavePath::kShareErrorText;
+    // The status text while the camera does not answer; its backend keeps opening it again.
+    static constexpr const char* kCameraLostText = "Camera lost - reconnecting";
+    static constexpr int kCameraWatchMs = 250;
 
     explicit RecorderEngine(const TickSource& ticks, QObject* parent = nullptr);
     // The Samba configuration whose share "QuillonFiles" takes local recordings.
@@ -110,7 +113,8 @@ public:
     // The camera the dialogs act on; null before StartCamera.
     CCamera* Device() { return m_device.get(); }
 
-    // Frames lost for recording while a race ran: ring full of needed frames, wrong size.
+    // Frames lost for recording: the ring full of frames still to write, frames of the wrong
+    // size, and frames the camera lost (incomplete, or missing while it was gone).
     uint64_t DroppedFrames() const;
     // Frames the preview skipped (it shows the latest frame at most 60 times a second); these
     // are not lost for recording.
@@ -157,6 +161,8 @@ private:
     void RefreshStatus();
     void OnHostConnected();
     void OnHostDisconnected();
+    // Status text: the camera's loss, else the host's connection.
+    void OnCameraWatch();
 
     AppSettings m_app;
     CameraSettings m_camera;
@@ -190,6 +196,8 @@ private:
     bool m_bClockSilent = false;
     std::string m_recordingProblem;
     FrameAdmission m_admission;  // the recordings', in turn: the last frame number carries over
+    QTimer m_cameraWatch;
+    bool m_cameraLost = false;
     std::unique_ptr<SavePath> m_savePath;
     // Declared last so it goes first: its stream stops before anything it calls into.
     std::unique_ptr<CCamera> m_device;

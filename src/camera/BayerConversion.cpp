@@ -2,8 +2,11 @@
 
 #include "camera/BayerKernels.h"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 namespace quillon {
 
@@ -39,8 +42,18 @@ bool DemosaicKernelSupported(DemosaicKernel kernel) {
 
 bool DemosaicRggbToBgr24(const uint8_t* source, uint32_t width, uint32_t height, uint8_t* dest,
                          DemosaicKernel kernel) {
+    return DemosaicBayerToBgr24(source, width, height, BayerPattern::kRggb, dest, kernel);
+}
+
+bool DemosaicBayerToBgr24(const uint8_t* source, uint32_t width, uint32_t height,
+                          BayerPattern pattern, uint8_t* dest, DemosaicKernel kernel) {
+    // The row kernels know the RGGB tile. A tile whose first row holds blue is RGGB one row
+    // down; one whose red or blue sits in the odd columns is RGGB one column to the right.
+    const bool blueFirstRow = pattern == BayerPattern::kGbrg || pattern == BayerPattern::kBggr;
+    const uint32_t shift =
+        (pattern == BayerPattern::kGrbg || pattern == BayerPattern::kBggr) ? 1 : 0;
     const bayer::DemosaicRowFn demosaicRow = DemosaicRowFor(kernel);
-    if (demosaicRow == nullptr || width < kMinDemosaicSide || height < kMinDemosaicSide) {
+    if (demosaicRow == nullptr || width < kMinDemosaicSide + shift || height < kMinDemosaicSide) {
         return false;
     }
     const size_t sourceStride = width;
@@ -48,7 +61,16 @@ bool DemosaicRggbToBgr24(const uint8_t* source, uint32_t width, uint32_t height,
     for (size_t y = 1; y + 1 < height; ++y) {
         const uint8_t* cur = source + y * sourceStride;
         uint8_t* out = dest + y * destStride;
-        demosaicRow(cur - sourceStride, cur, cur + sourceStride, out, width, (y & 1) == 0);
+        const bool redRow = ((y & 1) == 0) != blueFirstRow;
+        demosaicRow(cur - sourceStride + shift, cur + shift, cur + sourceStride + shift,
+                    out + shift * kBytesPerPixel, width - shift, redRow);
+        if (shift != 0) {
+            // Pixel 1 lies left of what the shifted kernel covers. Read with the other row
+            // kind, the plain kernel's column parity fits it, with red and blue exchanged.
+            bayer::DemosaicPixelsScalar(cur - sourceStride, cur, cur + sourceStride, out, 1, 2,
+                                        !redRow);
+            std::swap(out[kBytesPerPixel], out[kBytesPerPixel + 2]);
+        }
         FillRowEnds(out, width);
         // The outer rows are copied while their neighbour is still in the cache.
         if (y == 1) {
@@ -59,6 +81,23 @@ bool DemosaicRggbToBgr24(const uint8_t* source, uint32_t width, uint32_t height,
         }
     }
     return true;
+}
+
+void ScaleChannels(uint8_t* bgr, size_t pixels, float blue, float green, float red) {
+    std::array<std::array<uint8_t, 256>, 3> tables{};
+    const float factors[3] = {blue, green, red};
+    for (size_t c = 0; c < 3; ++c) {
+        for (int v = 0; v < 256; ++v) {
+            const float scaled = static_cast<float>(v) * factors[c] + 0.5f;
+            tables[c][v] = static_cast<uint8_t>(std::clamp(scaled, 0.0f, 255.0f));
+        }
+    }
+    for (size_t i = 0; i < pixels; ++i) {
+        uint8_t* pixel = bgr + i * kBytesPerPixel;
+        pixel[0] = tables[0][pixel[0]];
+        pixel[1] = tables[1][pixel[1]];
+        pixel[2] = tables[2][pixel[2]];
+    }
 }
 
 void GreyToBgr24(const uint8_t* source, uint32_t width, uint32_t height, uint8_t* dest) {

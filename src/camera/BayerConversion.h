@@ -2,6 +2,7 @@
 
 #include "camera/CameraApi.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace quillon {
@@ -31,6 +32,18 @@ bool DemosaicKernelSupported(DemosaicKernel kernel);
 // row padding. Fails for frames narrower or lower than kMinDemosaicSide or an unsupported kernel.
 bool DemosaicRggbToBgr24(const uint8_t* source, uint32_t width, uint32_t height, uint8_t* dest,
                          DemosaicKernel kernel = DemosaicKernel::kAuto);
+
+// Where the red pixel of the 2 x 2 Bayer tile sits, as the camera's 8-bit Bayer formats name it.
+enum class BayerPattern { kRggb, kGrbg, kGbrg, kBggr };
+
+// The same bilinear demosaic for any of the four tiles; a tile that starts with green or blue
+// needs frames at least kMinDemosaicSide + 1 wide.
+bool DemosaicBayerToBgr24(const uint8_t* source, uint32_t width, uint32_t height,
+                          BayerPattern pattern, uint8_t* dest,
+                          DemosaicKernel kernel = DemosaicKernel::kAuto);
+
+// Multiplies the blue, green and red bytes of `pixels` pixels by their factors, saturating.
+void ScaleChannels(uint8_t* bgr, size_t pixels, float blue, float green, float red);
 
 // 8-bit grey to three equal bytes per pixel.
 void GreyToBgr24(const uint8_t* source, uint32_t width, uint32_t height, uint8_t* dest);

@@ -227,6 +227,13 @@ bool CCamera::ConvertToRgb24(uint8_t* dest, const uint8_t* source, uint32_t widt
     return m_api->ConvertFrameToRgb24(m_handle, dest, source, width, height, pixelFormat, params);
 }
 
+bool CCamera::ConvertFrame(uint8_t* dest, const uint8_t* source, uint32_t width, uint32_t height,
+                           uint32_t pixelFormat) {
+    if (!HasCamera()) return false;
+    const ConversionParams params{kDemosaicBilinear, kColourCorrectionNone};
+    return m_api->ConvertFrameToRgb24(m_handle, dest, source, width, height, pixelFormat, params);
+}
+
 void CCamera::ShowVendorPropertyPage(void* parentWindow, CameraSettings& settings) {
     m_api->DisplayPropertyPage(m_handle, parentWindow);
     // Only the exposure is taken back from the page.
@@ -276,11 +283,24 @@ void CCamera::ReadGains(int32_t& gain, int32_t& red, int32_t& green1, int32_t& g
 }
 
 std::string CCamera::SerialNumberText() {
+    // A camera's own serial text, letters and all, where its backend has one.
+    std::string serial;
+    if (HasCamera() && m_api->QuerySerialNumber(m_handle, serial)) {
+        return serial;
+    }
     VersionInfo version;
     if (!HasCamera() || !m_api->QueryVersion(m_handle, version)) {
         return {};
     }
     return std::to_string(static_cast<int32_t>(version.serialNumber));
+}
+
+uint64_t CCamera::LostFrames() {
+    return HasCamera() ? m_api->LostFrames(m_handle) : 0;
+}
+
+bool CCamera::IsCameraLost() {
+    return HasCamera() && m_api->IsCameraLost(m_handle);
 }
 
 bool CCamera::FillFirstRunSettings(CameraSettings& settings) {

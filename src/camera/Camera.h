@@ -79,6 +79,11 @@ public:
     // busy.
     bool ConvertToRgb24(uint8_t* dest, const uint8_t* source, uint32_t width, uint32_t height,
                         uint32_t pixelFormat);
+    // The same conversion without the busy guard, for the save worker: the camera's conversion
+    // only reads the frame and the camera's colour state, so it may run beside the preview's.
+    // Any thread, while the camera is open (it is closed only after the worker has ended).
+    bool ConvertFrame(uint8_t* dest, const uint8_t* source, uint32_t width, uint32_t height,
+                      uint32_t pixelFormat);
 
     void ShowVendorPropertyPage(void* parentWindow, CameraSettings& settings);
 
@@ -97,6 +102,12 @@ public:
     // One press of a position button: ReadFormat, move, ApplySettings; on failure the button's
     // message and nullopt, else ReadFormat and the buttons to enable or disable.
     std::optional<RegionButtons> MoveRegion(RegionMove move, CameraSettings& settings);
+
+    // Frames the camera lost before they reached the frame callback (incomplete transfers,
+    // frames it skipped, frames missing while it was gone); 0 without a camera.
+    uint64_t LostFrames();
+    // True while the open camera does not answer; its backend opens it again on its own.
+    bool IsCameraLost();
 
     bool IsBusy() const { return m_busy.load(std::memory_order_acquire); }
     bool HasCamera() const { return m_handle != kNoCameraHandle; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace quillon {
 
@@ -132,6 +133,19 @@ public:
     // General-purpose outputs: select which outputs are driven, then drive them.
     virtual bool GpoSelect(CameraHandle handle, uint8_t outputMask) = 0;
     virtual bool GpioWrite(CameraHandle handle, uint8_t outputValues) = 0;
+
+    // Beyond the maker's API, for cameras on a cable or a network. These three may be called
+    // from any thread and never wait for the camera.
+    // The serial number as the camera gives it (it may hold letters); false when there is none
+    // beyond VersionInfo's number.
+    virtual bool QuerySerialNumber(CameraHandle /*handle*/, std::string& /*serial*/) {
+        return false;
+    }
+    // Frames the camera sent but that never reached the callback (incomplete or failed
+    // transfers, frames it skipped) and frames missing while the camera was gone.
+    virtual uint64_t LostFrames(CameraHandle /*handle*/) { return 0; }
+    // True while an open camera does not answer; the backend opens it again on its own.
+    virtual bool IsCameraLost(CameraHandle /*handle*/) { return false; }
 };
 
 } // namespace quillon

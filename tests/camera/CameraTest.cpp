@@ -327,13 +327,14 @@ TEST(CameraOptionTest, SimOpensAndRealCameraMissingEndsWithTheMessage) {
     EXPECT_EQ(sim.StartCamera(catcher.Function(), catcher.Context()),
               CameraStartResult::kStreaming);
 
-    for (const char* option : {"", "aravis", "aravis:Fake_1"}) {
+    // Only ids that name no camera: a fake network camera may be running beside this test.
+    for (const char* option : {"aravis:no-such-camera", "aravis:Fake_1"}) {
         CCamera real(CreateCameraApi(option), sink);
         EXPECT_EQ(real.StartCamera(catcher.Function(), catcher.Context()),
                   CameraStartResult::kNotConnected)
             << option;
     }
-    EXPECT_EQ(messages, std::vector<std::string>(3, kMsgUnableToConnect));
+    EXPECT_EQ(messages, std::vector<std::string>(2, kMsgUnableToConnect));
 }
 
 } // namespace

@@ -70,4 +70,9 @@ std::vector<uint8_t> FrameCatcher::LastFrame() const {
     return std::vector<uint8_t>(m_last.begin(), m_last.begin() + m_lastLength);
 }
 
+uint32_t FrameCatcher::Frames() const {
+    std::lock_guard lock(m_mutex);
+    return m_frames;
+}
+
 } // namespace quillon::testing

@@ -29,6 +29,7 @@ public:
     bool WaitForFrames(uint32_t count);
     void Seal(bool sealed = true) { m_sealed.store(sealed); }
 
+    uint32_t Frames() const;
     uint32_t WrongLengths() const;
     uint32_t RepeatedMarkers() const;
     // Consecutive frames whose counter did not go up by exactly one.
