@@ -42,6 +42,9 @@ struct Inspection {
     void Problem(const std::string& text) { problems.push_back(text); }
 };
 
+// Recognises the file's kind by its content and runs the inspector of that kind.
+void Inspect(const InputFile& file, const Options& options, std::ostream& out, Inspection& result);
+
 // One per file kind; each prints what it finds to out.
 void InspectVlv(const InputFile& file, const Options& options, std::ostream& out,
                 Inspection& result);
