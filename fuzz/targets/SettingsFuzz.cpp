@@ -54,11 +54,19 @@ bool SameExceptRateAndExposure(const AppSettings& a, const CameraSettings& c, co
            c.MeanValue == d.MeanValue;
 }
 
+std::string g_writtenDir;
+
+void RemoveWritten() {
+    ::unlink((g_writtenDir + "/settings.ini").c_str());
+    ::rmdir(g_writtenDir.c_str());
+}
+
 std::string WrittenPath() {
     // tmpfs: writing through a temporary file and a rename costs no disk.
-    const std::string dir = "/dev/shm/quillon-fuzz-" + std::to_string(::getpid());
-    ::mkdir(dir.c_str(), 0700);
-    return dir + "/settings.ini";
+    g_writtenDir = "/dev/shm/quillon-fuzz-" + std::to_string(::getpid());
+    ::mkdir(g_writtenDir.c_str(), 0700);
+    std::atexit(&RemoveWritten);
+    return g_writtenDir + "/settings.ini";
 }
 
 } // namespace
