@@ -124,6 +124,11 @@ void RecorderEngine::Shutdown(bool save, const std::string& path) {
         m_device->StopStreaming();
         m_device->ReadFormat(m_camera);
     }
+    // The run's count of frames lost for recording, for logs and long unattended runs.
+    if (save) {
+        std::fprintf(stderr, "Quillon ID: %llu frames lost for recording in this run\n",
+                     static_cast<unsigned long long>(DroppedFrames()));
+    }
     if (save && !SaveSettingsFile(path, m_app, m_camera)) {
         std::fprintf(stderr, "Quillon ID: cannot write %s (%s); this run's settings are lost\n",
                      path.c_str(), std::strerror(errno));
