@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "TestSupport.h"
 #include "recording/QuillonFile.h"
@@ -180,6 +181,38 @@ TEST_F(InspectTool, ExportWritesContainerAndWindowsMediaFrames) {
     test::CommandResult probe = RunCommand("ffprobe -v error -show_entries stream=width,height " +
                                            Quote(dir.File("w/frame_000002.png")));
     EXPECT_EQ(test::Field(probe.output, "width"), "40");
+}
+
+// Files made to mislead the readers, each once found to hang or crash quillon-inspect: every one
+// is reported as damaged, in good time.
+TEST_F(InspectTool, HostileFilesAreReportedAsDamaged) {
+    const auto le64 = [](Bytes& b, uint64_t v) {
+        for (int i = 0; i < 8; ++i)
+            b.push_back(uint8_t(v >> (8 * i)));
+    };
+    // Windows Media header objects whose sizes lead back to an earlier object.
+    Bytes asfLoop = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                     0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+    le64(asfLoop, 200);
+    asfLoop.resize(30);
+    asfLoop.insert(asfLoop.end(), 16, 0x11);
+    le64(asfLoop, 24);
+    asfLoop.insert(asfLoop.end(), 16, 0x22);
+    le64(asfLoop, ~uint64_t(0) - 23);
+    asfLoop.resize(200);
+
+    const struct {
+        const char* name;
+        Bytes bytes;
+    } cases[] = {{"loop.wmv", asfLoop}};
+    for (const auto& c : cases) {
+        const std::string path = dir.File(c.name);
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(c.bytes.data()), std::streamsize(c.bytes.size()));
+        const test::CommandResult r =
+            RunCommand("timeout 20 " + Quote(test::InspectTool()) + " --check " + Quote(path));
+        EXPECT_EQ(r.exitCode, kDamaged) << c.name << "\n" << r.output;
+    }
 }
 
 TEST_F(InspectTool, UnreadableFileIsAnError) {

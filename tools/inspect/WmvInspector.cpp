@@ -61,7 +61,9 @@ FileProperties ReadFileProperties(const InputFile& file) {
                           GetLe32(object + kPacketSizeOffset)};
             break;
         }
-        if (size < kObjectHeadBytes)
+        // An object must end inside the header: a size that wraps the position around would
+        // walk the same objects for ever.
+        if (size < kObjectHeadBytes || size > headerEnd - pos)
             break;
         pos += size;
     }
