@@ -201,10 +201,24 @@ TEST_F(InspectTool, HostileFilesAreReportedAsDamaged) {
     le64(asfLoop, ~uint64_t(0) - 23);
     asfLoop.resize(200);
 
+    // An AVI movi list of lists nested 200000 deep.
+    const auto le32 = [](Bytes& b, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b.push_back(uint8_t(v >> (8 * i)));
+    };
+    const auto code = [](Bytes& b, const char* c) { b.insert(b.end(), c, c + 4); };
+    constexpr uint32_t kLevels = 200000;
+    Bytes aviNest;
+    uint32_t rest = 24 + 12 * kLevels;
+    code(aviNest, "RIFF"), le32(aviNest, rest - 8), code(aviNest, "AVI ");
+    code(aviNest, "LIST"), le32(aviNest, rest - 20), code(aviNest, "movi");
+    for (rest -= 24; rest > 0; rest -= 12)
+        code(aviNest, "LIST"), le32(aviNest, rest - 8), code(aviNest, "rec ");
+
     const struct {
         const char* name;
         Bytes bytes;
-    } cases[] = {{"loop.wmv", asfLoop}};
+    } cases[] = {{"loop.wmv", asfLoop}, {"nested.avi", aviNest}};
     for (const auto& c : cases) {
         const std::string path = dir.File(c.name);
         std::ofstream(path, std::ios::binary)

@@ -19,6 +19,9 @@ namespace {
 constexpr uint32_t kMainHeaderBytes = 56;
 constexpr uint32_t kStreamHeaderBytes = 56;
 constexpr size_t kMaxReportedIndexProblems = 3;
+// "rec " lists group the chunks of one moment in the movi list; writers nest them no deeper.
+// A file that nests lists deeper is not followed down (it would run the reader out of stack).
+constexpr int kMaxMoviListDepth = 2;
 
 struct MainHeader {
     bool present = false;
@@ -68,7 +71,7 @@ private:
     void WalkRiff(uint64_t pos, uint64_t end, int segment);
     void WalkHeaderList(uint64_t pos, uint64_t end);
     void WalkStreamList(uint64_t pos, uint64_t end);
-    void WalkMovi(uint64_t pos, uint64_t end);
+    void WalkMovi(uint64_t pos, uint64_t end, int depth = 0);
     void ReadSuperIndex(Stream& stream, uint64_t data, uint32_t size);
     void CheckStructure();
     void CheckLegacyIndex();
@@ -224,7 +227,7 @@ void AviReader::ReadSuperIndex(Stream& stream, uint64_t data, uint32_t size) {
     }
 }
 
-void AviReader::WalkMovi(uint64_t pos, uint64_t end) {
+void AviReader::WalkMovi(uint64_t pos, uint64_t end, int depth) {
     uint8_t head[12];
     while (Head(pos, head, end)) {
         const uint32_t size = GetLe32(head + 4);
@@ -243,8 +246,13 @@ void AviReader::WalkMovi(uint64_t pos, uint64_t end) {
             if (size >= 4)
                 m_file.Read(pos + 8, time, 4);
             m_times.push_back(GetLe32(time));
+        } else if (IsFourCC(head, kList) && depth < kMaxMoviListDepth) {
+            WalkMovi(pos + 12, dataEnd, depth + 1); // "rec " lists group chunks
         } else if (IsFourCC(head, kList)) {
-            WalkMovi(pos + 12, dataEnd); // "rec " lists group chunks
+            m_result.Problem("lists nested too deep in the movi list at offset " +
+                             std::to_string(pos));
+            m_bTruncated = true;
+            return;
         }
         pos = dataEnd + (dataEnd & 1);
     }
