@@ -215,10 +215,17 @@ TEST_F(InspectTool, HostileFilesAreReportedAsDamaged) {
     for (rest -= 24; rest > 0; rest -= 12)
         code(aviNest, "LIST"), le32(aviNest, rest - 8), code(aviNest, "rec ");
 
+    // A stream list whose name chunk is empty.
+    Bytes aviNoName;
+    code(aviNoName, "RIFF"), le32(aviNoName, 36), code(aviNoName, "AVI ");
+    code(aviNoName, "LIST"), le32(aviNoName, 24), code(aviNoName, "hdrl");
+    code(aviNoName, "LIST"), le32(aviNoName, 12), code(aviNoName, "strl");
+    code(aviNoName, "strn"), le32(aviNoName, 0);
+
     const struct {
         const char* name;
         Bytes bytes;
-    } cases[] = {{"loop.wmv", asfLoop}, {"nested.avi", aviNest}};
+    } cases[] = {{"loop.wmv", asfLoop}, {"nested.avi", aviNest}, {"noname.avi", aviNoName}};
     for (const auto& c : cases) {
         const std::string path = dir.File(c.name);
         std::ofstream(path, std::ios::binary)

@@ -203,9 +203,9 @@ void AviReader::WalkStreamList(uint64_t pos, uint64_t end) {
             stream.format.resize(available);
             m_file.Read(pos + 8, stream.format.data(), available);
         } else if (IsFourCC(head, kStrn)) {
-            std::vector<char> name(available);
+            std::string name(available, '\0');
             m_file.Read(pos + 8, name.data(), available);
-            stream.name.assign(name.data(), strnlen(name.data(), name.size()));
+            stream.name = name.substr(0, name.find('\0'));
         } else if (IsFourCC(head, kIndx)) {
             ReadSuperIndex(stream, pos + 8, available);
         }
