@@ -4,7 +4,7 @@
 # input that broke a target in build-fuzz/artifacts/.
 #
 #   fuzz/run.sh [TARGET...]        targets: host_commands settings_ini inspect_vlv inspect_avi
-#                                  inspect_wmv
+#                                  inspect_wmv host_block
 #   FUZZ_SECONDS=60                time per target
 #   FUZZ_RUNS=N                    stop a target after N executions instead (0: time only)
 #   FUZZ_NICE=19                   niceness of the fuzzing processes
@@ -15,7 +15,11 @@ seconds="${FUZZ_SECONDS:-60}"
 runs="${FUZZ_RUNS:-0}"
 niceness="${FUZZ_NICE:-0}"
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(host_commands settings_ini inspect_vlv inspect_avi inspect_wmv)
+if [ ${#targets[@]} -eq 0 ]; then
+    targets=(host_commands settings_ini inspect_vlv inspect_avi inspect_wmv)
+    # The shared-memory host block has a target where the tree has the shared memory link.
+    [ -f "$root/src/shmem/HostBlock.cpp" ] && targets+=(host_block)
+fi
 
 mkdir -p "$build/artifacts" "$build/logs"
 summary=()
