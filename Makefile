@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: run test setup build bench deb asan tsan clean
+.PHONY: run test setup build bench deb asan tsan fuzz soak clean
 
 setup:
 	@bash scripts/setup.sh
@@ -39,5 +39,17 @@ tsan: setup
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && ctest --output-on-failure -j $(JOBS) -L threaded
 
+# libFuzzer targets, built with clang in their own folder; each runs FUZZ_SECONDS (fuzz/run.sh).
+FUZZ_SECONDS ?= 60
+fuzz: setup
+	cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14
+	cmake --build build-fuzz -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh
+
+# A long race day against the real program with a scripted host (scripts/soak.py).
+SOAK_MINUTES ?= 30
+soak: build
+	python3 scripts/soak.py --build $(BUILD_DIR) --minutes $(SOAK_MINUTES)
+
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz

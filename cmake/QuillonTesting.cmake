@@ -1,10 +1,11 @@
 include(GoogleTest)
 
-# quillon_add_test(NAME SOURCES src... LIBS lib... [LABELS label...] [TIMEOUT s] [RESOURCE_LOCK r])
+# quillon_add_test(NAME SOURCES src... LIBS lib... [LABELS label...] [TIMEOUT s] [RESOURCE_LOCK r]
+#                  [SERIAL])
 # One GoogleTest program; each test case becomes a CTest test. Tests run with Qt's offscreen
 # platform so that no display is needed. Label "threaded" marks the tests the TSan build runs.
 function(quillon_add_test name)
-    cmake_parse_arguments(T "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(T "SERIAL" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
@@ -25,6 +26,11 @@ function(quillon_add_test name)
     # Tests that share something only one can use at a time (a fixed port) name it here.
     if(T_RESOURCE_LOCK)
         list(APPEND labels RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+    endif()
+    # Races against a camera at full rate: nothing else runs beside them, or a loaded machine
+    # would starve the camera and the test would measure the machine.
+    if(T_SERIAL)
+        list(APPEND labels RUN_SERIAL TRUE)
     endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <QMetaObject>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "QuillonFileRecording.h"
 #include "camera/CameraApiFactory.h"
@@ -115,6 +117,11 @@ void RecorderEngine::OnCameraWatch() {
 bool RecorderEngine::LoadSettings(const std::string& path) {
     m_camera.FrameTimeMs = -1;
     if (LoadSettingsFile(path, m_app, m_camera)) return true;
+    // A missing file is a first start; one that is there but cannot be read is worth a word.
+    if (const int error = errno; ::access(path.c_str(), F_OK) == 0) {
+        std::fprintf(stderr, "Quillon ID: cannot read %s (%s); the default settings apply\n",
+                     path.c_str(), std::strerror(error));
+    }
     SetDefaultSettings(m_app, m_camera);
     if (HasCamera()) m_device->FillFirstRunSettings(m_camera);
     return false;
@@ -136,7 +143,15 @@ void RecorderEngine::Shutdown(bool save, const std::string& path) {
         m_device->StopStreaming();
         m_device->ReadFormat(m_camera);
     }
-    if (save) SaveSettingsFile(path, m_app, m_camera);
+    // The run's count of frames lost for recording, for logs and long unattended runs.
+    if (save) {
+        std::fprintf(stderr, "Quillon ID: %llu frames lost for recording in this run\n",
+                     static_cast<unsigned long long>(DroppedFrames()));
+    }
+    if (save && !SaveSettingsFile(path, m_app, m_camera)) {
+        std::fprintf(stderr, "Quillon ID: cannot write %s (%s); this run's settings are lost\n",
+                     path.c_str(), std::strerror(errno));
+    }
 }
 
 bool RecorderEngine::ConvertToRgb24(const uint8_t* raw, uint8_t* bgr, uint32_t width,

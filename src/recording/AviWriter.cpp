@@ -35,8 +35,8 @@ bool AviWriter::Create(uint32_t rate, uint32_t width, uint32_t height) {
     m_geometry = MakeGeometry(rate, width, height);
     std::vector<uint8_t> header = BuildHeader(m_geometry, m_fields);
     const uint64_t framesPerRiff = (kMaxRiffBytes - header.size()) / FrameRecordBytes(m_geometry);
-    m_nIndexCapacity =
-        static_cast<uint32_t>(std::min<uint64_t>(kMaxFramesPerSegment, framesPerRiff));
+    m_nIndexCapacity = static_cast<uint32_t>(std::min<uint64_t>(
+        std::clamp<uint32_t>(m_nFramesPerSegment, 1, kMaxFramesPerSegment), framesPerRiff));
     m_entries.reserve(m_nIndexCapacity);
     m_parts.reserve(2 * size_t(height) + 2);
 

@@ -28,7 +28,10 @@ namespace quillon {
 
 class AviWriter {
 public:
-    explicit AviWriter(IFileOutput& output) : m_output(output) {}
+    // framesPerSegment: at most this many frames per RIFF segment (fewer than the 1 GiB bound
+    // allows only where a small OpenDML file is wanted, as a test or fuzz seed).
+    explicit AviWriter(IFileOutput& output, uint32_t framesPerSegment = avi::kMaxFramesPerSegment)
+        : m_output(output), m_nFramesPerSegment(framesPerSegment) {}
 
     bool Create(uint32_t rate, uint32_t width, uint32_t height);
     // Frames must match the recording: its width and height, 24 bits per pixel. Others are
@@ -66,6 +69,7 @@ private:
     IFileOutput& m_output;
     avi::StreamGeometry m_geometry;
     avi::HeaderFields m_fields;
+    const uint32_t m_nFramesPerSegment;
     uint32_t m_nIndexCapacity = 0; // frames per segment, bounded by the reserved index space
 
     std::array<Segment, avi::kSuperIndexSlots> m_segments{};

@@ -5,9 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 namespace quillon {
 namespace {
@@ -40,11 +39,22 @@ bool WriteAll(int fd, const std::string& text) {
 
 bool IniFile::Load(const std::string& path) {
     m_sections.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    Parse(buffer.str());
+    // Read errors count as unreadable, not as an empty file: a folder named settings.ini, say,
+    // opens but reads nothing, and its defaults must not pass for the operator's settings.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::string text;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            return false;
+        }
+        text.append(chunk, size_t(n));
+    }
+    ::close(fd);
+    Parse(text);
     return true;
 }
 

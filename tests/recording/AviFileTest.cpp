@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "TestSupport.h"
+#include "recording/AviWriter.h"
 #include "recording/ByteFields.h"
+#include "recording/LocalFileOutput.h"
 #include "recording/QuillonFile.h"
 
 namespace quillon {
@@ -180,3 +182,34 @@ TEST_F(AviFile, ExtensionDecidesTheKindWhateverItsCase) {
 
 } // namespace
 } // namespace quillon
+
+namespace quillon {
+namespace {
+
+// Segments of two frames make a small OpenDML file (three RIFF segments) that both readers take
+// whole, frames in order: the segment change without writing a gibibyte.
+TEST_F(AviFile, SmallSegmentsMakeAnOpenDmlFileThatReadsWhole) {
+    const std::string path = dir.File("segments.avi");
+    Bytes written;
+    {
+        LocalFileOutput output(path);
+        AviWriter writer(output, 2);
+        ASSERT_TRUE(writer.Create(25, 8, 4));
+        for (uint32_t i = 0; i < 6; ++i) {
+            const Bytes frame = test::PatternFrame(8, 4, i);
+            ASSERT_TRUE(writer.WriteFrame(8, 4, frame.data(), 24, 1000 + 40 * i));
+            written.insert(written.end(), frame.begin(), frame.end());
+        }
+        writer.Finish();
+        ASSERT_TRUE(output.Close());
+    }
+    EXPECT_EQ(test::DecodeBgr(path), written);
+    const test::CommandResult check =
+        test::RunCommand(test::Quote(test::InspectTool()) + " --check " + test::Quote(path));
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+    EXPECT_NE(check.output.find("RIFF segments: 3 (OpenDML, 6 frames in dmlh)"), std::string::npos)
+        << check.output;
+}
+
+}  // namespace
+}  // namespace quillon

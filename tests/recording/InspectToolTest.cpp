@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "TestSupport.h"
 #include "recording/QuillonFile.h"
@@ -176,6 +177,59 @@ TEST_F(InspectTool, ExportWritesContainerAndWindowsMediaFrames) {
     test::CommandResult probe = RunCommand("ffprobe -v error -show_entries stream=width,height " +
                                            Quote(dir.File("w/frame_000002.png")));
     EXPECT_EQ(test::Field(probe.output, "width"), "40");
+}
+
+// Files made to mislead the readers, each once found to hang or crash quillon-inspect: every one
+// is reported as damaged, in good time.
+TEST_F(InspectTool, HostileFilesAreReportedAsDamaged) {
+    const auto le64 = [](Bytes& b, uint64_t v) {
+        for (int i = 0; i < 8; ++i)
+            b.push_back(uint8_t(v >> (8 * i)));
+    };
+    // Windows Media header objects whose sizes lead back to an earlier object.
+    Bytes asfLoop = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                     0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+    le64(asfLoop, 200);
+    asfLoop.resize(30);
+    asfLoop.insert(asfLoop.end(), 16, 0x11);
+    le64(asfLoop, 24);
+    asfLoop.insert(asfLoop.end(), 16, 0x22);
+    le64(asfLoop, ~uint64_t(0) - 23);
+    asfLoop.resize(200);
+
+    // An AVI movi list of lists nested 200000 deep.
+    const auto le32 = [](Bytes& b, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b.push_back(uint8_t(v >> (8 * i)));
+    };
+    const auto code = [](Bytes& b, const char* c) { b.insert(b.end(), c, c + 4); };
+    constexpr uint32_t kLevels = 200000;
+    Bytes aviNest;
+    uint32_t rest = 24 + 12 * kLevels;
+    code(aviNest, "RIFF"), le32(aviNest, rest - 8), code(aviNest, "AVI ");
+    code(aviNest, "LIST"), le32(aviNest, rest - 20), code(aviNest, "movi");
+    for (rest -= 24; rest > 0; rest -= 12)
+        code(aviNest, "LIST"), le32(aviNest, rest - 8), code(aviNest, "rec ");
+
+    // A stream list whose name chunk is empty.
+    Bytes aviNoName;
+    code(aviNoName, "RIFF"), le32(aviNoName, 36), code(aviNoName, "AVI ");
+    code(aviNoName, "LIST"), le32(aviNoName, 24), code(aviNoName, "hdrl");
+    code(aviNoName, "LIST"), le32(aviNoName, 12), code(aviNoName, "strl");
+    code(aviNoName, "strn"), le32(aviNoName, 0);
+
+    const struct {
+        const char* name;
+        Bytes bytes;
+    } cases[] = {{"loop.wmv", asfLoop}, {"nested.avi", aviNest}, {"noname.avi", aviNoName}};
+    for (const auto& c : cases) {
+        const std::string path = dir.File(c.name);
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(c.bytes.data()), std::streamsize(c.bytes.size()));
+        const test::CommandResult r =
+            RunCommand("timeout 20 " + Quote(test::InspectTool()) + " --check " + Quote(path));
+        EXPECT_EQ(r.exitCode, kDamaged) << c.name << "\n" << r.output;
+    }
 }
 
 TEST_F(InspectTool, UnreadableFileIsAnError) {

@@ -188,6 +188,15 @@ TEST_F(SettingsFileTest, MissingFileLeavesTheRecordsAlone) {
     EXPECT_EQ(camera.Framerate, 4.0f);
 }
 
+// A settings.ini that opens but cannot be read (a folder of that name) is unreadable, not an
+// empty file whose missing keys would all read as 0.
+TEST_F(SettingsFileTest, UnreadableFileLeavesTheRecordsAlone) {
+    fs::create_directory(path);
+    app.Port = 1234;
+    EXPECT_FALSE(Load());
+    EXPECT_EQ(app.Port, 1234);
+}
+
 TEST_F(SettingsFileTest, FailedWriteLeavesTheOldFileWhole) {
     Write("[Quillon]\nPort=2100\n");
     // The new file cannot be made (a folder stands in its way, even for root).

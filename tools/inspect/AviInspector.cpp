@@ -20,6 +20,9 @@ namespace {
 constexpr uint32_t kMainHeaderBytes = 56;
 constexpr uint32_t kStreamHeaderBytes = 56;
 constexpr size_t kMaxReportedIndexProblems = 3;
+// "rec " lists group the chunks of one moment in the movi list; writers nest them no deeper.
+// A file that nests lists deeper is not followed down (it would run the reader out of stack).
+constexpr int kMaxMoviListDepth = 2;
 
 struct MainHeader {
     bool present = false;
@@ -76,7 +79,7 @@ private:
     void WalkRiff(uint64_t pos, uint64_t end, int segment);
     void WalkHeaderList(uint64_t pos, uint64_t end);
     void WalkStreamList(uint64_t pos, uint64_t end);
-    void WalkMovi(uint64_t pos, uint64_t end);
+    void WalkMovi(uint64_t pos, uint64_t end, int depth = 0);
     void ReadSuperIndex(Stream& stream, uint64_t data, uint32_t size);
     void CheckStructure();
     void CheckLegacyIndex();
@@ -208,9 +211,9 @@ void AviReader::WalkStreamList(uint64_t pos, uint64_t end) {
             stream.format.resize(available);
             m_file.Read(pos + 8, stream.format.data(), available);
         } else if (IsFourCC(head, kStrn)) {
-            std::vector<char> name(available);
+            std::string name(available, '\0');
             m_file.Read(pos + 8, name.data(), available);
-            stream.name.assign(name.data(), strnlen(name.data(), name.size()));
+            stream.name = name.substr(0, name.find('\0'));
         } else if (IsFourCC(head, kIndx)) {
             ReadSuperIndex(stream, pos + 8, available);
         }
@@ -232,7 +235,7 @@ void AviReader::ReadSuperIndex(Stream& stream, uint64_t data, uint32_t size) {
     }
 }
 
-void AviReader::WalkMovi(uint64_t pos, uint64_t end) {
+void AviReader::WalkMovi(uint64_t pos, uint64_t end, int depth) {
     uint8_t head[12];
     while (Head(pos, head, end)) {
         const uint32_t size = GetLe32(head + 4);
@@ -251,8 +254,13 @@ void AviReader::WalkMovi(uint64_t pos, uint64_t end) {
             if (size >= 4)
                 m_file.Read(pos + 8, time, 4);
             m_times.push_back(GetLe32(time));
+        } else if (IsFourCC(head, kList) && depth < kMaxMoviListDepth) {
+            WalkMovi(pos + 12, dataEnd, depth + 1); // "rec " lists group chunks
         } else if (IsFourCC(head, kList)) {
-            WalkMovi(pos + 12, dataEnd); // "rec " lists group chunks
+            m_result.Problem("lists nested too deep in the movi list at offset " +
+                             std::to_string(pos));
+            m_bTruncated = true;
+            return;
         }
         pos = dataEnd + (dataEnd & 1);
     }

@@ -42,6 +42,14 @@ struct Inspection {
     void Problem(const std::string& text) { problems.push_back(text); }
 };
 
+enum class Kind { Vlv, Avi, WindowsMedia };
+// The file's kind by its content; a file whose start says nothing is taken for the own
+// container, which has no magic number of its own.
+Kind Recognise(const InputFile& file);
+
+// Recognises the file's kind by its content and runs the inspector of that kind.
+void Inspect(const InputFile& file, const Options& options, std::ostream& out, Inspection& result);
+
 // One per file kind; each prints what it finds to out.
 void InspectVlv(const InputFile& file, const Options& options, std::ostream& out,
                 Inspection& result);

@@ -59,7 +59,9 @@ AsfFileProperties ReadAsfFileProperties(const InputFile& file) {
             properties.packetSize = GetLe32(object + kPacketSizeOffset);
             break;
         }
-        if (size < kObjectHeadBytes)
+        // An object must end inside the header: a size that wraps the position around would
+        // walk the same objects for ever.
+        if (size < kObjectHeadBytes || size > headerEnd - pos)
             break;
         pos += size;
     }

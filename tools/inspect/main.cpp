@@ -15,7 +15,6 @@
 #include <sstream>
 
 #include "Inspection.h"
-#include "recording/AviFormat.h"
 
 namespace {
 
@@ -26,8 +25,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitDamaged = 2;
 constexpr int kExitUsage = 2;
-constexpr uint8_t kAsfHeaderStart[4] = {0x30, 0x26, 0xB2, 0x75};
-constexpr char kTrailerMarker[] = "VLWMV";
 
 constexpr char kUsage[] = "Usage: quillon-inspect [--check] [--export DIR] FILE\n"
                           "  or:  quillon-inspect --repair FILE\n";
@@ -55,24 +52,6 @@ int Help() {
            "Exit status: 0 sound (or repaired), 1 the file cannot be read or repaired,\n"
            "2 damaged (with --check) or a wrong command line.\n";
     return kExitOk;
-}
-
-enum class Kind { Vlv, Avi, WindowsMedia };
-
-// By content first; a file whose start says nothing is taken for the own container, which has
-// no magic number of its own.
-Kind Recognise(const InputFile& file) {
-    uint8_t start[12] = {};
-    file.Read(0, start, std::min<uint64_t>(sizeof start, file.Size()));
-    if (IsFourCC(start, avi::kRiff) && IsFourCC(start + 8, avi::kFormAvi))
-        return Kind::Avi;
-    if (std::memcmp(start, kAsfHeaderStart, sizeof kAsfHeaderStart) == 0)
-        return Kind::WindowsMedia;
-    char tail[5] = {};
-    if (file.Size() >= sizeof tail && file.Read(file.Size() - sizeof tail, tail, sizeof tail) &&
-        std::memcmp(tail, kTrailerMarker, sizeof tail) == 0)
-        return Kind::WindowsMedia;
-    return Kind::Vlv;
 }
 
 // Repairs in place; a file that is already sound is left as it is.
@@ -149,17 +128,7 @@ int main(int argc, char** argv) {
 
     std::cout << "file: " << path << "\nsize: " << file.Size() << " bytes\n";
     Inspection result;
-    switch (Recognise(file)) {
-    case Kind::Avi:
-        InspectAvi(file, options, std::cout, result);
-        break;
-    case Kind::WindowsMedia:
-        InspectWindowsMedia(file, options, std::cout, result);
-        break;
-    case Kind::Vlv:
-        InspectVlv(file, options, std::cout, result);
-        break;
-    }
+    Inspect(file, options, std::cout, result);
     if (!options.exportDir.empty())
         std::cout << "exported: " << result.exported << " PNG images to " << options.exportDir
                   << "\n";
