@@ -20,9 +20,11 @@ int CQuillonApp::InitInstance() {
     const ProgramOptions options = ProgramOptions::Parse(args);
     if (!options.error.empty()) {
         std::fprintf(stderr, "quillon-id: %s\nusage: quillon-id [--camera sim|aravis[:ID]] "
-                             "[--smb-conf PATH]\n", options.error.c_str());
+                             "[--smb-conf PATH] [--smb-auth FILE] [--smb-port PORT]\n",
+                     options.error.c_str());
         return 2;
     }
+    ConfigureSmbClient(options.smb);
     MonotonicTickSource ticks;
     auto dlg = std::make_unique<CQuillonDlg>(options, ticks);
     if (!dlg->IsUsable()) return 1;

@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <QMetaObject>
+#include <cstdio>
 
 #include "QuillonFileRecording.h"
 #include "camera/CameraApiFactory.h"
 #include "core/ShareFolders.h"
+#include "recording/SmbClient.h"
 #include "settings/SettingsFile.h"
 
 namespace quillon {
@@ -19,9 +21,17 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
     SavePathServices services;
     services.findLocalShare = [this] { return FindShareFolder(m_smbConf, SavePath::kShareName); };
     services.localAddress = [this] { return m_link.LocalAddress().toStdString(); };
-    services.createRecording = [](const std::string& path, uint32_t rate, uint32_t width,
-                                  uint32_t height, bool everyFrame) -> std::unique_ptr<Recording> {
-        return std::make_unique<QuillonFileRecording>(path, rate, width, height, everyFrame);
+    services.hostAddress = [this] { return m_link.PeerAddress().toStdString(); };
+    services.createRemoteFile = [this](const std::string& path, std::string& error) {
+        if (CreateEmptySmbFile(path, error)) return true;
+        OnRecordingFailed(error);
+        return false;
+    };
+    services.createRecording = [this](const std::string& path, uint32_t rate, uint32_t width,
+                                      uint32_t height, bool everyFrame) -> std::unique_ptr<Recording> {
+        return std::make_unique<QuillonFileRecording>(
+            path, rate, width, height, everyFrame,
+            [this](const std::string& text) { OnRecordingFailed(text); });
     };
     // Queued to this object: a call still in the queue when the engine goes is dropped.
     services.postToUi = [this](std::function<void()> call) {
@@ -140,6 +150,29 @@ bool RecorderEngine::StartListening() { return m_link.StartListening(m_app.Port)
 
 void RecorderEngine::RequestTimeFromAnyThread() {
     QMetaObject::invokeMethod(this, [this] { m_race.SendTimeRequest(); }, Qt::QueuedConnection);
+}
+
+void RecorderEngine::PrepareRecording() {
+    // A failure shown for the last recording gives way to the host's address again.
+    const std::string host = m_link.PeerAddress().toStdString();
+    if (m_link.IsConnected() && m_strStatus != host) {
+        m_strStatus = host;
+        m_view->ShowHostStatus(m_strStatus, true);
+    }
+    m_savePath->PrepareRecording();
+}
+
+void RecorderEngine::OnRecordingFailed(const std::string& text) {
+    // Any thread: the save worker meets most write failures. The standard error is told at
+    // once; the status line on the user-interface thread.
+    std::fprintf(stderr, "Quillon ID: recording failed: %s\n", text.c_str());
+    QMetaObject::invokeMethod(
+        this,
+        [this, status = "Recording failed: " + text] {
+            m_strStatus = status;
+            m_view->ShowHostStatus(m_strStatus, m_link.IsConnected());
+        },
+        Qt::QueuedConnection);
 }
 
 void RecorderEngine::OnHostConnected() {

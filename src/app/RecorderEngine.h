@@ -108,7 +108,7 @@ public:
     bool IsEveryFrame() const override { return m_savePath->IsEveryFrame(); }
     void StopSaveWorker() override { m_savePath->StopSaveWorker(); }
     void DeleteRecorder() override { m_savePath->DeleteRecorder(); }
-    void PrepareRecording() override { m_savePath->PrepareRecording(); }
+    void PrepareRecording() override;
     void StartSavePass() override { m_savePath->StartSavePass(); }
 
     // FrameOutput
@@ -125,6 +125,9 @@ private:
 
     // User-interface thread: a frame was handed over.
     void OnFrameNotice();
+    // A recording (or READY's file on the share) failed: the operator reads why on the status
+    // line and the standard error. Safe from any thread.
+    void OnRecordingFailed(const std::string& text);
     void OnHostConnected();
     void OnHostDisconnected();
 

@@ -8,6 +8,7 @@
 #include "FrameRing.h"
 #include "RaceHooks.h"
 #include "RaceStateMachine.h"
+#include "RecordingFiles.h"
 #include "Recording.h"
 #include "SaveWorker.h"
 
@@ -23,6 +24,9 @@ struct SavePathServices {
     std::function<std::string()> findLocalShare;
     // The connection's local address, for the FILENAME reply.
     std::function<std::string()> localAddress;
+    // The connected host's address, for its share; and how a file is made on that share.
+    std::function<std::string()> hostAddress;
+    std::function<bool(const std::string& path, std::string& error)> createRemoteFile;
     // A new recording at `path`; kind by extension.
     std::function<std::unique_ptr<Recording>(const std::string& path, uint32_t rate,
                                              uint32_t width, uint32_t height, bool everyFrame)>
@@ -43,7 +47,7 @@ struct SavePathServices {
 // user-interface thread only otherwise. It is never replaced or deleted while a pass writes.
 class SavePath final : public RecordingSteps {
 public:
-    static constexpr const char* kShareName = "QuillonFiles";
+    static constexpr const char* kShareName = RecordingFiles::kShareName;
     // Larger steps back of the race clock are not smoothed over.
     static constexpr int32_t kMaxClockStepBackMs = 500;
     static constexpr const char* kShareErrorText =
@@ -93,8 +97,6 @@ private:
     void WriteToRecording(const uint8_t* data, uint32_t time, uint32_t sequence);
     bool AwaitsThePass(int32_t index) const;
     bool EnsureRing(size_t frameBytes);
-    std::string RecordingFileName() const;
-    bool CreateEmptyFile(const std::string& path) const;
     void BeginPass();
     int32_t FirstPendingFrom(int32_t start) const;
     // A pass has ended: the next queued pass begins, or the frames it left pending are written.
@@ -109,6 +111,7 @@ private:
     const CameraSettings& m_camera;
     SaveEvents& m_events;
     SavePathServices m_services;
+    RecordingFiles m_files;  // names and places the recording file
 
     FrameRing m_ring;
     int32_t m_ringLength = 0;  // the length asked for; the ring follows it at the next READY
