@@ -128,10 +128,12 @@ TEST_F(SmbRecordingTest, MissingShareOrServerGivesTheErrorReply) {
     }
 }
 
-// The server dies while a pass writes: the recorder keeps serving the host, says what happened,
-// keeps what reached the share readable, fails the next READY and succeeds once the server is
-// back.
-TEST_F(SmbRecordingTest, ServerKilledMidPassLeavesTheRecorderServingAndReadable) {
+// The server dies (SIGKILL) or stops answering (SIGSTOP) while a pass writes: the recorder keeps
+// serving the host, waits at most the timeout per failure, says what happened, keeps what
+// reached the share readable, fails the next READY and succeeds once the server is back.
+class SmbServerLossTest : public SmbRecordingTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(SmbServerLossTest, RecorderKeepsServingAndTheRecordingStaysReadable) {
     ASSERT_TRUE(StartServer());
     WriteSettings("AVI");
     ASSERT_TRUE(StartRecorder());
@@ -139,21 +141,34 @@ TEST_F(SmbRecordingTest, ServerKilledMidPassLeavesTheRecorderServingAndReadable)
     host.start(QString::fromStdString((fs::path(QUILLON_BUILD_DIR) / "quillon-host").string()),
                {"--port", QString::number(port)});
     ASSERT_TRUE(host.waitForStarted());
-    const auto steps = [&](const char* text, int thenMs) {
+    std::string out;
+    // Sends steps, then reads the host's output until `marker` has come `count` times in all;
+    // returns the time that took.
+    const auto steps = [&](const char* text, const std::string& marker, size_t count, int ms) {
         host.write(text);
         QElapsedTimer timer;
         timer.start();
-        while (timer.elapsed() < thenMs)
-            host.waitForReadyRead(50);
+        while (timer.elapsed() < ms && Count(out, marker) < count) {
+            host.waitForReadyRead(20);
+            out += host.readAllStandardOutput().toStdString();
+        }
+        return timer.elapsed();
     };
-    steps("READY\nSTART\nwait 2\nARRIVAL\n", 2800);
+    // The server goes while the arrival's frames are being written, once some have reached it.
+    steps("READY\nSTART\nwait 2\nARRIVAL\n", "<- RE~ARRIVAL", 1, 10000);
+    steps("", "never", 1, 300);
+    ::kill(-server.Pid(), GetParam());
+    // 2.5 s of waiting in the steps, and at most one timeout (4 s) for the pass's write and one
+    // for the READY's file.
+    EXPECT_LT(
+        steps("wait 1\nENDARRIVAL\nwait 1\nIDLE\nREADY\nwait 0.5\nIDLE\n", "<- RE~IDLE", 2, 30000),
+        14000);
     server.Stop(SIGKILL);
-    steps("wait 1\nENDARRIVAL\nwait 1\nIDLE\nREADY\nwait 0.5\nIDLE\n", 4500);
     ASSERT_TRUE(StartServer());
-    steps("READY\nwait 0.5\nIDLE\n", 1500);
+    steps("READY\nwait 0.5\nIDLE\n", "<- RE~IDLE", 3, 10000);
     host.closeWriteChannel();
     ASSERT_TRUE(host.waitForFinished(20000));
-    const std::string out = host.readAllStandardOutput().toStdString();
+    out += host.readAllStandardOutput().toStdString();
     EXPECT_EQ(Count(out, "<- RE~IDLE"), 3u) << out;
     EXPECT_EQ(Count(out, "<- FILENAME~R~"), 3u) << out;
     EXPECT_EQ(Count(out, kShareError), 1u) << out; // the READY while the server was gone
@@ -179,6 +194,8 @@ TEST_F(SmbRecordingTest, ServerKilledMidPassLeavesTheRecorderServingAndReadable)
     for (size_t i = 1; i < frames.size(); ++i)
         EXPECT_GT(frames[i].time, frames[i - 1].time);
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, SmbServerLossTest, ::testing::Values(SIGKILL, SIGSTOP));
 
 } // namespace
 } // namespace quillon

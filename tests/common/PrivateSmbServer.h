@@ -106,6 +106,8 @@ public:
     }
 
     int Port() const { return m_port; }
+    // The server's process, which leads the process group of all its processes.
+    pid_t Pid() const { return m_pid; }
 
 private:
     std::filesystem::path m_root;
