@@ -41,21 +41,5 @@ TEST(SmbClient, ReadsSmbclientsAuthenticationFile) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(SmbClient, DialUrlCarriesTheConfiguredPortUnlessThePathHasOne) {
-    SmbClientSettings settings;
-    settings.port = 4455;
-    ConfigureSmbClient(settings);
-    EXPECT_EQ(SmbDialUrl("smb://10.0.0.7/QuillonFiles/Q1.avi"),
-              "smb://10.0.0.7:4455/QuillonFiles/Q1.avi");
-    EXPECT_EQ(SmbDialUrl("smb://10.0.0.7:139/QuillonFiles/Q1.avi"),
-              "smb://10.0.0.7:139/QuillonFiles/Q1.avi");
-    EXPECT_EQ(SmbDialUrl("smb://[fe80::1]/QuillonFiles/Q1.avi"),
-              "smb://[fe80::1]:4455/QuillonFiles/Q1.avi");
-    EXPECT_EQ(SmbDialUrl("/srv/quillon/Q1.avi"), "/srv/quillon/Q1.avi");
-    ConfigureSmbClient({});
-    EXPECT_EQ(SmbDialUrl("smb://10.0.0.7/QuillonFiles/Q1.avi"),
-              "smb://10.0.0.7/QuillonFiles/Q1.avi");
-}
-
 } // namespace
 } // namespace quillon
