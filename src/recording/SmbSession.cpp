@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "recording/SmbClient.h"
 
@@ -34,6 +35,14 @@ void GiveLogin(SMBCCTX*, const char*, const char*, char* workgroup, int workgrou
         CopyField(workgroup, workgroupLength, login.domain);
     CopyField(user, userLength, login.user);
     CopyField(password, passwordLength, login.password);
+}
+
+// Contexts whose server stopped answering: kept, never freed (freeing says goodbye to the
+// server and would wait out the timeout again). Guarded by LibraryMutex().
+std::vector<SMBCCTX*>& SilentContexts() {
+    // Never destroyed, so that the parked contexts are still held, not lost, at exit.
+    static auto* contexts = new std::vector<SMBCCTX*>;
+    return *contexts;
 }
 
 // libsmbclient writes to its sockets without MSG_NOSIGNAL: a server that closes the connection
@@ -74,10 +83,11 @@ SmbSession::~SmbSession() {
     if (m_context == nullptr)
         return;
     std::lock_guard<std::mutex> lock(LibraryMutex());
-    // A server that stopped answering is left without a goodbye: the context stays allocated
-    // (one socket and a little memory), so that no end of a recording waits out the timeout
-    // again.
-    if (!m_bServerSilent)
+    // A server that stopped answering is left without a goodbye: the context is parked (one
+    // socket and a little memory), so that no end of a recording waits out the timeout again.
+    if (m_bServerSilent)
+        SilentContexts().push_back(m_context);
+    else
         smbc_free_context(m_context, 1);
     m_context = nullptr;
 }
