@@ -22,6 +22,7 @@ int CQuillonApp::InitInstance() {
         std::fprintf(stderr, "quillon-id: %s\n%s", options.error.c_str(), ProgramInfo::Usage());
         return 2;
     }
+    ConfigureSmbClient(options.smb);
     MonotonicTickSource ticks;
     std::unique_ptr<CQuillonDlg> dlg;
     // A stop from outside closes whatever box is open and the window, like its close box. Set

@@ -11,6 +11,7 @@
 #include "QuillonFileRecording.h"
 #include "camera/CameraApiFactory.h"
 #include "core/ShareFolders.h"
+#include "recording/SmbClient.h"
 #include "settings/SettingsFile.h"
 
 namespace quillon {
@@ -28,23 +29,24 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
     SavePathServices services;
     services.findLocalShare = [this] { return FindShareFolder(m_smbConf, SavePath::kShareName); };
     services.localAddress = [this] { return m_link.LocalAddress().toStdString(); };
+    services.hostAddress = [this] { return m_link.PeerAddress().toStdString(); };
+    services.createRemoteFile = [this](const std::string& path, std::string& error) {
+        if (CreateEmptySmbFile(path, error)) return true;
+        OnRecordingFailed(path + ": " + error);
+        return false;
+    };
     services.createRecording = [this](const std::string& path, uint32_t rate, uint32_t width,
                                       uint32_t height,
                                       bool everyFrame) -> std::unique_ptr<Recording> {
-        return std::make_unique<QuillonFileRecording>(path, rate, width, height, everyFrame,
-                                                      m_admission);
+        return std::make_unique<QuillonFileRecording>(
+            path, rate, width, height, everyFrame, m_admission,
+            [this, path](const std::string& text) { OnRecordingFailed(path + ": " + text); });
     };
     // The save worker converts frames itself, without the camera's busy guard, which would make
     // it and the preview refuse each other's frames.
     services.convert = [this](const uint8_t* raw, uint8_t* bgr, uint32_t width, uint32_t height,
                               uint32_t pixelFormat) {
         return m_device && m_device->ConvertFrame(bgr, raw, width, height, pixelFormat);
-    };
-    // Queued to this object: a call still in the queue when the engine goes is dropped.
-    services.recordingFailed = [this](const std::string& path, const std::string& reason) {
-        QMetaObject::invokeMethod(
-            this, [this, path, reason] { OnRecordingFailed(path, reason); },
-            Qt::QueuedConnection);
     };
     services.enableSetupCommands = [this](bool enabled) { m_view->EnableSetupCommands(enabled); };
     m_savePath = std::make_unique<SavePath>(m_race, *this, ticks, m_app, m_camera, m_intake,
@@ -225,11 +227,6 @@ void RecorderEngine::OnSecond() {
     RefreshStatus();
 }
 
-void RecorderEngine::OnRecordingFailed(const std::string& path, const std::string& reason) {
-    m_recordingProblem = "Recording stopped: " + path + ": " + reason;
-    std::fprintf(stderr, "Quillon ID: %s\n", m_recordingProblem.c_str());
-    RefreshStatus();
-}
 
 void RecorderEngine::RefreshStatus() {
     m_strStatus = m_cameraLost ? kCameraLostText : m_hostStatus;
@@ -264,6 +261,19 @@ bool RecorderEngine::StartListening() { return m_link.StartListening(m_app.Port)
 
 void RecorderEngine::RequestTimeFromAnyThread() {
     QMetaObject::invokeMethod(this, [this] { m_race.SendTimeRequest(); }, Qt::QueuedConnection);
+}
+
+void RecorderEngine::OnRecordingFailed(const std::string& text) {
+    // Any thread: the save worker meets most write failures. The standard error is told at
+    // once; the status line on the user-interface thread.
+    std::fprintf(stderr, "Quillon ID: recording failed: %s\n", text.c_str());
+    QMetaObject::invokeMethod(
+        this,
+        [this, problem = "Recording failed: " + text] {
+            m_recordingProblem = problem;
+            RefreshStatus();
+        },
+        Qt::QueuedConnection);
 }
 
 void RecorderEngine::OnHostConnected() {

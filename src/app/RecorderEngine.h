@@ -157,7 +157,9 @@ private:
     void ProcessLatestFrame();
     // Once a second: the elapsed time, and whether the host's clock still answers.
     void OnSecond();
-    void OnRecordingFailed(const std::string& path, const std::string& reason);
+    // A recording (or READY's file on the share) failed: the operator reads why on the status
+    // line and the standard error. Safe from any thread.
+    void OnRecordingFailed(const std::string& text);
     void RefreshStatus();
     void OnHostConnected();
     void OnHostDisconnected();

@@ -1,11 +1,7 @@
 #include "SavePath.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "settings/AppSettings.h"
 #include "settings/CameraSettings.h"
@@ -21,7 +17,9 @@ SavePath::SavePath(RaceStateMachine& race, ReplySink& link, const TickSource& ti
       m_app(app),
       m_camera(camera),
       m_intake(intake),
-      m_services(std::move(services)) {}
+      m_services(std::move(services)),
+      m_files({m_services.findLocalShare, m_services.localAddress, m_services.hostAddress,
+               m_services.createRemoteFile}) {}
 
 SavePath::~SavePath() {
     FinishPass();
@@ -30,40 +28,18 @@ SavePath::~SavePath() {
 
 // ---- READY ---------------------------------------------------------------------------------
 
-std::string SavePath::RecordingFileName() const {
-    const char* extension = "vlv";
-    if (m_app.Filetype == kFileAvi) extension = "avi";
-    if (m_app.Filetype == kFileWmv || m_app.Filetype == kFileWmvAll) extension = "wmv";
-    char name[64];
-    std::snprintf(name, sizeof name, "QUILLON%d.%s", int32_t(m_ticks.Now()), extension);
-    return name;
-}
-
-bool SavePath::CreateEmptyFile(const std::string& path) const {
-    ::unlink(path.c_str());
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
-}
-
 void SavePath::PrepareRecording() {
-    m_strFileName = RecordingFileName();
     if (m_services.enableSetupCommands) m_services.enableSetupCommands(false);
     const bool remote = m_app.Directory == 1 && m_link.IsHostConnected();
-    std::string path;
-    if (remote) {
-        m_link.SendReply("FILENAME~R~" + m_strFileName + "@");
-        // Writing to the host's share is not available yet: the host is told at once.
-    } else {
-        const std::string folder = m_services.findLocalShare();
-        m_link.SendReply("FILENAME~L~" + m_services.localAddress() + "~" + m_strFileName + "@");
-        if (!folder.empty()) path = folder + "/" + m_strFileName;
-    }
+    const RecordingPlace place = m_files.Choose(m_ticks.Now(), m_app.Filetype, remote);
+    m_strFileName = place.fileName;
+    const std::string& path = place.path;
+    m_link.SendReply(place.reply);
     // Whatever happens next, the previous race's recording is complete and closed: frames of
     // the new race must never go into it.
     FinishPass();
-    if (path.empty() || !CreateEmptyFile(path)) {
+    std::string error;
+    if (path.empty() || !m_files.CreateEmptyFile(path, error)) {
         m_link.SendReply(kShareErrorText);
         m_pRecorder.reset();
         return;

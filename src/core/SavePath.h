@@ -9,6 +9,7 @@
 #include "FrameRing.h"
 #include "RaceHooks.h"
 #include "RaceStateMachine.h"
+#include "RecordingFiles.h"
 #include "Recording.h"
 #include "SaveWorker.h"
 
@@ -24,6 +25,9 @@ struct SavePathServices {
     std::function<std::string()> findLocalShare;
     // The connection's local address, for the FILENAME reply.
     std::function<std::string()> localAddress;
+    // The connected host's address, for its share; and how a file is made on that share.
+    std::function<std::string()> hostAddress;
+    std::function<bool(const std::string& path, std::string& error)> createRemoteFile;
     // A new recording at `path`; kind by extension.
     std::function<std::unique_ptr<Recording>(const std::string& path, uint32_t rate,
                                              uint32_t width, uint32_t height, bool everyFrame)>
@@ -45,7 +49,7 @@ struct SavePathServices {
 // recording belongs to the worker while the worker lives, and is deleted only after it ended.
 class SavePath final : public RecordingSteps {
 public:
-    static constexpr const char* kShareName = "QuillonFiles";
+    static constexpr const char* kShareName = RecordingFiles::kShareName;
     static constexpr const char* kShareErrorText =
         "ERROR~Cannot find the QuillonFiles folder, or access is denied.";
 
@@ -81,8 +85,6 @@ public:
     void FinishPass();
 
 private:
-    std::string RecordingFileName() const;
-    bool CreateEmptyFile(const std::string& path) const;
     RecordingFormat FormatForRecording() const;
     bool EnsureRing(size_t frameBytes);
     void StartWorker();
@@ -94,6 +96,7 @@ private:
     const CameraSettings& m_camera;
     FrameIntake& m_intake;
     SavePathServices m_services;
+    RecordingFiles m_files;  // names and places the recording file
 
     FrameRing m_ring;
     RecordingFormat m_format;

@@ -159,7 +159,7 @@ bool AviWriter::WriteFrameChunks(const uint8_t* bgrTopDown, uint32_t time) {
             m_parts.push_back({kZeroBlock, padding});
     }
     m_parts.push_back({timing.Data(), timing.Size()});
-    if (!m_output.WriteParts(m_parts.data(), m_parts.size()) || !m_output.Flush())
+    if (!m_output.WriteParts(m_parts.data(), m_parts.size()) || !m_output.EndRecord())
         return false;
     const Segment& segment = m_segments[m_nSegments - 1];
     m_entries.push_back(static_cast<uint32_t>(chunkPos - (segment.moviStart + 8)));

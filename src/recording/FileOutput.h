@@ -2,7 +2,7 @@
 
 // The one door through which every recording format reaches its file. The formats only append,
 // seek back to patch header fields, and cut the file back after a failed write; a local file
-// (LocalFileOutput) and, later, a file on the host's share implement it.
+// (LocalFileOutput) and a file on the host's share (SmbFileOutput) implement it.
 
 #include <cstdint>
 #include <string>
@@ -40,6 +40,10 @@ public:
     // Hands buffered bytes to the file (not to the disk: no sync). When this succeeds, every byte
     // written before it is in the file.
     virtual bool Flush() = 0;
+    // A whole record (a frame with its time) ends here. A local file hands its bytes over at
+    // once, so that a crash of the program loses as little as possible; an output that gathers
+    // bytes into large network writes keeps them until it has enough. False once it has failed.
+    virtual bool EndRecord() { return Flush(); }
     // Cuts the file to size bytes (used to drop a partly written frame); the position is unchanged.
     virtual bool Truncate(uint64_t size) = 0;
     virtual bool Close() = 0;

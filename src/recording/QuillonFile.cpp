@@ -202,7 +202,9 @@ void CQuillonFile::NoteFailure(const std::string& text) {
         std::lock_guard<std::mutex> lock(m_errorMutex);
         m_strLastError = text;
     }
-    m_bFailed.store(true, std::memory_order_release);
+    const bool first = !m_bFailed.exchange(true, std::memory_order_acq_rel);
+    if (first && m_failureSink)
+        m_failureSink(text);
 }
 
 } // namespace quillon

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -65,6 +66,14 @@ public:
     // Frames admitted and stored in the file.
     uint32_t GetFramesWritten() const { return m_nFramesWritten.load(std::memory_order_acquire); }
 
+    // Called once, on the thread that met it, with the text of the first failure after it is
+    // set (a share gone away, a full disk), so that the owner can tell the operator. Set it
+    // right after construction, before the first frame; creation failures are asked for with
+    // HasFailed().
+    void SetFailureSink(std::function<void(const std::string&)> sink) {
+        m_failureSink = std::move(sink);
+    }
+
     static FileKind KindForPath(const std::string& path);
 
 private:
@@ -95,6 +104,7 @@ private:
     std::atomic<uint32_t> m_nFramesWritten{0};
     mutable std::mutex m_errorMutex;
     std::string m_strLastError; // guarded by m_errorMutex
+    std::function<void(const std::string&)> m_failureSink;
 };
 
 } // namespace quillon

@@ -243,9 +243,9 @@ const char* CVideoWriter::EncodeSample(const uint8_t* data) {
         m_nFramesWritten % kCleanPointInterval == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     if (avcodec_send_frame(m_pCodecCtx, m_pFrame) < 0 || !DrainPackets())
         return "Unable to Write Frame";
-    // Hand the frame's packets to the file now, so that a crash loses as little as possible.
+    // Hand the frame's packets to the output now, so that a crash loses as little as possible.
     avio_flush(m_pIo);
-    if (m_pIo->error < 0 || !m_pOutput->Flush())
+    if (m_pIo->error < 0 || !m_pOutput->EndRecord())
         return "Unable to Write Frame";
     return nullptr;
 }

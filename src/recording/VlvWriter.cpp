@@ -60,7 +60,7 @@ bool VlvWriter::AppendFrame(uint32_t width, uint32_t height, const uint8_t* data
 }
 
 bool VlvWriter::Commit() {
-    if (!m_output.Flush())
+    if (!m_output.EndRecord())
         return Fail(m_output.LastError());
     m_committedEnd = m_output.Tell();
     return true;

@@ -56,7 +56,8 @@ struct FakeRecording : Recording {
 struct Link : ReplySink {
     std::vector<std::string> replies;
     void SendReply(std::string_view text) override { replies.emplace_back(text); }
-    bool IsHostConnected() const override { return false; }
+    bool IsHostConnected() const override { return connected; }
+    bool connected = false;
 };
 
 // Forwards the race's recording steps to the save path made after it.
@@ -97,6 +98,8 @@ protected:
         SavePathServices services;
         services.findLocalShare = [this] { return shareMissing ? std::string() : folder.string(); };
         services.localAddress = [] { return std::string("127.0.0.1"); };
+        services.hostAddress = [] { return std::string("10.0.0.7"); };
+        services.createRemoteFile = [this](const std::string&, std::string&) { return !remoteRefuses; };
         services.createRecording = [this](const std::string& p, uint32_t, uint32_t, uint32_t,
                                           bool every) -> std::unique_ptr<Recording> {
             std::lock_guard lock(logMutex);
@@ -159,6 +162,7 @@ protected:
 
     fs::path folder;
     bool shareMissing = false;
+    bool remoteRefuses = false;  // the host's share is missing or refuses access
     std::chrono::milliseconds writeDelay{0};
     AppSettings app;
     CameraSettings camera;
@@ -401,6 +405,44 @@ TEST_F(SavePathTest, NoShareOrNoRingGivesTheErrorReplyAndNoRecording) {
     race.OnReady();
     EXPECT_EQ(link.replies[1], SavePath::kShareErrorText);
     EXPECT_FALSE(path->HasRecorder());
+}
+
+// The host's share only with Directory=1 and a host connected; otherwise the local share.
+TEST_F(SavePathTest, DirectoryAndHostChooseTheShareAndTheReply) {
+    const std::string local = (folder / "QUILLON100000.vlv").string();
+    const std::string localReply = "FILENAME~L~127.0.0.1~QUILLON100000.vlv@";
+    const struct {
+        int32_t directory;
+        bool connected;
+        bool refuses;
+        std::string reply;
+        std::string path;  // empty: no recording, the ERROR reply
+    } cases[] = {
+        {0, true, false, localReply, local},
+        {1, false, false, localReply, local},
+        {1, true, false, "FILENAME~R~QUILLON100000.vlv@", "smb://10.0.0.7/QuillonFiles/QUILLON100000.vlv"},
+        {1, true, true, "FILENAME~R~QUILLON100000.vlv@", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply + " " + c.path);
+        app.Directory = c.directory;
+        link.connected = c.connected;
+        remoteRefuses = c.refuses;
+        link.replies.clear();
+        race.OnReady();
+        ASSERT_GE(link.replies.size(), 2u);
+        EXPECT_EQ(link.replies[0], c.reply);
+        EXPECT_EQ(link.replies[1], c.path.empty() ? SavePath::kShareErrorText : "RE~READY");
+        EXPECT_EQ(path->Recorder() ? path->Recorder()->Path() : "", c.path);
+        race.OnIdle();
+    }
+}
+
+TEST(RecordingFiles, RemotePathIsPercentEncodedWithIpv6InBrackets) {
+    EXPECT_EQ(RecordingFiles::RemotePath("192.168.1.20", "QUILLON-5.avi"),
+              "smb://192.168.1.20/QuillonFiles/QUILLON-5.avi");
+    EXPECT_EQ(RecordingFiles::RemotePath("fe80::1", "a b%?.vlv"),
+              "smb://[fe80::1]/QuillonFiles/a%20b%25%3F.vlv");
 }
 
 }  // namespace

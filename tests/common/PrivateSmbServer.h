@@ -1,0 +1,118 @@
+#pragma once
+
+// A private smbd on 127.0.0.1 for tests and benchmarks: its own configuration, state folders and
+// password database under a folder of the caller's, one share "QuillonFiles" (or another name,
+// for a host without it) on a port of the caller's. Guest access by default; with an account,
+// only that account (in the server's own password database, a Unix user of this machine) may
+// use the share.
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QProcess>
+#include <QTcpSocket>
+#include <QThread>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace quillon {
+
+class PrivateSmbServer {
+public:
+    PrivateSmbServer() = default;
+    PrivateSmbServer(const PrivateSmbServer&) = delete;
+    PrivateSmbServer& operator=(const PrivateSmbServer&) = delete;
+    ~PrivateSmbServer() { Stop(); }
+
+    // Writes the configuration (and the account, when a user is given) under root, serving
+    // shareFolder. False when smbpasswd refuses the account.
+    bool Configure(const std::filesystem::path& root, const std::filesystem::path& shareFolder,
+                   int port, const std::string& user = {}, const std::string& password = {},
+                   const std::string& shareName = "QuillonFiles") {
+        namespace fs = std::filesystem;
+        m_root = root;
+        m_port = port;
+        for (const char* sub : {"private", "lock", "state", "cache", "pid"})
+            fs::create_directories(root / sub);
+        fs::create_directories(shareFolder);
+        const std::string r = root.string();
+        std::ofstream conf(root / "smb.conf");
+        conf << "[global]\n  interfaces = 127.0.0.1\n  bind interfaces only = yes\n"
+             << "  smb ports = " << port << "\n  disable netbios = yes\n  map to guest = Bad User\n"
+             << "  private dir = " << r << "/private\n  lock directory = " << r << "/lock\n"
+             << "  state directory = " << r << "/state\n  cache directory = " << r << "/cache\n"
+             << "  pid directory = " << r << "/pid\n  log file = " << r << "/log.%m\n"
+             << "  rpc start on demand helpers = no\n"
+             << "  passdb backend = tdbsam:" << r << "/private/passdb.tdb\n"
+             << "[" << shareName << "]\n  path = " << shareFolder.string()
+             << "\n  read only = no\n  create mask = 0666\n"
+             // Guests too write as this user, into the caller's private folders.
+             << "  force user = " << ::getpwuid(::getuid())->pw_name << "\n";
+        if (user.empty()) {
+            conf << "  guest ok = yes\n";
+            return true;
+        }
+        conf << "  guest ok = no\n  valid users = " << user << "\n";
+        conf.close();
+        QProcess smbpasswd;
+        smbpasswd.start("smbpasswd", {"-c", QString::fromStdString(r + "/smb.conf"), "-s", "-a",
+                                      QString::fromStdString(user)});
+        smbpasswd.waitForStarted();
+        smbpasswd.write(QByteArray::fromStdString(password + "\n" + password + "\n"));
+        smbpasswd.closeWriteChannel();
+        return smbpasswd.waitForFinished(10000) && smbpasswd.exitCode() == 0;
+    }
+
+    // Starts smbd and waits until it accepts connections.
+    bool Start() {
+        const std::string conf = (m_root / "smb.conf").string();
+        const std::string log = (m_root / "smbd.out").string();
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            if (out >= 0) {
+                ::dup2(out, 1);
+                ::dup2(out, 2);
+            }
+            const std::string configArg = "--configfile=" + conf;
+            ::execlp("smbd", "smbd", "--foreground", "--debug-stdout", configArg.c_str(), nullptr);
+            ::_exit(127);
+        }
+        if (m_pid < 0)
+            return false;
+        for (int i = 0; i < 100; ++i) {
+            QTcpSocket probe;
+            probe.connectToHost("127.0.0.1", quint16(m_port));
+            if (probe.waitForConnected(100))
+                return true;
+            QThread::msleep(50);
+        }
+        return false;
+    }
+
+    // Ends the server and every connection it serves (smbd leads its own process group);
+    // `signal` SIGKILL makes it vanish without a word to its clients.
+    void Stop(int signal = SIGTERM) {
+        if (m_pid <= 0)
+            return;
+        ::kill(-m_pid, signal);
+        ::kill(m_pid, signal);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+
+    int Port() const { return m_port; }
+    // The server's process, which leads the process group of all its processes.
+    pid_t Pid() const { return m_pid; }
+
+private:
+    std::filesystem::path m_root;
+    int m_port = 0;
+    pid_t m_pid = -1;
+};
+
+} // namespace quillon
