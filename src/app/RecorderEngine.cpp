@@ -32,7 +32,7 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
     services.hostAddress = [this] { return m_link.PeerAddress().toStdString(); };
     services.createRemoteFile = [this](const std::string& path, std::string& error) {
         if (CreateEmptySmbFile(path, error)) return true;
-        OnRecordingFailed(path + ": " + error);
+        OnRecordingFailed(error.find(path) != std::string::npos ? error : path + ": " + error);
         return false;
     };
     services.createRecording = [this](const std::string& path, uint32_t rate, uint32_t width,
@@ -40,7 +40,10 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
                                       bool everyFrame) -> std::unique_ptr<Recording> {
         return std::make_unique<QuillonFileRecording>(
             path, rate, width, height, everyFrame, m_admission,
-            [this, path](const std::string& text) { OnRecordingFailed(path + ": " + text); });
+            [this, path](const std::string& text) {
+                // The operator needs the file's name; most reasons already carry it.
+                OnRecordingFailed(text.find(path) != std::string::npos ? text : path + ": " + text);
+            });
     };
     // The save worker converts frames itself, without the camera's busy guard, which would make
     // it and the preview refuse each other's frames.
