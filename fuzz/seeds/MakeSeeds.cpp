@@ -38,7 +38,6 @@ std::vector<uint8_t> Frame(uint32_t index, uint32_t bytesPerPixel) {
 }
 
 void Record(const std::string& path, uint32_t frames, uint16_t bitsPerPixel, bool everyFrame) {
-    CQuillonFile::ResetAdmission();
     CQuillonFile file(path, kRate, kWidth, kHeight);
     if (everyFrame)
         file.SetEveryFrame();
