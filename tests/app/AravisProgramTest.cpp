@@ -75,19 +75,7 @@ protected:
     }
 
     static bool Listens(int32_t port, int timeoutMs = 10000) {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < timeoutMs) {
-            QTcpSocket probe;
-            probe.connectToHost("127.0.0.1", quint16(port));
-            if (probe.waitForConnected(200)) {
-                probe.disconnectFromHost();
-                QThread::msleep(300); // the probe's connection is let go
-                return true;
-            }
-            QThread::msleep(100);
-        }
-        return false;
+        return WaitUntilListening(port, timeoutMs);
     }
 
     static std::string RunTool(const std::string& tool, const QStringList& args) {

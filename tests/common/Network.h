@@ -2,7 +2,10 @@
 
 #include <QCoreApplication>
 #include <QHostAddress>
+#include <QElapsedTimer>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
 #include <cstdint>
 
 namespace quillon {
@@ -21,6 +24,24 @@ inline int32_t FreePort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
+}
+
+// True once something accepts connections on 127.0.0.1:`port` (a recorder that has started
+// listening); the probe's own connection is let go before it returns.
+inline bool WaitUntilListening(int32_t port, int timeoutMs = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        QTcpSocket probe;
+        probe.connectToHost("127.0.0.1", quint16(port));
+        if (probe.waitForConnected(200)) {
+            probe.disconnectFromHost();
+            QThread::msleep(300);
+            return true;
+        }
+        QThread::msleep(100);
+    }
+    return false;
 }
 
 }  // namespace quillon

@@ -81,17 +81,7 @@ protected:
                            recorderArgs);
         if (!recorder.waitForStarted(5000))
             return false;
-        for (int i = 0; i < 100; ++i) {
-            QTcpSocket probe;
-            probe.connectToHost("127.0.0.1", quint16(port));
-            if (probe.waitForConnected(100)) {
-                probe.disconnectFromHost();
-                QThread::msleep(300); // the probe's connection is let go
-                return true;
-            }
-            QThread::msleep(100);
-        }
-        return false;
+        return WaitUntilListening(port);
     }
 
     static std::string RunTool(const std::string& tool, const QStringList& args,
