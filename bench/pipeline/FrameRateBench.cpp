@@ -38,7 +38,8 @@ void BM_SimulatedCameraIntoPipeline(benchmark::State& state) {
     for (auto _ : state) {
         QElapsedTimer warmUp;
         warmUp.start();
-        while (warmUp.elapsed() < 500) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        while (warmUp.elapsed() < 500)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         const uint64_t accepted0 = engine.AcceptedFrames();
         const uint64_t processed0 = engine.ProcessedFrames();
         const uint64_t dropped0 = engine.DroppedFrames();
@@ -58,7 +59,7 @@ void BM_SimulatedCameraIntoPipeline(benchmark::State& state) {
 
 BENCHMARK(BM_SimulatedCameraIntoPipeline)->Arg(200)->Iterations(1)->Unit(benchmark::kSecond);
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -55,9 +55,10 @@ void BM_OnFrameReady(benchmark::State& state) {
     pipeline.SetPreviewScale(previewScale);
     std::vector<uint8_t> raw(size_t(width) * height);
     std::mt19937 random(1);
-    for (uint8_t& b : raw) b = uint8_t(random());
+    for (uint8_t& b : raw)
+        b = uint8_t(random());
     for (auto _ : state) {
-        camera.Brightnes = adjusted ? 12 : 0;  // keep the automatic correction from drifting
+        camera.Brightnes = adjusted ? 12 : 0; // keep the automatic correction from drifting
         benchmark::DoNotOptimize(pipeline.OnFrameReady(raw.data(), raw.size()));
     }
     state.SetItemsProcessed(state.iterations());
@@ -84,4 +85,4 @@ BENCHMARK(BM_OnFrameReady)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MemcpyRawFrame)->Args({800, 400})->Args({2048, 1536})->Unit(benchmark::kMicrosecond);
 
-}  // namespace
+} // namespace

@@ -28,7 +28,8 @@ long PeakResidentMegabytes() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6)) / 1024;
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6)) / 1024;
     }
     return -1;
 }
@@ -42,7 +43,8 @@ void BM_ArrivalRecordingAtRate(benchmark::State& state) {
     char pattern[] = "/tmp/quillon-rate-XXXXXX";
     const fs::path dir = mkdtemp(pattern);
     fs::create_directory(dir / "share");
-    std::ofstream(dir / "smb.conf") << "[QuillonFiles]\n  path = " << (dir / "share").string() << "\n";
+    std::ofstream(dir / "smb.conf")
+        << "[QuillonFiles]\n  path = " << (dir / "share").string() << "\n";
 
     MonotonicTickSource ticks;
     RecorderEngine engine(ticks);
@@ -51,7 +53,8 @@ void BM_ArrivalRecordingAtRate(benchmark::State& state) {
         state.SkipWithError("no simulated camera");
         return;
     }
-    engine.Pipeline()->SetPreviewScale(PreviewScaleToFit(ReducedGeometry(engine.Camera()), 1200, 900));
+    engine.Pipeline()->SetPreviewScale(
+        PreviewScaleToFit(ReducedGeometry(engine.Camera()), 1200, 900));
     if (adjusted) {
         engine.Camera().Brightnes = 12;
         engine.Camera().Contrast = 130;
@@ -74,7 +77,8 @@ void BM_ArrivalRecordingAtRate(benchmark::State& state) {
         race.OnEndArrival(std::to_string(race.CurrentRaceTime()));
         Spin(1000);
         race.OnIdle();
-        for (const auto& entry : fs::directory_iterator(dir / "share")) gaps = CountGaps(entry.path(), actualFps);
+        for (const auto& entry : fs::directory_iterator(dir / "share"))
+            gaps = CountGaps(entry.path(), actualFps);
     }
     state.counters["fps"] = actualFps;
     state.counters["frames"] = double(gaps.frames);
@@ -83,18 +87,22 @@ void BM_ArrivalRecordingAtRate(benchmark::State& state) {
     state.counters["preview_skips"] = double(engine.PreviewSkips());
     state.counters["peak_rss_mb"] = double(PeakResidentMegabytes());
     engine.Shutdown(false, {});
-    if (!getenv("QUILLON_KEEP")) fs::remove_all(dir);
+    if (!getenv("QUILLON_KEEP"))
+        fs::remove_all(dir);
 }
 
 // Arguments: frames per second, file type (1 VLV, 2 AVI, 3 WMV), width, height, adjusted
 // (brightness 12, contrast 130, automatic correction on).
 BENCHMARK(BM_ArrivalRecordingAtRate)
-    ->Args({500, 1, 800, 400, 0})->Args({500, 2, 800, 400, 1})
+    ->Args({500, 1, 800, 400, 0})
+    ->Args({500, 2, 800, 400, 1})
     ->Args({200, 3, 800, 400, 0})
-    ->Args({100, 1, 2048, 1536, 1})->Args({100, 2, 2048, 1536, 1})
-    ->Iterations(1)->Unit(benchmark::kSecond);
+    ->Args({100, 1, 2048, 1536, 1})
+    ->Args({100, 2, 2048, 1536, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

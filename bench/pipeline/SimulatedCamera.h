@@ -9,7 +9,8 @@ namespace quillon {
 // Afterwards the camera settings hold the rate the camera really runs at.
 inline bool StartSimulatedCamera(RecorderEngine& engine, float fps, uint32_t width = 800,
                                  uint32_t height = 400) {
-    if (!engine.AllocateFrameStores() || engine.StartCamera("sim") != CameraStartResult::kStreaming) {
+    if (!engine.AllocateFrameStores() ||
+        engine.StartCamera("sim") != CameraStartResult::kStreaming) {
         return false;
     }
     CameraSettings& camera = engine.Camera();
@@ -24,4 +25,4 @@ inline bool StartSimulatedCamera(RecorderEngine& engine, float fps, uint32_t wid
     return true;
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -16,7 +16,8 @@ CQuillonApp::CQuillonApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 int CQuillonApp::InitInstance() {
     std::vector<std::string> args;
-    for (int i = 1; i < arguments().size(); ++i) args.push_back(arguments()[i].toStdString());
+    for (int i = 1; i < arguments().size(); ++i)
+        args.push_back(arguments()[i].toStdString());
     const ProgramOptions options = ProgramOptions::Parse(args);
     if (!options.error.empty()) {
         std::fprintf(stderr, "quillon-id: %s\n%s", options.error.c_str(), ProgramInfo::Usage());
@@ -31,13 +32,16 @@ int CQuillonApp::InitInstance() {
     // "Shared memory" box.
     SignalCloser closer(
         [&dlg] {
-            if (dlg) dlg->EndFromOutside();
+            if (dlg)
+                dlg->EndFromOutside();
         },
         [&dlg] {
-            if (dlg) dlg->SharedMemoryBox().click();
+            if (dlg)
+                dlg->SharedMemoryBox().click();
         });
     dlg = std::make_unique<CQuillonDlg>(options, ticks);
-    if (!dlg->IsUsable()) return 1;
+    if (!dlg->IsUsable())
+        return 1;
     const bool started = dlg->OnInitDialog();
     if (started && !dlg->IsEnding()) {
         dlg->show();
@@ -45,8 +49,8 @@ int CQuillonApp::InitInstance() {
     }
     // A start-up that failed (no camera) is a failure; one stopped from outside is not.
     const int exitCode = started || dlg->IsEnding() ? 0 : 1;
-    dlg.reset();  // the destructor finishes the recording and writes the settings
+    dlg.reset(); // the destructor finishes the recording and writes the settings
     return exitCode;
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -15,4 +15,4 @@ public:
     int InitInstance();
 };
 
-}  // namespace quillon
+} // namespace quillon

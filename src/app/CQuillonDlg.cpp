@@ -18,7 +18,9 @@
 #include "ui/CPreferencesDlg.h"
 
 // The images live in a static library; the linker keeps them only when they are named.
-static void LoadImages() { Q_INIT_RESOURCE(quillon); }
+static void LoadImages() {
+    Q_INIT_RESOURCE(quillon);
+}
 
 namespace quillon {
 namespace {
@@ -42,7 +44,8 @@ constexpr int kMinPreviewSide = 200;
 QIcon ButtonIcon(const QString& name) {
     QIcon icon(":/IDB_" + name + "U.png");
     icon.addFile(":/IDB_" + name + "X.png", QSize(), QIcon::Disabled);
-    if (name == "SAVE") icon.addFile(":/IDB_SAVED.png", QSize(), QIcon::Active, QIcon::On);
+    if (name == "SAVE")
+        icon.addFile(":/IDB_SAVED.png", QSize(), QIcon::Active, QIcon::On);
     return icon;
 }
 
@@ -52,7 +55,7 @@ QLabel* ImageLabel(const QString& resource, QWidget* parent) {
     return label;
 }
 
-}  // namespace
+} // namespace
 
 CQuillonDlg::CQuillonDlg(const ProgramOptions& options, const TickSource& ticks)
     : m_options(options),
@@ -77,7 +80,8 @@ CQuillonDlg::CQuillonDlg(const ProgramOptions& options, const TickSource& ticks)
 }
 
 CQuillonDlg::~CQuillonDlg() {
-    if (m_engine.HasRecorder() && !m_engine.IsEveryFrame()) m_engine.StopSaveWorker();
+    if (m_engine.HasRecorder() && !m_engine.IsEveryFrame())
+        m_engine.StopSaveWorker();
     // An end from outside during start-up still keeps the settings read, as the camera has them.
     m_engine.Shutdown(m_bInitialised || (m_bEnding && m_bSettingsLoaded), m_settingsPath);
     m_engine.SetView(nullptr);
@@ -166,7 +170,8 @@ void CQuillonDlg::BuildControls() {
 }
 
 bool CQuillonDlg::OnInitDialog() {
-    if (!m_bUsable) return false;
+    if (!m_bUsable)
+        return false;
     // The camera comes first: without one the recorder has nothing to record.
     // Every step that can show a box ends the start-up when a stop came meanwhile.
     const CameraStartResult camera = m_engine.StartCamera(m_options.camera);
@@ -180,7 +185,8 @@ bool CQuillonDlg::OnInitDialog() {
         if (m_bEnding)
             return false;
         // Only a recorder with a camera listens for a host.
-        if (!m_engine.StartListening()) ShowMessageBox(kNoPortText);
+        if (!m_engine.StartListening())
+            ShowMessageBox(kNoPortText);
         if (m_bEnding)
             return false;
     }
@@ -189,7 +195,8 @@ bool CQuillonDlg::OnInitDialog() {
     m_engine.CreatePerformanceLog();
     m_titleTimer.start();
     m_bInitialised = true;
-    if (m_options.sharedMemory) m_sharedMemory->click();
+    if (m_options.sharedMemory)
+        m_sharedMemory->click();
     return true;
 }
 
@@ -211,7 +218,8 @@ void CQuillonDlg::CreateAdjustControls() {
     const bool automatic = camera.AutoCorrection != 0;
     m_auto->setChecked(automatic);
     m_brightness->SetReadOnly(automatic);
-    if (automatic) camera.MeanValue = -1;
+    if (automatic)
+        camera.MeanValue = -1;
     m_engine.Pipeline()->SetAutoBrightness(automatic);
     m_contrast->SetRange(0, 900);
     m_contrast->SetPos(camera.Contrast);
@@ -224,14 +232,18 @@ void CQuillonDlg::OnAutoClicked() {
     m_auto->setChecked(automatic);
     m_brightness->SetReadOnly(automatic);
     camera.AutoCorrection = automatic ? 1 : 0;
-    if (automatic) camera.MeanValue = -1;
+    if (automatic)
+        camera.MeanValue = -1;
     m_engine.Pipeline()->SetAutoBrightness(automatic);
 }
 
 void CQuillonDlg::OnEditChanged(int identifier, int position) {
-    if (!m_bInitialised) return;
-    if (identifier == kBrightnessId) m_engine.Camera().Brightnes = position;
-    if (identifier == kContrastId) m_engine.Camera().Contrast = position;
+    if (!m_bInitialised)
+        return;
+    if (identifier == kBrightnessId)
+        m_engine.Camera().Brightnes = position;
+    if (identifier == kContrastId)
+        m_engine.Camera().Contrast = position;
 }
 
 void CQuillonDlg::TakeControlValues() {
@@ -247,9 +259,15 @@ void CQuillonDlg::RefreshControls() {
 
 void CQuillonDlg::EnableRaceButton(RaceButton button, bool enabled) {
     switch (button) {
-        case RaceButton::Ready: m_readyButton->setEnabled(enabled); break;
-        case RaceButton::Start: m_startButton->setEnabled(enabled); break;
-        case RaceButton::Arrival: m_arrivalButton->setEnabled(enabled); break;
+    case RaceButton::Ready:
+        m_readyButton->setEnabled(enabled);
+        break;
+    case RaceButton::Start:
+        m_startButton->setEnabled(enabled);
+        break;
+    case RaceButton::Arrival:
+        m_arrivalButton->setEnabled(enabled);
+        break;
     }
 }
 
@@ -266,7 +284,9 @@ void CQuillonDlg::ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height)
     m_preview->ShowFrame(bgr, width, height);
 }
 
-void CQuillonDlg::ShowBrightness(int32_t brightness) { m_brightness->SetPos(brightness); }
+void CQuillonDlg::ShowBrightness(int32_t brightness) {
+    m_brightness->SetPos(brightness);
+}
 
 void CQuillonDlg::SetupPreview() {
     // The window fits the screen it opens on: a large image is shown scaled down, keeping its
@@ -274,7 +294,7 @@ void CQuillonDlg::SetupPreview() {
     // screen less the controls above it and the window's frame.
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 1024);
-    constexpr int kFrameAllowance = 60;  // title bar, menu and borders
+    constexpr int kFrameAllowance = 60; // title bar, menu and borders
     const uint32_t scale = PreviewScaleToFit(
         ReducedGeometry(m_engine.Camera()),
         uint32_t(std::max(1, room.width() - 2 * kPreviewOrigin.x() - kFrameAllowance / 3)),
@@ -297,7 +317,8 @@ void CQuillonDlg::ShowHostStatus(const std::string&, bool hostConnected) {
 void CQuillonDlg::UpdateTitle() {
     // Frames lost for recording; frames the preview skipped are not counted here.
     const uint64_t dropped = m_engine.DroppedFrames();
-    if (dropped == m_shownDropped) return;
+    if (dropped == m_shownDropped)
+        return;
     m_shownDropped = dropped;
     // A machine too slow for the frame rate shows itself here.
     setWindowTitle(QString("%1 - %2 frames dropped").arg(kWindowCaption).arg(dropped));
@@ -318,20 +339,24 @@ void CQuillonDlg::OnSaveButton() {
 
 void CQuillonDlg::OnCameraProperties() {
     CCamera* camera = m_engine.Device();
-    if (camera == nullptr) return;
+    if (camera == nullptr)
+        return;
     const int32_t ringLength = m_engine.App().BufferLenght;
     CameraPropertiesHooks hooks{[this] { return m_engine.ApplyCameraSettings(); },
                                 [this] { SetupPreview(); }};
     CCameraProperties dialog(*camera, m_engine.Camera(), m_engine.App(), std::move(hooks), this);
-    if (dialog.exec() == QDialog::Accepted) SetupPreview();
+    if (dialog.exec() == QDialog::Accepted)
+        SetupPreview();
     // A loaded settings file may bring another ring length: the ring takes it now, between
     // races, rather than a length it was never made with.
-    if (m_engine.App().BufferLenght != ringLength) m_engine.RebuildRing();
+    if (m_engine.App().BufferLenght != ringLength)
+        m_engine.RebuildRing();
 }
 
 void CQuillonDlg::OnPreferences() {
     CPreferencesDlg dialog(m_engine.App(), this);
-    if (dialog.exec() != QDialog::Accepted) return;
+    if (dialog.exec() != QDialog::Accepted)
+        return;
     dialog.ApplyTo(m_engine.App());
     m_engine.RebuildRing();
 }
@@ -344,7 +369,8 @@ void CQuillonDlg::OnAbout() {
 
 void CQuillonDlg::keyPressEvent(QKeyEvent* event) {
     // Enter does nothing in this window; Escape still closes it.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        return;
     QDialog::keyPressEvent(event);
 }
 
@@ -383,4 +409,4 @@ void CQuillonDlg::CloseModalWidgets() {
     }
 }
 
-}  // namespace quillon
+} // namespace quillon

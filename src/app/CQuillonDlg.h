@@ -65,7 +65,9 @@ public:
     void ShowHostStatus(const std::string& status, bool hostConnected) override;
     void ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height) override;
     void ShowBrightness(int32_t brightness) override;
-    void ShowMessage(const std::string& text) override { ShowMessageBox(QString::fromStdString(text)); }
+    void ShowMessage(const std::string& text) override {
+        ShowMessageBox(QString::fromStdString(text));
+    }
 
     // Sizes the preview to the reduced camera image and the window around it.
     void SetupPreview();
@@ -98,7 +100,7 @@ private:
     QTimer m_endTimer; // while ending: closes boxes that callers of closed ones open next
     RecorderEngine m_engine;
 
-    QWidget* m_canvas = nullptr;  // the client area below the menu, controls placed as designed
+    QWidget* m_canvas = nullptr; // the client area below the menu, controls placed as designed
     QToolButton* m_saveButton = nullptr;
     QToolButton* m_readyButton = nullptr;
     QToolButton* m_startButton = nullptr;
@@ -120,4 +122,4 @@ private:
     uint64_t m_shownDropped = 0;
 };
 
-}  // namespace quillon
+} // namespace quillon

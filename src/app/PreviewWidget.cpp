@@ -18,14 +18,16 @@ void PreviewWidget::SetImageSize(uint32_t width, uint32_t height) {
 }
 
 void PreviewWidget::ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t height) {
-    if (m_display.width() != int(width) || m_display.height() != int(height)) return;
+    if (m_display.width() != int(width) || m_display.height() != int(height))
+        return;
     m_frame = bgr;
     ++m_framesShown;
     update();
 }
 
 QImage PreviewWidget::CurrentImage() const {
-    if (m_frame == nullptr) return m_display.copy();
+    if (m_frame == nullptr)
+        return m_display.copy();
     return QImage(m_frame, m_display.width(), m_display.height(), m_display.width() * 3,
                   QImage::Format_BGR888)
         .copy();
@@ -46,4 +48,4 @@ void PreviewWidget::paintEvent(QPaintEvent*) {
     painter.drawImage(QPoint(0, 0), m_display);
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -30,8 +30,8 @@ protected:
 
 private:
     const uint8_t* m_frame = nullptr;
-    QImage m_display;  // Format_RGB32, the preview's size
+    QImage m_display; // Format_RGB32, the preview's size
     uint64_t m_framesShown = 0;
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -42,8 +42,10 @@ ProgramOptions ProgramOptions::Parse(const std::vector<std::string>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const auto value = [&](const std::string& name) -> std::string {
-            if (arg.rfind(name + "=", 0) == 0) return arg.substr(name.size() + 1);
-            if (i + 1 < args.size()) return args[++i];
+            if (arg.rfind(name + "=", 0) == 0)
+                return arg.substr(name.size() + 1);
+            if (i + 1 < args.size())
+                return args[++i];
             options.error = "missing value after " + name;
             return {};
         };
@@ -55,13 +57,15 @@ ProgramOptions ProgramOptions::Parse(const std::vector<std::string>& args) {
             options.sharedMemory = true;
         } else if (arg == "--smb-auth" || arg.rfind("--smb-auth=", 0) == 0) {
             const std::string file = value("--smb-auth");
-            if (options.error.empty()) ReadSmbAuthFile(file, options.smb.login, options.error);
+            if (options.error.empty())
+                ReadSmbAuthFile(file, options.smb.login, options.error);
         } else if (arg == "--smb-port" || arg.rfind("--smb-port=", 0) == 0) {
             const std::string text = value("--smb-port");
             char* end = nullptr;
             const long port = std::strtol(text.c_str(), &end, 10);
             if (text.empty() || *end != '\0' || port < 1 || port > 65535) {
-                if (options.error.empty()) options.error = "--smb-port needs a port from 1 to 65535";
+                if (options.error.empty())
+                    options.error = "--smb-port needs a port from 1 to 65535";
             } else {
                 options.smb.port = uint16_t(port);
             }
@@ -69,9 +73,10 @@ ProgramOptions ProgramOptions::Parse(const std::vector<std::string>& args) {
             // Qt's own options (-platform, -display, ...) are taken out before this runs.
             options.error = "unknown option " + arg;
         }
-        if (!options.error.empty()) break;
+        if (!options.error.empty())
+            break;
     }
     return options;
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -11,11 +11,11 @@ namespace quillon {
 // for the host's share --smb-auth FILE (smbclient's authentication file, read here) and
 // --smb-port PORT.
 struct ProgramOptions {
-    std::string camera;                              // empty: the first real camera
-    std::string smbConf = "/etc/samba/smb.conf";     // where the local shares are defined
-    bool sharedMemory = false;                       // start with the shared memory link on
-    SmbClientSettings smb;                           // anonymous, libsmbclient's port
-    std::string error;                               // set when the command line is wrong
+    std::string camera;                          // empty: the first real camera
+    std::string smbConf = "/etc/samba/smb.conf"; // where the local shares are defined
+    bool sharedMemory = false;                   // start with the shared memory link on
+    SmbClientSettings smb;                       // anonymous, libsmbclient's port
+    std::string error;                           // set when the command line is wrong
     // Not an option: settings.ini beside the program, unless a test puts it elsewhere.
     std::string settingsPath;
 
@@ -29,4 +29,4 @@ struct ProgramInfo {
     static const char* Version();
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -22,8 +22,10 @@ public:
     QuillonFileRecording(const std::string& path, uint32_t rate, uint32_t width, uint32_t height,
                          bool everyFrame, FrameAdmission& admission, FailureSink onFailure = {})
         : m_file(path, rate, width, height, MakeOutput(path), &admission) {
-        if (everyFrame) m_file.SetEveryFrame();
-        if (onFailure && m_file.HasFailed()) onFailure(m_file.GetLastError());
+        if (everyFrame)
+            m_file.SetEveryFrame();
+        if (onFailure && m_file.HasFailed())
+            onFailure(m_file.GetLastError());
         m_file.SetFailureSink(std::move(onFailure));
     }
 

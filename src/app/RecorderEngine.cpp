@@ -17,9 +17,7 @@
 namespace quillon {
 
 RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
-    : QObject(parent),
-      m_race(*this, *this, ticks, m_app, m_camera),
-      m_link(m_race, this),
+    : QObject(parent), m_race(*this, *this, ticks, m_app, m_camera), m_link(m_race, this),
       m_sharedMemory(m_race,
                      [this] {
                          const Recording* recording = m_savePath->Recorder();
@@ -31,7 +29,8 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
     services.localAddress = [this] { return m_link.LocalAddress().toStdString(); };
     services.hostAddress = [this] { return m_link.PeerAddress().toStdString(); };
     services.createRemoteFile = [this](const std::string& path, std::string& error) {
-        if (CreateEmptySmbFile(path, error)) return true;
+        if (CreateEmptySmbFile(path, error))
+            return true;
         OnRecordingFailed(error.find(path) != std::string::npos ? error : path + ": " + error);
         return false;
     };
@@ -68,15 +67,18 @@ RecorderEngine::RecorderEngine(const TickSource& ticks, QObject* parent)
 }
 
 RecorderEngine::~RecorderEngine() {
-    if (m_device) m_device->StopStreaming();  // no callback may run into what goes below
-    m_savePath.reset();  // ends the worker and finishes the recording
+    if (m_device)
+        m_device->StopStreaming(); // no callback may run into what goes below
+    m_savePath.reset();            // ends the worker and finishes the recording
     m_device.reset();
     m_frameNotifier.reset();
-    if (m_frameNoticeFd >= 0) ::close(m_frameNoticeFd);
+    if (m_frameNoticeFd >= 0)
+        ::close(m_frameNoticeFd);
 }
 
 bool RecorderEngine::AllocateFrameStores() {
-    if (!m_stores.Allocate()) return false;
+    if (!m_stores.Allocate())
+        return false;
     m_cameraView.raceState = &m_race.StateWord();
     m_handOver = std::make_unique<FrameHandOver>(m_stores.FrameCopy(), FrameStores::kMaxRawFrame);
     m_frameNoticeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -107,13 +109,15 @@ CameraStartResult RecorderEngine::StartCamera(const std::string& option) {
         std::move(api), [this](const std::string& text) { m_view->ShowMessage(text); });
     const CameraStartResult result =
         m_device->StartCamera(&FrameCallback::OnFrame, m_frameCallback.get());
-    if (result == CameraStartResult::kStreaming) m_cameraWatch.start();
+    if (result == CameraStartResult::kStreaming)
+        m_cameraWatch.start();
     return result;
 }
 
 void RecorderEngine::OnCameraWatch() {
     const bool lost = m_device && m_device->IsCameraLost();
-    if (lost == m_cameraLost) return;
+    if (lost == m_cameraLost)
+        return;
     // The race goes on either way; only the operator is told.
     m_cameraLost = lost;
     RefreshStatus();
@@ -121,25 +125,29 @@ void RecorderEngine::OnCameraWatch() {
 
 bool RecorderEngine::LoadSettings(const std::string& path) {
     m_camera.FrameTimeMs = -1;
-    if (LoadSettingsFile(path, m_app, m_camera)) return true;
+    if (LoadSettingsFile(path, m_app, m_camera))
+        return true;
     // A missing file is a first start; one that is there but cannot be read is worth a word.
     if (const int error = errno; ::access(path.c_str(), F_OK) == 0) {
         std::fprintf(stderr, "Quillon ID: cannot read %s (%s); the default settings apply\n",
                      path.c_str(), std::strerror(error));
     }
     SetDefaultSettings(m_app, m_camera);
-    if (HasCamera()) m_device->FillFirstRunSettings(m_camera);
+    if (HasCamera())
+        m_device->FillFirstRunSettings(m_camera);
     return false;
 }
 
 bool RecorderEngine::ApplyCameraSettings() {
-    if (!HasCamera()) return false;
+    if (!HasCamera())
+        return false;
     const bool streaming = m_device->ApplySettings(m_camera);
     // A refused format leaves the camera as it was: the record then follows the camera, or
     // every frame would be dropped for its size.
     m_device->ReadFormat(m_camera);
     m_cameraView.frameRate.store(m_camera.Framerate, std::memory_order_relaxed);
-    if (m_pipeline) m_pipeline->PublishAdjustment();
+    if (m_pipeline)
+        m_pipeline->PublishAdjustment();
     return streaming;
 }
 
@@ -165,9 +173,12 @@ bool RecorderEngine::ConvertToRgb24(const uint8_t* raw, uint8_t* bgr, uint32_t w
 }
 
 RawLayout RecorderEngine::Layout(uint32_t pixelFormat) const {
-    if (!m_rawLayoutKnown) return RawLayout::kConvert;
-    if (pixelFormat == kPixelFormatBayerRggb8) return RawLayout::kBayerRggb;
-    if (pixelFormat == kPixelFormatMono8) return RawLayout::kGrey;
+    if (!m_rawLayoutKnown)
+        return RawLayout::kConvert;
+    if (pixelFormat == kPixelFormatBayerRggb8)
+        return RawLayout::kBayerRggb;
+    if (pixelFormat == kPixelFormatMono8)
+        return RawLayout::kGrey;
     return RawLayout::kConvert;
 }
 
@@ -176,11 +187,11 @@ void RecorderEngine::OnFrameNotice() {
     [[maybe_unused]] const ssize_t n = ::read(m_frameNoticeFd, &count, sizeof count);
     // No more often than a screen shows: a frame that comes sooner waits in the hand-over,
     // where a newer one replaces it.
-    const qint64 wait = 1000 / kMaxPreviewRate - (m_sinceLastPreview.isValid()
-                                                      ? m_sinceLastPreview.elapsed()
-                                                      : 1000);
+    const qint64 wait = 1000 / kMaxPreviewRate -
+                        (m_sinceLastPreview.isValid() ? m_sinceLastPreview.elapsed() : 1000);
     if (wait > 0) {
-        if (!m_previewPacer.isActive()) m_previewPacer.start(int(wait));
+        if (!m_previewPacer.isActive())
+            m_previewPacer.start(int(wait));
         return;
     }
     ProcessLatestFrame();
@@ -189,11 +200,13 @@ void RecorderEngine::OnFrameNotice() {
 void RecorderEngine::ProcessLatestFrame() {
     size_t length = 0;
     const uint8_t* frame = m_handOver->Take(length);
-    if (frame == nullptr) return;
+    if (frame == nullptr)
+        return;
     m_sinceLastPreview.start();
     if (!m_pipeline->OnFrameReady(frame, length)) {
         ++m_processed;
-        if (m_app.SavePerformanceLog != 0) m_perfLog.Append(m_pipeline->Stamps());
+        if (m_app.SavePerformanceLog != 0)
+            m_perfLog.Append(m_pipeline->Stamps());
     }
     m_handOver->Release();
 }
@@ -203,7 +216,8 @@ uint64_t RecorderEngine::DroppedFrames() const {
 }
 
 uint64_t RecorderEngine::PreviewSkips() const {
-    if (!m_handOver) return 0;
+    if (!m_handOver)
+        return 0;
     return m_handOver->Skipped() + m_pipeline->DroppedFrames();
 }
 
@@ -211,30 +225,37 @@ void RecorderEngine::ShowFrame(const uint8_t* bgr, uint32_t width, uint32_t heig
     m_view->ShowFrame(bgr, width, height);
 }
 
-void RecorderEngine::ShowBrightness(int32_t brightness) { m_view->ShowBrightness(brightness); }
+void RecorderEngine::ShowBrightness(int32_t brightness) {
+    m_view->ShowBrightness(brightness);
+}
 
 void RecorderEngine::PrepareRecording() {
     // Frames are recorded with the picture settings in effect from the first one on.
-    if (m_pipeline) m_pipeline->PublishAdjustment();
+    if (m_pipeline)
+        m_pipeline->PublishAdjustment();
     m_recordingProblem.clear();
     m_savePath->PrepareRecording();
     RefreshStatus();
 }
 
 void RecorderEngine::OnSecond() {
-    if (m_race.State() == kStarted) m_race.RefreshElapsedTime();
+    if (m_race.State() == kStarted)
+        m_race.RefreshElapsedTime();
     const bool silent = m_race.HostClockSilent();
-    if (silent == m_bClockSilent) return;
+    if (silent == m_bClockSilent)
+        return;
     m_bClockSilent = silent;
-    if (silent) std::fprintf(stderr, "Quillon ID: the host's race clock is not answering\n");
+    if (silent)
+        std::fprintf(stderr, "Quillon ID: the host's race clock is not answering\n");
     RefreshStatus();
 }
 
-
 void RecorderEngine::RefreshStatus() {
     m_strStatus = m_cameraLost ? kCameraLostText : m_hostStatus;
-    if (m_bClockSilent) m_strStatus += " - race clock not answering";
-    if (!m_recordingProblem.empty()) m_strStatus += " - " + m_recordingProblem;
+    if (m_bClockSilent)
+        m_strStatus += " - race clock not answering";
+    if (!m_recordingProblem.empty())
+        m_strStatus += " - " + m_recordingProblem;
     m_view->ShowHostStatus(m_strStatus, m_link.IsConnected());
 }
 
@@ -245,7 +266,8 @@ void RecorderEngine::SetView(EngineView* view) {
 
 void RecorderEngine::CreatePerformanceLog(const std::string& directory) {
     static_assert(size_t(FramePipeline::kStampCount) == size_t(PerformanceLog::kStampCount));
-    if (!m_perfLog.Create(m_app, m_camera, directory)) return;
+    if (!m_perfLog.Create(m_app, m_camera, directory))
+        return;
     m_perfLogFlush.setInterval(1000);
     connect(&m_perfLogFlush, &QTimer::timeout, this, [this] { m_perfLog.Flush(); });
     m_perfLogFlush.start();
@@ -260,10 +282,13 @@ void RecorderEngine::SetSharedMemoryMode(bool on) {
     }
 }
 
-bool RecorderEngine::StartListening() { return m_link.StartListening(m_app.Port); }
+bool RecorderEngine::StartListening() {
+    return m_link.StartListening(m_app.Port);
+}
 
 void RecorderEngine::RequestTimeFromAnyThread() {
-    QMetaObject::invokeMethod(this, [this] { m_race.SendTimeRequest(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { m_race.SendTimeRequest(); }, Qt::QueuedConnection);
 }
 
 void RecorderEngine::OnRecordingFailed(const std::string& text) {
@@ -294,4 +319,4 @@ void RecorderEngine::OnHostDisconnected() {
     m_race.OnHostLost();
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -121,7 +121,9 @@ public:
     uint64_t PreviewSkips() const;
     uint64_t ProcessedFrames() const { return m_processed; }
     // Frames the camera delivered (repeats not counted).
-    uint64_t AcceptedFrames() const { return m_frameCallback ? m_frameCallback->SequenceNumber() : 0; }
+    uint64_t AcceptedFrames() const {
+        return m_frameCallback ? m_frameCallback->SequenceNumber() : 0;
+    }
 
     // ReplySink
     void SendReply(std::string_view text) override { m_link.SendReply(text); }
@@ -185,19 +187,19 @@ private:
     std::unique_ptr<QSocketNotifier> m_frameNotifier;
     uint64_t m_processed = 0;
     QElapsedTimer m_sinceLastPreview;
-    QTimer m_previewPacer;  // single shot: the latest frame when the preview may show it
+    QTimer m_previewPacer; // single shot: the latest frame when the preview may show it
     QTimer m_secondTimer;
-    bool m_rawLayoutKnown = false;  // the simulated camera's frames are plain RGGB or grey
+    bool m_rawLayoutKnown = false; // the simulated camera's frames are plain RGGB or grey
     FrameIntake m_intake;
     PerformanceLog m_perfLog;
-    QTimer m_perfLogFlush;  // writes the log's buffered lines out once a second
+    QTimer m_perfLogFlush; // writes the log's buffered lines out once a second
 
     std::string m_smbConf = "/etc/samba/smb.conf";
     std::string m_strStatus = kNoHostText;
     std::string m_hostStatus = kNoHostText;
     bool m_bClockSilent = false;
     std::string m_recordingProblem;
-    FrameAdmission m_admission;  // the recordings', in turn: the last frame number carries over
+    FrameAdmission m_admission; // the recordings', in turn: the last frame number carries over
     QTimer m_cameraWatch;
     bool m_cameraLost = false;
     std::unique_ptr<SavePath> m_savePath;
@@ -205,4 +207,4 @@ private:
     std::unique_ptr<CCamera> m_device;
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -28,4 +28,4 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
             return std::fputs(quillon::ProgramInfo::Help(), stdout) < 0;
         if (std::strcmp(argv[i], "--version") == 0)
             return std::fputs(quillon::ProgramInfo::Version(), stdout) < 0;
-        if (std::strcmp(argv[i], "--list-cameras") == 0) return ListCameras();
+        if (std::strcmp(argv[i], "--list-cameras") == 0)
+            return ListCameras();
     }
     // Without a display the recorder still runs, offscreen, steered by its host.
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)

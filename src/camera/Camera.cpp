@@ -229,7 +229,8 @@ bool CCamera::ConvertToRgb24(uint8_t* dest, const uint8_t* source, uint32_t widt
 
 bool CCamera::ConvertFrame(uint8_t* dest, const uint8_t* source, uint32_t width, uint32_t height,
                            uint32_t pixelFormat) {
-    if (!HasCamera()) return false;
+    if (!HasCamera())
+        return false;
     const ConversionParams params{kDemosaicBilinear, kColourCorrectionNone};
     return m_api->ConvertFrameToRgb24(m_handle, dest, source, width, height, pixelFormat, params);
 }

@@ -9,7 +9,8 @@ bool CameraThreadView::RaceStarted() const {
 }
 
 void FrameCallback::HandleFrame(uint8_t* data, size_t length) {
-    if (data == nullptr || length < 4) return;
+    if (data == nullptr || length < 4)
+        return;
     // The camera makes the first two bytes of each new frame differ from the last one's; equal
     // bytes mean the driver delivered the same frame again.
     const uint16_t marker = uint16_t(data[0] << 8 | data[1]);
@@ -27,10 +28,10 @@ void FrameCallback::HandleFrame(uint8_t* data, size_t length) {
     data[3] = uint8_t(sequence >> 24);
 
     m_intake.Take(data, length, sequence);
-    if (m_handOver.OfferFrame(data, length) == FrameHandOver::Offer::Announce) m_frameReady();
+    if (m_handOver.OfferFrame(data, length) == FrameHandOver::Offer::Announce)
+        m_frameReady();
 
-    if (m_view.RaceStarted() &&
-        m_view.hostConnected.load(std::memory_order_relaxed) &&
+    if (m_view.RaceStarted() && m_view.hostConnected.load(std::memory_order_relaxed) &&
         float(m_framesSinceTimeRequest) > m_view.frameRate.load(std::memory_order_relaxed)) {
         m_requestTime();
         m_framesSinceTimeRequest = 0;
@@ -42,4 +43,4 @@ uint32_t ReadSequenceNumber(const uint8_t* frame) {
            uint32_t(frame[3]) << 24;
 }
 
-}  // namespace quillon
+} // namespace quillon

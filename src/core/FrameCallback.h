@@ -13,7 +13,7 @@ namespace quillon {
 // What the camera thread may read of the rest of the recorder, kept current by the
 // user-interface thread: plain atomics, no locks.
 struct CameraThreadView {
-    const std::atomic<int32_t>* raceState = nullptr;  // the race's own state word
+    const std::atomic<int32_t>* raceState = nullptr; // the race's own state word
     std::atomic<bool> hostConnected{false};
     std::atomic<float> frameRate{25.0f};
     // The picture settings in effect (FrameAdjustment::Pack), kept with every recorded frame.
@@ -31,10 +31,7 @@ public:
 
     FrameCallback(FrameIntake& intake, FrameHandOver& handOver, const CameraThreadView& view,
                   Notify frameReady, Notify requestTime)
-        : m_intake(intake),
-          m_handOver(handOver),
-          m_view(view),
-          m_frameReady(std::move(frameReady)),
+        : m_intake(intake), m_handOver(handOver), m_view(view), m_frameReady(std::move(frameReady)),
           m_requestTime(std::move(requestTime)) {}
 
     // The camera interface's callback shape: context is the FrameCallback.
@@ -64,4 +61,4 @@ private:
 // The sequence number that the callback wrote over a raw frame's first four bytes.
 uint32_t ReadSequenceNumber(const uint8_t* frame);
 
-}  // namespace quillon
+} // namespace quillon

@@ -14,7 +14,7 @@ FrameHandOver::Offer FrameHandOver::OfferFrame(const uint8_t* data, size_t lengt
             m_busyDrops.fetch_add(1, std::memory_order_relaxed);
             return Offer::Busy;
         }
-        m_replaced.fetch_add(1, std::memory_order_relaxed);  // that copy is never shown
+        m_replaced.fetch_add(1, std::memory_order_relaxed); // that copy is never shown
     }
     m_length = std::min(length, m_capacity);
     std::memcpy(m_buffer, data, m_length);
@@ -34,6 +34,8 @@ const uint8_t* FrameHandOver::Take(size_t& length) {
     return m_buffer;
 }
 
-void FrameHandOver::Release() { m_state.store(kFree, std::memory_order_release); }
+void FrameHandOver::Release() {
+    m_state.store(kFree, std::memory_order_release);
+}
 
-}  // namespace quillon
+} // namespace quillon

@@ -42,11 +42,11 @@ private:
 
     uint8_t* const m_buffer;
     const size_t m_capacity;
-    size_t m_length = 0;  // published with the state: written before kReady, read after it
+    size_t m_length = 0; // published with the state: written before kReady, read after it
     std::atomic<uint32_t> m_state{kFree};
     std::atomic<bool> m_noticePending{false};
     std::atomic<uint32_t> m_busyDrops{0};
     std::atomic<uint64_t> m_replaced{0};
 };
 
-}  // namespace quillon
+} // namespace quillon

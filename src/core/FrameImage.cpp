@@ -8,15 +8,16 @@ namespace image {
 namespace {
 
 uint8_t Brighten(int32_t v, int32_t b) {
-    if (b > 0) return v > 255 - b ? 255 : uint8_t(v + b);
-    if (b < 0) return v < -b ? 0 : uint8_t(v + b);
+    if (b > 0)
+        return v > 255 - b ? 255 : uint8_t(v + b);
+    if (b < 0)
+        return v < -b ? 0 : uint8_t(v + b);
     return uint8_t(v);
 }
 
-}  // namespace
+} // namespace
 
-void Reduce(const uint8_t* bgr, uint32_t width, uint32_t height, uint32_t reduction,
-            uint8_t* out) {
+void Reduce(const uint8_t* bgr, uint32_t width, uint32_t height, uint32_t reduction, uint8_t* out) {
     for (uint32_t y = 1; y < height; y += reduction) {
         const uint8_t* row = bgr + (size_t(width) * y) * 3;
         for (uint32_t x = 1; x < width; x += reduction) {
@@ -53,23 +54,26 @@ void ApplyTable(const std::array<uint8_t, 256>& table, uint8_t* bytes, size_t co
         bytes[i] = a, bytes[i + 1] = b, bytes[i + 2] = c, bytes[i + 3] = d;
         bytes[i + 4] = e, bytes[i + 5] = f, bytes[i + 6] = g, bytes[i + 7] = h;
     }
-    for (; i < count; ++i) bytes[i] = t[bytes[i]];
+    for (; i < count; ++i)
+        bytes[i] = t[bytes[i]];
 }
 
 int32_t SampledMean(const uint8_t* image, size_t bytes) {
     constexpr int64_t kSamples = 100;
     const int64_t size = int64_t(bytes);
     const int64_t stride = size / kSamples;
-    if (stride <= 0) return 0;  // images smaller than 100 bytes have nothing to sample
+    if (stride <= 0)
+        return 0; // images smaller than 100 bytes have nothing to sample
     int64_t sum = 0;
     for (int64_t at = 0; at < size; at += stride) {
         sum += image[at];
-        if (at + 2 < size) sum += image[at + 1] + image[at + 2];
+        if (at + 2 < size)
+            sum += image[at + 1] + image[at + 2];
     }
     return int32_t(sum / (kSamples * 3));
 }
 
-}  // namespace image
+} // namespace image
 
 RecordingImageMaker::RecordingImageMaker(uint32_t rawWidth, uint32_t rawHeight,
                                          uint32_t pixelFormat, RawConverter convert)
@@ -78,7 +82,8 @@ RecordingImageMaker::RecordingImageMaker(uint32_t rawWidth, uint32_t rawHeight,
     const size_t bytes = size_t(rawWidth) * rawHeight * 3;
     m_rgb.reset(new (std::nothrow) uint8_t[bytes]);
     m_reduced.reset(new (std::nothrow) uint8_t[bytes / 4 + 3]);
-    if (!m_reduced) m_rgb.reset();
+    if (!m_reduced)
+        m_rgb.reset();
     image::BuildAdjustTable(0, 100, m_table);
 }
 
@@ -94,7 +99,8 @@ const uint8_t* RecordingImageMaker::Make(const uint8_t* raw, const FrameAdjustme
     }
     const int32_t b = adjustment.brightness;
     const int32_t c = adjustment.contrast;
-    if (b == 0 && c == 100) return picture;
+    if (b == 0 && c == 100)
+        return picture;
     if (b != m_tableBrightness || c != m_tableContrast) {
         image::BuildAdjustTable(b, c, m_table);
         m_tableBrightness = b;
@@ -104,4 +110,4 @@ const uint8_t* RecordingImageMaker::Make(const uint8_t* raw, const FrameAdjustme
     return picture;
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -20,16 +20,14 @@ using RawConverter = std::function<bool(const uint8_t* raw, uint8_t* bgr, uint32
 namespace image {
 
 // Plain subsampling: the pixels with x and y of 1, 1 + r, 1 + 2r, ...
-void Reduce(const uint8_t* bgr, uint32_t width, uint32_t height, uint32_t reduction,
-            uint8_t* out);
+void Reduce(const uint8_t* bgr, uint32_t width, uint32_t height, uint32_t reduction, uint8_t* out);
 // Brightness (an offset) then contrast (percent about the middle grey), as one byte table.
-void BuildAdjustTable(int32_t brightness, int32_t contrastPercent,
-                      std::array<uint8_t, 256>& table);
+void BuildAdjustTable(int32_t brightness, int32_t contrastPercent, std::array<uint8_t, 256>& table);
 void ApplyTable(const std::array<uint8_t, 256>& table, uint8_t* bytes, size_t count);
 // The mean of 100 samples of three bytes, as the automatic brightness measures it.
 int32_t SampledMean(const uint8_t* image, size_t bytes);
 
-}  // namespace image
+} // namespace image
 
 // Makes the 24-bit image of a raw frame as it was shown: conversion, reduction, brightness
 // and contrast. Its buffers are made once, for one recording's geometry.
@@ -53,4 +51,4 @@ private:
     int32_t m_tableContrast = 100;
 };
 
-}  // namespace quillon
+} // namespace quillon

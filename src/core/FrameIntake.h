@@ -49,14 +49,14 @@ private:
     const std::atomic<int32_t>& m_raceState;
     const std::atomic<uint32_t>& m_adjustment;
 
-    std::mutex m_mutex;  // guards everything below
+    std::mutex m_mutex; // guards everything below
     FrameRing* m_ring = nullptr;
     WakeSignal* m_wake = nullptr;
     size_t m_frameBytes = 0;
     uint8_t m_reduction = 1;
-    uint32_t m_lastFrameTime = 0;  // the time given to the last frame kept for this recording
+    uint32_t m_lastFrameTime = 0; // the time given to the last frame kept for this recording
     bool m_haveFrameTime = false;
     std::atomic<uint64_t> m_missed{0};
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -15,26 +15,24 @@ ImageGeometry ReducedGeometry(const CameraSettings& camera) {
 }
 
 ImageGeometry PreviewGeometry(const CameraSettings& camera, uint32_t previewScale) {
-    const uint32_t f = std::max<uint32_t>(camera.Reduction, 1) * std::max<uint32_t>(previewScale, 1);
+    const uint32_t f =
+        std::max<uint32_t>(camera.Reduction, 1) * std::max<uint32_t>(previewScale, 1);
     return {camera.Width / f, camera.Height / f};
 }
 
 uint32_t PreviewScaleToFit(const ImageGeometry& image, uint32_t roomWidth, uint32_t roomHeight) {
     constexpr uint32_t kMaxScale = 8;
     uint32_t scale = 1;
-    while (scale < kMaxScale && (image.width / scale > roomWidth || image.height / scale > roomHeight)) {
+    while (scale < kMaxScale &&
+           (image.width / scale > roomWidth || image.height / scale > roomHeight)) {
         ++scale;
     }
     return scale;
 }
 
-FramePipeline::FramePipeline(FrameStores& stores, CameraSettings& camera,
-                             FrameConverter& converter, FrameOutput& output,
-                             std::atomic<uint32_t>& adjustment)
-    : m_stores(stores),
-      m_camera(camera),
-      m_converter(converter),
-      m_output(output),
+FramePipeline::FramePipeline(FrameStores& stores, CameraSettings& camera, FrameConverter& converter,
+                             FrameOutput& output, std::atomic<uint32_t>& adjustment)
+    : m_stores(stores), m_camera(camera), m_converter(converter), m_output(output),
       m_adjustment(adjustment) {
     image::BuildAdjustTable(0, 100, m_adjustTable);
 }
@@ -73,10 +71,12 @@ bool FramePipeline::OnFrameReady(const uint8_t* data, size_t length) {
     const size_t rawSize = size_t(width) * height;
     const ImageGeometry preview = PreviewGeometry(m_camera, m_previewScale);
     // Only frames of one byte per pixel, of the current size, that fit the stores pass.
-    if (data == nullptr || length != rawSize || rawSize > FrameStores::kMaxRawFrame) return Drop();
+    if (data == nullptr || length != rawSize || rawSize > FrameStores::kMaxRawFrame)
+        return Drop();
 
     StampNow(C0);
-    if (m_converter.IsBusy()) return Drop();
+    if (m_converter.IsBusy())
+        return Drop();
     const RawLayout layout = m_converter.Layout(m_camera.PixelFormat);
     uint8_t* picture = m_stores.ReducedBuffer();
     const bool scaledFromRaw = factor > 1 && layout != RawLayout::kConvert;
@@ -105,7 +105,8 @@ bool FramePipeline::OnFrameReady(const uint8_t* data, size_t length) {
     StampNow(A1);
 
     StampNow(M0);
-    if (m_autoBrightness) AutoBrightness(picture, preview.Bytes());
+    if (m_autoBrightness)
+        AutoBrightness(picture, preview.Bytes());
     StampNow(M1);
 
     StampNow(D0);
@@ -130,7 +131,7 @@ void FramePipeline::ScaledPreview(const uint8_t* raw, uint32_t width, uint32_t h
     // The step between the Bayer cells read, in bytes; an odd factor reads the cell it falls in.
     const size_t step = factor;
     for (uint32_t y = 0; y < outHeight; ++y) {
-        const size_t top = size_t((y * factor) & ~1u);  // the Bayer cell's first row
+        const size_t top = size_t((y * factor) & ~1u); // the Bayer cell's first row
         const uint8_t* __restrict row0 = raw + top * width;
         const uint8_t* __restrict row1 = row0 + width;
         uint8_t* __restrict pixel = out + size_t(y) * outWidth * 3;
@@ -180,4 +181,4 @@ void FramePipeline::AutoBrightness(const uint8_t* image, size_t bytes) {
     ++m_autoCounter;
 }
 
-}  // namespace quillon
+} // namespace quillon

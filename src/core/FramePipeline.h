@@ -15,9 +15,9 @@ struct CameraSettings;
 
 // How the preview may read a raw frame by itself when it scales it down.
 enum class RawLayout {
-    kConvert,    // only through the camera's conversion
-    kBayerRggb,  // 8-bit Bayer, red at (0, 0)
-    kGrey,       // 8-bit grey
+    kConvert,   // only through the camera's conversion
+    kBayerRggb, // 8-bit Bayer, red at (0, 0)
+    kGrey,      // 8-bit grey
 };
 
 // Turns a raw camera frame into 24-bit BGR; the camera device provides it.
@@ -91,9 +91,8 @@ public:
     // The preview image straight from a raw frame, `factor` raw pixels per preview pixel (at
     // least 2) in both directions: one Bayer cell (or grey pixel) per preview pixel, through
     // the adjustment table.
-    static void ScaledPreview(const uint8_t* raw, uint32_t width, uint32_t height,
-                              RawLayout layout, uint32_t factor,
-                              const std::array<uint8_t, 256>& table, uint8_t* out);
+    static void ScaledPreview(const uint8_t* raw, uint32_t width, uint32_t height, RawLayout layout,
+                              uint32_t factor, const std::array<uint8_t, 256>& table, uint8_t* out);
 
 private:
     bool Drop();
@@ -118,4 +117,4 @@ private:
     std::array<Clock::time_point, kStampCount> m_stamps{};
 };
 
-}  // namespace quillon
+} // namespace quillon

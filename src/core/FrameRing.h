@@ -13,9 +13,9 @@ namespace quillon {
 // it turns the raw frame into the image a recording keeps, so the recording shows what the
 // preview showed at that moment.
 struct FrameAdjustment {
-    int16_t brightness = 0;   // offset, -255..255 (the automatic correction's included)
-    uint16_t contrast = 100;  // percent
-    uint8_t reduction = 1;    // 1 or 2
+    int16_t brightness = 0;  // offset, -255..255 (the automatic correction's included)
+    uint16_t contrast = 100; // percent
+    uint8_t reduction = 1;   // 1 or 2
 
     uint32_t Pack() const {
         return uint32_t(uint16_t(brightness)) | uint32_t(contrast & 0x3FF) << 16 |
@@ -31,8 +31,8 @@ struct FrameAdjustment {
 // with.
 struct FrameSlot {
     uint8_t* data = nullptr;
-    uint32_t time = 0;      // race time in ms, read as the frame was delivered
-    uint32_t sequence = 0;  // the camera's frame number
+    uint32_t time = 0;     // race time in ms, read as the frame was delivered
+    uint32_t sequence = 0; // the camera's frame number
     FrameAdjustment adjustment;
 };
 
@@ -70,9 +70,7 @@ public:
     // full of held frames (counted as lost). Commit publishes it.
     FrameSlot* Reserve();
     void Commit();
-    void CountLoss(FrameLoss why) {
-        m_losses[size_t(why)].fetch_add(1, std::memory_order_relaxed);
-    }
+    void CountLoss(FrameLoss why) { m_losses[size_t(why)].fetch_add(1, std::memory_order_relaxed); }
 
     // Consumer (save worker). Positions [Oldest(), Head()) are committed and intact while held.
     uint64_t Head() const { return m_head.load(std::memory_order_seq_cst); }
@@ -99,9 +97,9 @@ private:
     std::vector<FrameSlot> m_slots;
     std::unique_ptr<uint8_t[]> m_store;
     size_t m_frameBytes = 0;
-    std::atomic<uint64_t> m_head{0};               // written by the producer
-    std::atomic<uint64_t> m_hold{kHoldNothing};    // written by the consumer
+    std::atomic<uint64_t> m_head{0};            // written by the producer
+    std::atomic<uint64_t> m_hold{kHoldNothing}; // written by the consumer
     std::atomic<uint64_t> m_losses[size_t(FrameLoss::kCount)]{};
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -11,8 +11,8 @@ namespace quillon {
 // recording live in the ring's own store, sized when a recording is prepared.)
 class FrameStores {
 public:
-    static constexpr size_t kMaxRawFrame = 3161088;  // 2048 x 1536 raw bytes, the largest frame
-    static constexpr size_t kMaxRgbFrame = 9483264;  // the largest frame at 24 bits
+    static constexpr size_t kMaxRawFrame = 3161088; // 2048 x 1536 raw bytes, the largest frame
+    static constexpr size_t kMaxRgbFrame = 9483264; // the largest frame at 24 bits
 
     // False when the memory could not be had; the program then ends.
     bool Allocate();
@@ -27,4 +27,4 @@ private:
     std::unique_ptr<uint8_t[]> m_frameCopy;
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -26,7 +26,9 @@ public:
         const uint64_t sync = m_sync.load(std::memory_order_acquire);
         return uint32_t(sync >> 32) + (m_ticks.Now() - uint32_t(sync));
     }
-    uint32_t RaceTimeAtSync() const { return uint32_t(m_sync.load(std::memory_order_acquire) >> 32); }
+    uint32_t RaceTimeAtSync() const {
+        return uint32_t(m_sync.load(std::memory_order_acquire) >> 32);
+    }
     uint32_t SyncTick() const { return uint32_t(m_sync.load(std::memory_order_acquire)); }
 
 private:
@@ -34,4 +36,4 @@ private:
     std::atomic<uint64_t> m_sync{0};
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -19,4 +19,4 @@ public:
     virtual void OnTimeReply(std::string_view text) = 0;
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -25,7 +25,7 @@ public:
     virtual void TakeControlValues() {}
     virtual void RefreshControls() {}
     virtual void EnableRaceButton(RaceButton, bool) {}
-    virtual void EnableSetupCommands(bool) {}  // Refresh button, Preferences, Camera Properties
+    virtual void EnableSetupCommands(bool) {} // Refresh button, Preferences, Camera Properties
     virtual void ShowElapsedTime(const std::string&) {}
 };
 
@@ -43,4 +43,4 @@ public:
     virtual void ArrivalClosed() {}
 };
 
-}  // namespace quillon
+} // namespace quillon

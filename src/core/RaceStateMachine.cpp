@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "text/TextNumbers.h"
 #include "settings/AppSettings.h"
 #include "settings/CameraSettings.h"
+#include "text/TextNumbers.h"
 
 namespace quillon {
 namespace {
@@ -17,16 +17,12 @@ uint32_t SignedDistance(uint32_t a, uint32_t b) {
     return diff < 0 ? 0u - uint32_t(diff) : uint32_t(diff);
 }
 
-}  // namespace
+} // namespace
 
 RaceStateMachine::RaceStateMachine(ReplySink& link, RecordingSteps& recording,
                                    const TickSource& ticks, const AppSettings& app,
                                    const CameraSettings& camera)
-    : m_link(link),
-      m_recording(recording),
-      m_ticks(ticks),
-      m_app(app),
-      m_camera(camera),
+    : m_link(link), m_recording(recording), m_ticks(ticks), m_app(app), m_camera(camera),
       m_clock(ticks) {}
 
 void RaceStateMachine::ClearClockTicks() {
@@ -37,14 +33,15 @@ void RaceStateMachine::ClearClockTicks() {
 
 void RaceStateMachine::OnIdle() {
     if (m_recording.HasRecorder()) {
-        if (!m_recording.IsEveryFrame()) m_recording.StopSaveWorker();
+        if (!m_recording.IsEveryFrame())
+            m_recording.StopSaveWorker();
         m_recording.DeleteRecorder();
     }
     SetState(kIdle);
     ClearClockTicks();
     m_view->EnableRaceButton(RaceButton::Ready, true);
     m_view->EnableRaceButton(RaceButton::Start, true);
-    m_view->EnableRaceButton(RaceButton::Arrival, true);  // no arrival can be open now
+    m_view->EnableRaceButton(RaceButton::Arrival, true); // no arrival can be open now
     m_view->EnableSetupCommands(true);
     m_link.SendReply("RE~IDLE");
 }
@@ -62,7 +59,8 @@ void RaceStateMachine::OnReady() {
 }
 
 void RaceStateMachine::OnStart() {
-    if (State() != kReady) OnReady();
+    if (State() != kReady)
+        OnReady();
     SetState(kStarted);
     ClearClockTicks();
     // The race starts now, at race time 0 on the host's clock too: the clock runs from there
@@ -75,14 +73,15 @@ void RaceStateMachine::OnStart() {
 }
 
 void RaceStateMachine::OnArrival(std::string_view text) {
-    if (State() != kStarted) OnStart();
+    if (State() != kStarted)
+        OnStart();
     const uint32_t t = ParseRaceTime(text);
     // A repeated or older arrival from the host is only acknowledged.
     if (!(t <= m_arrivalTime && m_link.IsHostConnected())) {
         const uint32_t a = std::max(m_arrivalTime, t);
         const uint32_t now = CurrentRaceTime();
         m_arrivalTime = SignedDistance(a, now) >= uint32_t(kMaxHostClockSkewMs) ? now : a;
-        m_arrivalEndTime = 0;  // the arrival is open
+        m_arrivalEndTime = 0; // the arrival is open
         m_recording.StartSavePass();
         m_view->EnableRaceButton(RaceButton::Arrival, false);
     }
@@ -92,9 +91,10 @@ void RaceStateMachine::OnArrival(std::string_view text) {
 void RaceStateMachine::OnEndArrival(std::string_view text) {
     uint32_t e = std::max(m_arrivalEndTime, ParseRaceTime(text));
     const uint32_t now = CurrentRaceTime();
-    if (SignedDistance(e, now) >= uint32_t(kMaxHostClockSkewMs)) e = now;
+    if (SignedDistance(e, now) >= uint32_t(kMaxHostClockSkewMs))
+        e = now;
     if (e > m_arrivalEndTime) {
-        m_arrivalEndTime = e + AfterWindowMs();  // wraps like the clock
+        m_arrivalEndTime = e + AfterWindowMs(); // wraps like the clock
         m_recording.ArrivalClosed();
     }
     m_view->EnableRaceButton(RaceButton::Arrival, true);
@@ -125,15 +125,18 @@ void RaceStateMachine::OnTimeReply(std::string_view text) {
 void RaceStateMachine::OnHostLost() {
     // A host's ARRIVAL greys the button; with that host gone nobody else would make it usable.
     const bool arrivalOpen = State() == kStarted && m_arrivalEndTime == 0;
-    if (!arrivalOpen) m_view->EnableRaceButton(RaceButton::Arrival, true);
+    if (!arrivalOpen)
+        m_view->EnableRaceButton(RaceButton::Arrival, true);
 }
 
 void RaceStateMachine::OnReadyButton() {
-    if (!m_link.IsHostConnected()) OnReady();
+    if (!m_link.IsHostConnected())
+        OnReady();
 }
 
 void RaceStateMachine::OnStartButton() {
-    if (!m_link.IsHostConnected()) OnStart();
+    if (!m_link.IsHostConnected())
+        OnStart();
 }
 
 void RaceStateMachine::OnArrivalButton() {
@@ -167,12 +170,17 @@ void RaceStateMachine::SendTimeRequest() {
 uint32_t RaceStateMachine::WindowMs(int32_t frames) const {
     // Computed in double and truncated toward zero; settings keep the rate positive.
     const double ms = 1000.0 / double(m_camera.Framerate) * double(frames);
-    if (!(ms > 0.0)) return 0;
+    if (!(ms > 0.0))
+        return 0;
     return ms >= 4294967295.0 ? 0xFFFFFFFFu : uint32_t(ms);
 }
 
-uint32_t RaceStateMachine::BeforeWindowMs() const { return WindowMs(m_app.FramesBefore); }
-uint32_t RaceStateMachine::AfterWindowMs() const { return WindowMs(m_app.FramesAfter); }
+uint32_t RaceStateMachine::BeforeWindowMs() const {
+    return WindowMs(m_app.FramesBefore);
+}
+uint32_t RaceStateMachine::AfterWindowMs() const {
+    return WindowMs(m_app.FramesAfter);
+}
 
 std::string RaceStateMachine::FormatElapsed(uint32_t ms) {
     char text[32];
@@ -189,9 +197,10 @@ bool RaceStateMachine::HostClockSilent() const {
 void RaceStateMachine::RefreshElapsedTime() {
     const uint32_t shown = State() == kStarted ? CurrentRaceTime() : m_clock.RaceTimeAtSync();
     std::string text = FormatElapsed(shown);
-    if (text == m_elapsedText) return;
+    if (text == m_elapsedText)
+        return;
     m_elapsedText = std::move(text);
     m_view->ShowElapsedTime(m_elapsedText);
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "RaceCommands.h"
 #include "RaceClock.h"
+#include "RaceCommands.h"
 #include "RaceHooks.h"
 #include "TickSource.h"
 
@@ -96,15 +96,15 @@ private:
     const AppSettings& m_app;
     const CameraSettings& m_camera;
 
-    std::atomic<int32_t> m_nState{kIdle};  // written on the UI thread, read by the camera thread
+    std::atomic<int32_t> m_nState{kIdle}; // written on the UI thread, read by the camera thread
     RaceClock m_clock;
     uint32_t m_timeRequestTick = 0;
-    bool m_bAwaitingTime = false;  // a clock request is out and not answered yet
-    uint32_t m_awaitingSinceTick = 0;  // when the oldest unanswered request went out
+    bool m_bAwaitingTime = false;     // a clock request is out and not answered yet
+    uint32_t m_awaitingSinceTick = 0; // when the oldest unanswered request went out
     uint32_t m_arrivalTime = 0;
     uint32_t m_arrivalEndTime = 0;
     bool m_bManualArrival = false;
     std::string m_elapsedText = "00:00:00";
 };
 
-}  // namespace quillon
+} // namespace quillon

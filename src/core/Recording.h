@@ -22,4 +22,4 @@ public:
     virtual std::string LastError() const { return {}; }
 };
 
-}  // namespace quillon
+} // namespace quillon

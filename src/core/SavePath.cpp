@@ -11,25 +11,21 @@ namespace quillon {
 SavePath::SavePath(RaceStateMachine& race, ReplySink& link, const TickSource& ticks,
                    const AppSettings& app, const CameraSettings& camera, FrameIntake& intake,
                    SavePathServices services)
-    : m_race(race),
-      m_link(link),
-      m_ticks(ticks),
-      m_app(app),
-      m_camera(camera),
-      m_intake(intake),
+    : m_race(race), m_link(link), m_ticks(ticks), m_app(app), m_camera(camera), m_intake(intake),
       m_services(std::move(services)),
       m_files({m_services.findLocalShare, m_services.localAddress, m_services.hostAddress,
                m_services.createRemoteFile}) {}
 
 SavePath::~SavePath() {
     FinishPass();
-    m_pRecorder.reset();  // finishes the file
+    m_pRecorder.reset(); // finishes the file
 }
 
 // ---- READY ---------------------------------------------------------------------------------
 
 void SavePath::PrepareRecording() {
-    if (m_services.enableSetupCommands) m_services.enableSetupCommands(false);
+    if (m_services.enableSetupCommands)
+        m_services.enableSetupCommands(false);
     const bool remote = m_app.Directory == 1 && m_link.IsHostConnected();
     const RecordingPlace place = m_files.Choose(m_ticks.Now(), m_app.Filetype, remote);
     m_strFileName = place.fileName;
@@ -46,8 +42,8 @@ void SavePath::PrepareRecording() {
     }
     const RecordingFormat format = FormatForRecording();
     const uint32_t rate = std::max<uint32_t>(1, uint32_t(std::max(0.0f, m_camera.Framerate)));
-    std::unique_ptr<Recording> next = m_services.createRecording(
-        path, rate, format.Width(), format.Height(), format.everyFrame);
+    std::unique_ptr<Recording> next =
+        m_services.createRecording(path, rate, format.Width(), format.Height(), format.everyFrame);
     // The ring keeps raw frames for every kind; without it nothing could be recorded, so the
     // host is told, and no recording is kept that would never get a frame.
     if (!next || !next->IsOpen() || !EnsureRing(format.RawBytes())) {
@@ -55,7 +51,7 @@ void SavePath::PrepareRecording() {
         m_pRecorder.reset();
         return;
     }
-    m_pRecorder = std::move(next);  // the previous one is deleted here, finishing its file
+    m_pRecorder = std::move(next); // the previous one is deleted here, finishing its file
     m_format = format;
     StartWorker();
 }
@@ -68,7 +64,8 @@ RecordingFormat SavePath::FormatForRecording() const {
     format.reduction = uint8_t(std::clamp<uint32_t>(m_camera.Reduction, 1, 2));
     format.everyFrame = m_app.Filetype == kFileWmvAll;
     // The own container holds raw camera frames, the other kinds the 24-bit image as shown.
-    format.rawFrames = m_app.Filetype != kFileAvi && m_app.Filetype != kFileWmv && !format.everyFrame;
+    format.rawFrames =
+        m_app.Filetype != kFileAvi && m_app.Filetype != kFileWmv && !format.everyFrame;
     return format;
 }
 
@@ -85,11 +82,11 @@ bool SavePath::EnsureRing(size_t frameBytes) {
 
 void SavePath::StartWorker() {
     const std::string path = m_pRecorder->Path();
-    m_worker = std::make_unique<SaveWorker>(
-        m_ring, *m_pRecorder, m_format, m_services.convert,
-        [this, path](const std::string& reason) {
-            if (m_services.recordingFailed) m_services.recordingFailed(path, reason);
-        });
+    m_worker = std::make_unique<SaveWorker>(m_ring, *m_pRecorder, m_format, m_services.convert,
+                                            [this, path](const std::string& reason) {
+                                                if (m_services.recordingFailed)
+                                                    m_services.recordingFailed(path, reason);
+                                            });
     if (!m_worker->IsReady()) {
         m_worker.reset();
         return;
@@ -98,7 +95,8 @@ void SavePath::StartWorker() {
 }
 
 void SavePath::RebuildRing(int32_t length) {
-    if (m_worker) return;  // a recording uses the ring: the new length comes with the next READY
+    if (m_worker)
+        return; // a recording uses the ring: the new length comes with the next READY
     // Made for the camera's current frames, so the next READY finds it ready.
     m_ring.Create(length, size_t(m_camera.Width) * m_camera.Height);
 }
@@ -106,27 +104,32 @@ void SavePath::RebuildRing(int32_t length) {
 // ---- ARRIVAL -------------------------------------------------------------------------------
 
 void SavePath::StartSavePass() {
-    if (!m_worker) return;  // nothing to write into
+    if (!m_worker)
+        return; // nothing to write into
     m_worker->OpenArrival(m_race.ArrivalTime() - m_race.BeforeWindowMs());
 }
 
 void SavePath::ArrivalClosed() {
-    if (m_worker) m_worker->CloseArrival(m_race.ArrivalEndTime());
+    if (m_worker)
+        m_worker->CloseArrival(m_race.ArrivalEndTime());
 }
 
 // ---- IDLE ----------------------------------------------------------------------------------
 
 void SavePath::FinishPass() {
     m_intake.Disarm();
-    if (m_worker) m_worker->Finish();
+    if (m_worker)
+        m_worker->Finish();
     m_worker.reset();
 }
 
-void SavePath::StopSaveWorker() { FinishPass(); }
+void SavePath::StopSaveWorker() {
+    FinishPass();
+}
 
 void SavePath::DeleteRecorder() {
     FinishPass();
     m_pRecorder.reset();
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -9,8 +9,8 @@
 #include "FrameRing.h"
 #include "RaceHooks.h"
 #include "RaceStateMachine.h"
-#include "RecordingFiles.h"
 #include "Recording.h"
+#include "RecordingFiles.h"
 #include "SaveWorker.h"
 
 namespace quillon {
@@ -29,8 +29,8 @@ struct SavePathServices {
     std::function<std::string()> hostAddress;
     std::function<bool(const std::string& path, std::string& error)> createRemoteFile;
     // A new recording at `path`; kind by extension.
-    std::function<std::unique_ptr<Recording>(const std::string& path, uint32_t rate,
-                                             uint32_t width, uint32_t height, bool everyFrame)>
+    std::function<std::unique_ptr<Recording>(const std::string& path, uint32_t rate, uint32_t width,
+                                             uint32_t height, bool everyFrame)>
         createRecording;
     // The camera's conversion to 24 bits, for the recordings that keep the shown image.
     RawConverter convert;
@@ -96,7 +96,7 @@ private:
     const CameraSettings& m_camera;
     FrameIntake& m_intake;
     SavePathServices m_services;
-    RecordingFiles m_files;  // names and places the recording file
+    RecordingFiles m_files; // names and places the recording file
 
     FrameRing m_ring;
     RecordingFormat m_format;
@@ -105,4 +105,4 @@ private:
     std::string m_strFileName;
 };
 
-}  // namespace quillon
+} // namespace quillon

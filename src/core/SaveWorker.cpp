@@ -7,19 +7,20 @@
 namespace quillon {
 namespace {
 
-bool Before(uint32_t a, uint32_t b) { return int32_t(a - b) < 0; }
+bool Before(uint32_t a, uint32_t b) {
+    return int32_t(a - b) < 0;
+}
 
-}  // namespace
+} // namespace
 
 SaveWorker::SaveWorker(FrameRing& ring, Recording& recording, const RecordingFormat& format,
                        RawConverter convert, FailureReport failed)
-    : m_ring(ring),
-      m_recording(recording),
-      m_format(format),
+    : m_ring(ring), m_recording(recording), m_format(format),
       m_images(format.rawFrames ? 0 : format.rawWidth, format.rawFrames ? 0 : format.rawHeight,
                format.pixelFormat, std::move(convert)),
       m_failed(std::move(failed)) {
-    if (!m_format.rawFrames && !m_images.IsReady()) return;
+    if (!m_format.rawFrames && !m_images.IsReady())
+        return;
     if (m_format.everyFrame) {
         // Every frame from the first one the ring keeps on.
         m_cursor = m_ring.Head();
@@ -30,12 +31,15 @@ SaveWorker::SaveWorker(FrameRing& ring, Recording& recording, const RecordingFor
     pthread_setname_np(m_thread.native_handle(), "quillon-save");
 }
 
-SaveWorker::~SaveWorker() { Finish(); }
+SaveWorker::~SaveWorker() {
+    Finish();
+}
 
 void SaveWorker::Post(Command command) {
     {
         std::lock_guard lock(m_mutex);
-        if (command.kind == Command::kOpen) m_writing.store(true, std::memory_order_release);
+        if (command.kind == Command::kOpen)
+            m_writing.store(true, std::memory_order_release);
         // The worker takes the queue between frames, so only a recording stuck in one write
         // for dozens of arrivals fills it; the last entry then takes the newest news.
         if (m_commandCount < kMaxCommands) {
@@ -50,17 +54,20 @@ void SaveWorker::Post(Command command) {
 }
 
 void SaveWorker::OpenArrival(uint32_t start) {
-    if (m_format.everyFrame) return;
+    if (m_format.everyFrame)
+        return;
     Post({Command::kOpen, start, 0});
 }
 
 void SaveWorker::CloseArrival(uint32_t end) {
-    if (m_format.everyFrame) return;
+    if (m_format.everyFrame)
+        return;
     Post({Command::kClose, end, 0});
 }
 
 void SaveWorker::Finish() {
-    if (!m_thread.joinable()) return;
+    if (!m_thread.joinable())
+        return;
     Post({Command::kFinish, 0, m_ring.Head()});
     m_thread.join();
     m_ring.HoldNothing();
@@ -94,8 +101,10 @@ void SaveWorker::TakeCommands() {
     }
     for (size_t i = 0; i < count; ++i) {
         const Command& c = commands[i];
-        if (c.kind == Command::kOpen) Open(c.time);
-        if (c.kind == Command::kClose) Close(c.time);
+        if (c.kind == Command::kOpen)
+            Open(c.time);
+        if (c.kind == Command::kClose)
+            Close(c.time);
         if (c.kind == Command::kFinish) {
             m_finishing = true;
             m_finishHead = c.head;
@@ -116,19 +125,22 @@ void SaveWorker::Open(uint32_t start) {
         const std::optional<uint64_t> nearest = m_ring.FindNearest(oldest, head, start, after);
         m_cursor = nearest.value_or(head);
         m_ring.HoldFrom(m_cursor);
-        if (nearest && Before(m_ring.At(*nearest).time, start)) start = m_ring.At(*nearest).time;
+        if (nearest && Before(m_ring.At(*nearest).time, start))
+            start = m_ring.At(*nearest).time;
     } else {
         // Writing an earlier window: this one starts at the kept frame nearest its start
         // among those not written yet.
         const std::optional<uint64_t> nearest =
             m_ring.FindNearest(m_cursor, m_ring.Head(), start, after);
-        if (nearest && Before(m_ring.At(*nearest).time, start)) start = m_ring.At(*nearest).time;
+        if (nearest && Before(m_ring.At(*nearest).time, start))
+            start = m_ring.At(*nearest).time;
     }
     if (m_windowCount == kMaxWindows) {
         // The same merge as for commands: the two oldest windows become one.
         m_windows[0].end = m_windows[1].end;
         m_windows[0].closed = m_windows[1].closed;
-        for (size_t i = 1; i + 1 < m_windowCount; ++i) m_windows[i] = m_windows[i + 1];
+        for (size_t i = 1; i + 1 < m_windowCount; ++i)
+            m_windows[i] = m_windows[i + 1];
         --m_windowCount;
     }
     m_windows[m_windowCount++] = {start, 0, false};
@@ -137,7 +149,8 @@ void SaveWorker::Open(uint32_t start) {
 
 void SaveWorker::Close(uint32_t end) {
     // A later end (the host moved it on) extends the window while it is still being written.
-    if (m_windowCount == 0) return;
+    if (m_windowCount == 0)
+        return;
     m_windows[m_windowCount - 1].end = end;
     m_windows[m_windowCount - 1].closed = true;
 }
@@ -145,7 +158,8 @@ void SaveWorker::Close(uint32_t end) {
 bool SaveWorker::InWindow(uint32_t time) {
     // Windows that ended before this frame are done.
     while (m_windowCount > 0 && m_windows[0].closed && Before(m_windows[0].end, time)) {
-        for (size_t i = 0; i + 1 < m_windowCount; ++i) m_windows[i] = m_windows[i + 1];
+        for (size_t i = 0; i + 1 < m_windowCount; ++i)
+            m_windows[i] = m_windows[i + 1];
         --m_windowCount;
     }
     return m_windowCount > 0 && !Before(time, m_windows[0].start);
@@ -155,22 +169,25 @@ void SaveWorker::WriteAvailable() {
     const uint64_t head = m_ring.Head();
     while (m_cursor < head && (m_format.everyFrame || m_windowCount > 0)) {
         // Arrivals that come while a long run is written are taken between frames.
-        if (m_commandsPending.load(std::memory_order_acquire)) TakeCommands();
+        if (m_commandsPending.load(std::memory_order_acquire))
+            TakeCommands();
         const FrameSlot& slot = m_ring.At(m_cursor);
-        if (m_format.everyFrame || InWindow(slot.time)) Write(slot);
+        if (m_format.everyFrame || InWindow(slot.time))
+            Write(slot);
         MoveOn();
     }
     if (!m_format.everyFrame && m_windowCount == 0) {
         m_ring.HoldNothing();
         // Not while an arrival waits in the queue: it is being written already.
         std::lock_guard lock(m_mutex);
-        if (m_commandCount == 0) m_writing.store(false, std::memory_order_release);
+        if (m_commandCount == 0)
+            m_writing.store(false, std::memory_order_release);
     }
 }
 
 void SaveWorker::MoveOn() {
     ++m_cursor;
-    m_ring.HoldFrom(m_cursor);  // the frame is done with: the producer may reuse its slot
+    m_ring.HoldFrom(m_cursor); // the frame is done with: the producer may reuse its slot
 }
 
 void SaveWorker::Write(const FrameSlot& slot) {
@@ -178,21 +195,25 @@ void SaveWorker::Write(const FrameSlot& slot) {
     // time is not above the last one written is left out.
     uint32_t time = 0;
     if (!m_format.everyFrame) {
-        if (m_anyWritten && !Before(m_lastTime, slot.time)) return;
+        if (m_anyWritten && !Before(m_lastTime, slot.time))
+            return;
         time = slot.time;
     }
     const uint8_t* data = slot.data;
-    if (!m_format.rawFrames) data = m_images.Make(slot.data, slot.adjustment);
-    if (data == nullptr) return;
-    m_recording.WriteFrame(m_format.Width(), m_format.Height(), data, m_format.BitsPerPixel(),
-                           time, slot.sequence);
+    if (!m_format.rawFrames)
+        data = m_images.Make(slot.data, slot.adjustment);
+    if (data == nullptr)
+        return;
+    m_recording.WriteFrame(m_format.Width(), m_format.Height(), data, m_format.BitsPerPixel(), time,
+                           slot.sequence);
     m_lastTime = slot.time;
     m_anyWritten = true;
     m_framesWritten.fetch_add(1, std::memory_order_relaxed);
     if (!m_reportedFailure && m_recording.HasFailed()) {
         m_reportedFailure = true;
-        if (m_failed) m_failed(m_recording.LastError());
+        if (m_failed)
+            m_failed(m_recording.LastError());
     }
 }
 
-}  // namespace quillon
+} // namespace quillon

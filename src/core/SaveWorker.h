@@ -21,8 +21,10 @@ class WakeSignal {
 public:
     void Signal() {
         // The count only needs to say "look again"; a bounded count is plenty.
-        if (m_pending.fetch_add(1, std::memory_order_acq_rel) < kMaxPending) m_semaphore.release();
-        else m_pending.fetch_sub(1, std::memory_order_acq_rel);
+        if (m_pending.fetch_add(1, std::memory_order_acq_rel) < kMaxPending)
+            m_semaphore.release();
+        else
+            m_pending.fetch_sub(1, std::memory_order_acq_rel);
     }
     void Wait() {
         m_semaphore.acquire();
@@ -42,8 +44,8 @@ struct RecordingFormat {
     uint32_t rawHeight = 0;
     uint32_t pixelFormat = 0;
     uint8_t reduction = 1;
-    bool rawFrames = true;    // ".vlv": the camera's bytes as they are
-    bool everyFrame = false;  // every frame of the race, without race times
+    bool rawFrames = true;   // ".vlv": the camera's bytes as they are
+    bool everyFrame = false; // every frame of the race, without race times
     uint32_t Width() const { return rawFrames ? rawWidth : rawWidth / reduction; }
     uint32_t Height() const { return rawFrames ? rawHeight : rawHeight / reduction; }
     uint16_t BitsPerPixel() const { return rawFrames ? 8 : 24; }
@@ -92,7 +94,7 @@ private:
     struct Command {
         enum Kind : uint8_t { kOpen, kClose, kFinish } kind;
         uint32_t time;
-        uint64_t head;  // kFinish: write up to here
+        uint64_t head; // kFinish: write up to here
     };
     struct Window {
         uint32_t start;
@@ -131,7 +133,7 @@ private:
     uint64_t m_cursor = 0;
     uint64_t m_finishHead = 0;
     bool m_finishing = false;
-    uint32_t m_lastTime = 0;  // the time of the last frame written: times rise
+    uint32_t m_lastTime = 0; // the time of the last frame written: times rise
     bool m_anyWritten = false;
     bool m_reportedFailure = false;
 
@@ -142,4 +144,4 @@ private:
     std::thread m_thread;
 };
 
-}  // namespace quillon
+} // namespace quillon

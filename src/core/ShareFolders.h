@@ -15,4 +15,4 @@ std::string FindShareFolder(const std::string& smbConf, std::string_view shareNa
 std::string ShareFolderFromTestparm(std::string_view testparmOutput, std::string_view shareName);
 std::string ShareFolderFromUsershare(std::string_view usershareFile, std::string_view shareName);
 
-}  // namespace quillon
+} // namespace quillon

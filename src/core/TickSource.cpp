@@ -8,7 +8,7 @@ uint32_t MonotonicTickSource::Now() const {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     const uint64_t ms = uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
-    return uint32_t(ms);  // modulo 2^32 on purpose
+    return uint32_t(ms); // modulo 2^32 on purpose
 }
 
-}  // namespace quillon
+} // namespace quillon

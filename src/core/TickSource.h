@@ -32,4 +32,4 @@ private:
     std::atomic<uint32_t> m_now;
 };
 
-}  // namespace quillon
+} // namespace quillon

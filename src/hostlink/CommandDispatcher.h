@@ -16,4 +16,4 @@ void DispatchCommands(std::string_view block, RaceCommands& commands);
 // first '@' at or after it; empty when no '@' follows.
 std::string_view ParameterAfter(std::string_view block, size_t keywordPos, size_t offset);
 
-}  // namespace quillon
+} // namespace quillon

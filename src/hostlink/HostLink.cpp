@@ -59,18 +59,22 @@ HostLink::~HostLink() {
 }
 
 bool HostLink::StartListening(int32_t& port) {
-    if (port < 1) port = 1;
+    if (port < 1)
+        port = 1;
     while (port <= kHighestPort && !m_server.isListening()) {
-        if (!m_server.listen(QHostAddress::AnyIPv4, quint16(port))) ++port;
+        if (!m_server.listen(QHostAddress::AnyIPv4, quint16(port)))
+            ++port;
     }
     return m_server.isListening();
 }
 
 void HostLink::AcceptHost() {
     // One host at a time: a further connection waits in the queue until the first has gone.
-    if (m_bConnected) return;
+    if (m_bConnected)
+        return;
     QTcpSocket* socket = NextLivePendingConnection();
-    if (socket == nullptr) return;
+    if (socket == nullptr)
+        return;
     WatchForDeadPeer(*socket);
     m_hostSocket = socket;
     m_bConnected = true;
@@ -82,7 +86,8 @@ void HostLink::AcceptHost() {
     m_keepAlive.start();
     emit hostConnected();
     // Commands that arrived with the connection are in the buffer already.
-    if (socket->bytesAvailable() > 0) ReceiveCommands();
+    if (socket->bytesAvailable() > 0)
+        ReceiveCommands();
 }
 
 QTcpSocket* HostLink::NextLivePendingConnection() {
@@ -96,24 +101,28 @@ QTcpSocket* HostLink::NextLivePendingConnection() {
 }
 
 void HostLink::ReceiveCommands() {
-    if (m_bSharedMemoryMode) return;
+    if (m_bSharedMemoryMode)
+        return;
     // Each read of up to 1024 bytes is one block, parsed by itself; a bigger burst is read
     // block by block as further receive notifications would deliver it.
     std::array<char, kReceiveBlock> block{};
     while (m_hostSocket && m_hostSocket->bytesAvailable() > 0) {
         const qint64 got = m_hostSocket->read(block.data(), kReceiveBlock);
-        if (got <= 0) return;
+        if (got <= 0)
+            return;
         DispatchCommands(std::string_view(block.data(), size_t(got)), m_commands);
     }
 }
 
 void HostLink::SendReply(std::string_view text) {
-    if (m_bSharedMemoryMode || !m_bConnected || !m_hostSocket) return;
+    if (m_bSharedMemoryMode || !m_bConnected || !m_hostSocket)
+        return;
     m_hostSocket->write(text.data(), qint64(text.size()));
 }
 
 void HostLink::SendKeepAlive() {
-    if (m_bSharedMemoryMode || !m_bConnected || !m_hostSocket) return;
+    if (m_bSharedMemoryMode || !m_bConnected || !m_hostSocket)
+        return;
     if (m_hostSocket->state() != QAbstractSocket::ConnectedState ||
         m_hostSocket->write(" ", 1) != 1) {
         ConnectionLost();
@@ -121,7 +130,8 @@ void HostLink::SendKeepAlive() {
 }
 
 void HostLink::ConnectionLost() {
-    if (!m_bConnected) return;
+    if (!m_bConnected)
+        return;
     m_bConnected = false;
     if (m_hostSocket) {
         m_hostSocket->disconnect(this);
@@ -133,7 +143,8 @@ void HostLink::ConnectionLost() {
     m_localAddress.clear();
     emit hostDisconnected();
     // A host that tried while the link was busy is served now.
-    if (m_server.hasPendingConnections()) AcceptHost();
+    if (m_server.hasPendingConnections())
+        AcceptHost();
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -77,4 +77,4 @@ private:
     uint16_t m_localPort = 0;
 };
 
-}  // namespace quillon
+} // namespace quillon

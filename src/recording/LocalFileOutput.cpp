@@ -37,7 +37,7 @@ bool LocalFileOutput::Fail(const char* what) {
 
 bool LocalFileOutput::WriteAll(const uint8_t* data, size_t size) {
     if (size == 0)
-        return true;  // a zero-byte write would read as a full disk
+        return true; // a zero-byte write would read as a full disk
     iovec whole{const_cast<uint8_t*>(data), size};
     return WriteVectors(&whole, 1);
 }

@@ -141,7 +141,7 @@ void CQuillonFile::WriteFrame(uint32_t width, uint32_t height, const uint8_t* da
 bool CQuillonFile::StoreFrame(uint32_t width, uint32_t height, const uint8_t* data,
                               uint16_t bitsPerPixel, uint32_t time) {
     if (!IsOpen())
-        return false;  // the file could not be created: frames are dropped, as promised
+        return false; // the file could not be created: frames are dropped, as promised
     switch (GetKind()) {
     case kFileAvi:
         if (m_pAvi->WriteFrame(width, height, data, bitsPerPixel, time))

@@ -96,8 +96,8 @@ private:
     std::unique_ptr<CVideoWriter> m_pWriter; // kinds 3 and 4
     std::vector<uint32_t> m_frameTimes;      // kinds 3 and 4: every admitted frame's time
     std::atomic<bool> m_bEveryFrame{false};
-    FrameAdmission m_ownAdmission;   // used when the owner gives none
-    FrameAdmission* m_pAdmission;    // the owner's, or m_ownAdmission
+    FrameAdmission m_ownAdmission; // used when the owner gives none
+    FrameAdmission* m_pAdmission;  // the owner's, or m_ownAdmission
 
     std::atomic<bool> m_bOpen{false};
     std::atomic<bool> m_bFailed{false};

@@ -81,14 +81,14 @@ private:
     // FFmpeg objects. The failure texts keep the names of the Windows Media steps they stand
     // in for: the encoder for the profile manager, its context for the profile, the muxer for
     // the writer, its stream for the video input.
-    const AVCodec* m_pCodec = nullptr;      // the wmv2 encoder
-    AVCodecContext* m_pCodecCtx = nullptr;  // encoder settings and state
-    AVFormatContext* m_pMuxer = nullptr;    // the ASF muxer
-    AVStream* m_pStream = nullptr;          // the muxer's video stream
-    AVIOContext* m_pIo = nullptr;         // output "file name": the IFileOutput
-    IFileOutput* m_pOutput = nullptr;     // not owned
-    SwsContext* m_pConverter = nullptr;   // input pixel format to the encoder's YUV 4:2:0
-    AVFrame* m_pFrame = nullptr;          // the encoder's input picture, made once
+    const AVCodec* m_pCodec = nullptr;     // the wmv2 encoder
+    AVCodecContext* m_pCodecCtx = nullptr; // encoder settings and state
+    AVFormatContext* m_pMuxer = nullptr;   // the ASF muxer
+    AVStream* m_pStream = nullptr;         // the muxer's video stream
+    AVIOContext* m_pIo = nullptr;          // output "file name": the IFileOutput
+    IFileOutput* m_pOutput = nullptr;      // not owned
+    SwsContext* m_pConverter = nullptr;    // input pixel format to the encoder's YUV 4:2:0
+    AVFrame* m_pFrame = nullptr;           // the encoder's input picture, made once
     AVPacket* m_pPacket = nullptr;
 
     uint32_t m_nVideoInput = 0;

@@ -39,4 +39,4 @@ private:
     std::vector<Section> m_sections;
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -20,7 +20,9 @@ constexpr const char* kRecorderSection = "Quillon";
 constexpr const char* kCameraSection = "QuillonID_Camera";
 constexpr const char* kMissingValue = "0";
 
-std::string IntText(int64_t value) { return std::to_string(value); }
+std::string IntText(int64_t value) {
+    return std::to_string(value);
+}
 
 std::string ExposureText(float ms) {
     std::array<char, 64> buffer{};
@@ -32,13 +34,15 @@ std::string ExposureText(float ms) {
 // The frame rate is stored as its integer part plus one, and read back as written; the camera
 // snaps it to a rate it has.
 std::string FramerateText(float fps) {
-    if (!std::isfinite(fps)) return "0";
+    if (!std::isfinite(fps))
+        return "0";
     return IntText(int64_t(std::clamp(double(fps), -2.0e9, 2.0e9)) + 1);
 }
 
 float FiniteOr(double value, float fallback, bool mustBePositive) {
     const auto f = float(value);
-    if (!std::isfinite(f) || (mustBePositive && !(f > 0.0f))) return fallback;
+    if (!std::isfinite(f) || (mustBePositive && !(f > 0.0f)))
+        return fallback;
     return f;
 }
 
@@ -58,9 +62,10 @@ struct Reader {
 void ReadRecorderSection(const Reader& r, AppSettings& app) {
     app.Directory = r.Int(kRecorderSection, "Directory");
     app.Port = r.Int(kRecorderSection, "Port");
-    if (app.Port <= 0 || app.Port > 65535) app.Port = kDefaultPort;
-    app.FramesBefore = std::clamp(r.Int(kRecorderSection, "FramesBefore"), kMinFramesBefore,
-                                  kMaxFramesAround);
+    if (app.Port <= 0 || app.Port > 65535)
+        app.Port = kDefaultPort;
+    app.FramesBefore =
+        std::clamp(r.Int(kRecorderSection, "FramesBefore"), kMinFramesBefore, kMaxFramesAround);
     app.FramesAfter =
         std::clamp(r.Int(kRecorderSection, "FramesAfter"), kMinFramesAfter, kMaxFramesAround);
     app.BufferLenght =
@@ -94,7 +99,7 @@ void ReadCameraSection(const Reader& r, CameraSettings& cam) {
     cam.AutoCorrection = r.Int(kCameraSection, "AutoCorrection");
 }
 
-}  // namespace
+} // namespace
 
 std::string SettingsPath() {
     std::array<char, 4096> exe{};
@@ -147,23 +152,31 @@ int32_t RingLengthFor(int32_t bufferLength, int32_t framesBefore, int32_t frames
 
 const char* FiletypeText(int32_t filetype) {
     switch (filetype) {
-        case kFileAvi: return "AVI";
-        case kFileWmv: return "WMV";
-        case kFileWmvAll: return "WMV (ALL)";
-        default: return "VLV";
+    case kFileAvi:
+        return "AVI";
+    case kFileWmv:
+        return "WMV";
+    case kFileWmvAll:
+        return "WMV (ALL)";
+    default:
+        return "VLV";
     }
 }
 
 int32_t FiletypeFromText(const std::string& text) {
-    if (text == "AVI") return kFileAvi;
-    if (text == "WMV") return kFileWmv;
-    if (text == "WMV (ALL)") return kFileWmvAll;
+    if (text == "AVI")
+        return kFileAvi;
+    if (text == "WMV")
+        return kFileWmv;
+    if (text == "WMV (ALL)")
+        return kFileWmvAll;
     return kFileVlv;
 }
 
 bool LoadSettingsFile(const std::string& path, AppSettings& app, CameraSettings& camera) {
     IniFile ini;
-    if (!ini.Load(path)) return false;
+    if (!ini.Load(path))
+        return false;
     const Reader reader{ini};
     ReadRecorderSection(reader, app);
     ReadCameraSection(reader, camera);
@@ -173,22 +186,28 @@ bool LoadSettingsFile(const std::string& path, AppSettings& app, CameraSettings&
 CameraFileLoad LoadCameraSettingsFile(const std::string& path, AppSettings& app,
                                       CameraSettings& camera, GainValues& gains) {
     IniFile ini;
-    if (!ini.Load(path)) return CameraFileLoad::kUnreadable;
+    if (!ini.Load(path))
+        return CameraFileLoad::kUnreadable;
     const Reader reader{ini};
     ReadRecorderSection(reader, app);
     double exposure = reader.Decimal(kCameraSection, "Exposure");
     double rate = reader.Decimal(kCameraSection, "Framerate");
-    if (exposure == 0.0) exposure = 0.1;
-    if (rate == 0.0) rate = 1.0;
+    if (exposure == 0.0)
+        exposure = 0.1;
+    if (rate == 0.0)
+        rate = 1.0;
     const auto usable = [](double v) { return std::isfinite(float(v)) && v > 0.0; };
-    if (!usable(exposure) || !usable(rate)) return CameraFileLoad::kRecorderOnly;
+    if (!usable(exposure) || !usable(rate))
+        return CameraFileLoad::kRecorderOnly;
 
     CameraSettings loaded = camera;
     ReadCameraSection(reader, loaded);
     loaded.Exposure = float(exposure);
     loaded.Framerate = float(rate);
-    if (loaded.Width == 0) loaded.Width = 80;
-    if (loaded.Height == 0) loaded.Height = 80;
+    if (loaded.Width == 0)
+        loaded.Width = 80;
+    if (loaded.Height == 0)
+        loaded.Height = 80;
     gains = {loaded.Gain, loaded.RedGain, loaded.GreenGain1, loaded.GreenGain2, loaded.BlueGain};
     loaded.Gain = camera.Gain;
     loaded.RedGain = camera.RedGain;
@@ -199,8 +218,7 @@ CameraFileLoad LoadCameraSettingsFile(const std::string& path, AppSettings& app,
     return CameraFileLoad::kAll;
 }
 
-bool SaveSettingsFile(const std::string& path, const AppSettings& app,
-                      const CameraSettings& cam) {
+bool SaveSettingsFile(const std::string& path, const AppSettings& app, const CameraSettings& cam) {
     IniFile ini;
     const auto put = [&ini](const char* section, const char* key, const std::string& value) {
         ini.Set(section, key, value);
@@ -233,4 +251,4 @@ bool SaveSettingsFile(const std::string& path, const AppSettings& app,
     return ini.Save(path);
 }
 
-}  // namespace quillon
+} // namespace quillon

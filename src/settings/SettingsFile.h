@@ -39,9 +39,9 @@ struct GainValues {
 
 // How far reading a camera settings file got.
 enum class CameraFileLoad {
-    kUnreadable,    // nothing changed
-    kRecorderOnly,  // the recorder section was taken; the camera values were unusable
-    kAll,           // both records were taken, the gains are in `gains`
+    kUnreadable,   // nothing changed
+    kRecorderOnly, // the recorder section was taken; the camera values were unusable
+    kAll,          // both records were taken, the gains are in `gains`
 };
 
 // The camera properties dialog's reader: the recorder section as LoadSettingsFile reads it;
@@ -62,4 +62,4 @@ int32_t RingLengthFor(int32_t bufferLength, int32_t framesBefore, int32_t frames
 const char* FiletypeText(int32_t filetype);
 int32_t FiletypeFromText(const std::string& text);
 
-}  // namespace quillon
+} // namespace quillon

@@ -14,6 +14,8 @@ int32_t ParseInt(std::string_view text);
 double ParseDecimal(std::string_view text);
 
 // A race time from the host: an int32 as atoi reads it, taken as unsigned 32-bit.
-inline uint32_t ParseRaceTime(std::string_view text) { return uint32_t(ParseInt(text)); }
+inline uint32_t ParseRaceTime(std::string_view text) {
+    return uint32_t(ParseInt(text));
+}
 
-}  // namespace quillon
+} // namespace quillon

@@ -11,11 +11,12 @@ CMyButton::CMyButton(QWidget* parent) : QToolButton(parent) {
 
 void CMyButton::mousePressEvent(QMouseEvent* event) {
     QToolButton::mousePressEvent(event);
-    if (event->button() != Qt::LeftButton) return;
+    if (event->button() != Qt::LeftButton)
+        return;
     // The slider takes the mouse from here on and the release never reaches this button, so it
     // stays drawn pressed until the numeric edit lets it go.
     setDown(true);
     emit popupRequested();
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -20,4 +20,4 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 };
 
-}  // namespace quillon
+} // namespace quillon

@@ -11,14 +11,17 @@ namespace {
 // A character that would be typed into the text, as opposed to an editing key (backspace,
 // delete, cursor keys) or a shortcut such as Ctrl+C.
 bool IsTypedCharacter(const QKeyEvent& event) {
-    if (event.modifiers() & Qt::ControlModifier) return false;
+    if (event.modifiers() & Qt::ControlModifier)
+        return false;
     const QString text = event.text();
     return !text.isEmpty() && text.front().isPrint();
 }
 
-bool IsNumberCharacter(QChar c) { return (c >= u'0' && c <= u'9') || c == u'-'; }
+bool IsNumberCharacter(QChar c) {
+    return (c >= u'0' && c <= u'9') || c == u'-';
+}
 
-}  // namespace
+} // namespace
 
 CMyEdit::CMyEdit(QWidget* parent) : QLineEdit(parent) {
     setFrame(false);
@@ -27,17 +30,20 @@ CMyEdit::CMyEdit(QWidget* parent) : QLineEdit(parent) {
     setAutoFillBackground(true);
 }
 
-int CMyEdit::Number() const { return ParseInt(text().toStdString()); }
+int CMyEdit::Number() const {
+    return ParseInt(text().toStdString());
+}
 
 void CMyEdit::SetOutOfRange(bool outOfRange) {
-    if (outOfRange == m_bOutOfRange) return;
+    if (outOfRange == m_bOutOfRange)
+        return;
     m_bOutOfRange = outOfRange;
     if (outOfRange) {
         QPalette red = palette();
         red.setColor(QPalette::Base, kOutOfRangeColour);
         setPalette(red);
     } else {
-        setPalette(QPalette());  // back to the inherited colours
+        setPalette(QPalette()); // back to the inherited colours
     }
     update();
 }
@@ -62,4 +68,4 @@ void CMyEdit::keyPressEvent(QKeyEvent* event) {
     QLineEdit::keyPressEvent(event);
 }
 
-}  // namespace quillon
+} // namespace quillon

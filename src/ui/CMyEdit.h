@@ -29,4 +29,4 @@ private:
     bool m_bOutOfRange = false;
 };
 
-}  // namespace quillon
+} // namespace quillon

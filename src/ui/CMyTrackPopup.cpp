@@ -70,16 +70,18 @@ void CMyTrackPopup::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void CMyTrackPopup::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) close();
+    if (event->button() == Qt::LeftButton)
+        close();
 }
 
 // Every way of closing ends here: the release, Escape, or a click elsewhere.
 void CMyTrackPopup::hideEvent(QHideEvent* event) {
     QFrame::hideEvent(event);
-    if (!m_bOpen) return;
+    if (!m_bOpen)
+        return;
     m_bOpen = false;
     emit stateChanged(false);
     deleteLater();
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -41,8 +41,8 @@ private:
     int m_nMin = 0;
     int m_nMax = 0;
     int m_nPos = 0;
-    double m_dScale = 0.0;  // client pixels per unit of the range
+    double m_dScale = 0.0; // client pixels per unit of the range
     bool m_bOpen = false;
 };
 
-}  // namespace quillon
+} // namespace quillon

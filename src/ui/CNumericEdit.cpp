@@ -19,7 +19,7 @@ constexpr int kPopupGap = 4;
 // About 57 x 15 dialog units, the size the dialogs give the edit.
 constexpr QSize kPreferredSize{100, 24};
 
-}  // namespace
+} // namespace
 
 CNumericEdit::CNumericEdit(int identifier, unsigned style, QWidget* parent)
     : QFrame(parent), m_nId(identifier), m_nStyle(style) {
@@ -52,7 +52,8 @@ CNumericEdit::~CNumericEdit() {
 }
 
 void CNumericEdit::SetPos(int value) {
-    if (m_bSettingPos || value == m_nPos) return;
+    if (m_bSettingPos || value == m_nPos)
+        return;
     const int oldPos = m_nPos;
     const qint64 snapped = Snap(value);
     m_bSettingPos = true;
@@ -63,7 +64,8 @@ void CNumericEdit::SetPos(int value) {
     m_spin->SetPos(m_nPos);
     // Cleared before the parent hears of the change, so that it may set this edit again.
     m_bSettingPos = false;
-    if (!m_bPopupOpen && m_nPos != oldPos) emit changed(m_nId, m_nPos);
+    if (!m_bPopupOpen && m_nPos != oldPos)
+        emit changed(m_nId, m_nPos);
 }
 
 void CNumericEdit::SetPosAndAnnounce(int value) {
@@ -77,14 +79,18 @@ void CNumericEdit::SetPosAndAnnounce(int value) {
 qint64 CNumericEdit::Snap(int value) const {
     const qint64 pos = m_nPos;
     const qint64 step = m_nStep;
-    if (pos < value && value < pos + step) return pos + step;
-    if (pos - step < value && value < pos) return pos - step;
+    if (pos < value && value < pos + step)
+        return pos + step;
+    if (pos - step < value && value < pos)
+        return pos - step;
     return value / step * step;
 }
 
 int CNumericEdit::ClampToRange(qint64 value) const {
-    if (value < m_nMin) return m_nMin;
-    if (value > m_nMax) return m_nMax;
+    if (value < m_nMin)
+        return m_nMin;
+    if (value > m_nMax)
+        return m_nMax;
     return int(value);
 }
 
@@ -94,7 +100,8 @@ void CNumericEdit::PutText(qint64 value) {
 }
 
 void CNumericEdit::SetRange(int minimum, int maximum) {
-    if (minimum == m_nMin && maximum == m_nMax) return;
+    if (minimum == m_nMin && maximum == m_nMax)
+        return;
     m_nMin = minimum;
     m_nMax = maximum;
     m_spin->SetRange(minimum, maximum);
@@ -107,7 +114,8 @@ void CNumericEdit::SetRange(int minimum, int maximum) {
 }
 
 void CNumericEdit::SetStep(int step) {
-    if (step >= 1 && step < qint64(m_nMax) - m_nMin) m_nStep = step;
+    if (step >= 1 && step < qint64(m_nMax) - m_nMin)
+        m_nStep = step;
 }
 
 void CNumericEdit::SetReadOnly(bool readOnly) {
@@ -116,13 +124,16 @@ void CNumericEdit::SetReadOnly(bool readOnly) {
     m_spin->setEnabled(!readOnly);
 }
 
-bool CNumericEdit::GetReadOnly() const { return m_text->isReadOnly(); }
+bool CNumericEdit::GetReadOnly() const {
+    return m_text->isReadOnly();
+}
 
 // Every change of the text, typed or written by the edit itself, refreshes the red state; only
 // a change the edit did not make itself is taken as a new value.
 void CNumericEdit::OnTextChanged() {
     UpdateOutOfRange();
-    if (m_bSettingPos) return;
+    if (m_bSettingPos)
+        return;
     SetPosAndAnnounce(m_text->Number());
 }
 
@@ -138,9 +149,12 @@ void CNumericEdit::keyPressEvent(QKeyEvent* event) {
         return;
     }
     event->accept();
-    if (GetReadOnly()) return;
-    if (key == Qt::Key_Up && m_nPos < m_nMax) SetPos(m_nPos + 1);
-    if (key == Qt::Key_Down && m_nPos > m_nMin) SetPos(m_nPos - 1);
+    if (GetReadOnly())
+        return;
+    if (key == Qt::Key_Up && m_nPos < m_nMax)
+        SetPos(m_nPos + 1);
+    if (key == Qt::Key_Down && m_nPos > m_nMin)
+        SetPos(m_nPos - 1);
 }
 
 void CNumericEdit::ShowPopup() {
@@ -158,12 +172,15 @@ void CNumericEdit::ShowPopup() {
 
 void CNumericEdit::SetPopupOpen(bool open) {
     m_bPopupOpen = open;
-    if (open) return;
+    if (open)
+        return;
     m_popupButton->setDown(false);
     m_text->setFocus();
 }
 
-QSize CNumericEdit::sizeHint() const { return kPreferredSize; }
+QSize CNumericEdit::sizeHint() const {
+    return kPreferredSize;
+}
 
 void CNumericEdit::SetStyle(unsigned style) {
     m_nStyle = style;
@@ -196,4 +213,4 @@ void CNumericEdit::LayoutChildren() {
                         client.height());
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -101,4 +101,4 @@ private:
     QPointer<CMyTrackPopup> m_popup;
 };
 
-}  // namespace quillon
+} // namespace quillon

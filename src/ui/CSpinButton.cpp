@@ -36,21 +36,25 @@ void CSpinButton::SetRange(int minimum, int maximum) {
 }
 
 void CSpinButton::SetPos(int position) {
-    if (position > m_nMax) position = m_nMax;
-    if (position < m_nMin) position = m_nMin;
+    if (position > m_nMax)
+        position = m_nMax;
+    if (position < m_nMin)
+        position = m_nMin;
     m_nPos = position;
 }
 
 void CSpinButton::StepUp() {
-    if (m_nPos >= m_nMax) return;
+    if (m_nPos >= m_nMax)
+        return;
     ++m_nPos;
     emit scrolled(m_nPos);
 }
 
 void CSpinButton::StepDown() {
-    if (m_nPos <= m_nMin) return;
+    if (m_nPos <= m_nMin)
+        return;
     --m_nPos;
     emit scrolled(m_nPos);
 }
 
-}  // namespace quillon
+} // namespace quillon

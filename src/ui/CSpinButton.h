@@ -33,4 +33,4 @@ private:
     int m_nPos = 0;
 };
 
-}  // namespace quillon
+} // namespace quillon

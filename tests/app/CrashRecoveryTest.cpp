@@ -88,9 +88,7 @@ protected:
         ASSERT_TRUE(recorder.waitForStarted(5000));
     }
 
-    bool Listening() const {
-        return WaitUntilListening(port);
-    }
+    bool Listening() const { return WaitUntilListening(port); }
 
     fs::path Recording() const {
         fs::path found;

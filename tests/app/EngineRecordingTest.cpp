@@ -22,14 +22,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void Spin(int ms) { WaitUntil([] { return false; }, ms); }
+void Spin(int ms) {
+    WaitUntil([] { return false; }, ms);
+}
 
 TEST(EngineRecordingTest, UserInterfaceHeldUpMidArrivalLosesNoFrame) {
     TestCoreApplication();
     char pattern[] = "/tmp/quillon-engine-XXXXXX";
     const fs::path dir = mkdtemp(pattern);
     fs::create_directory(dir / "share");
-    std::ofstream(dir / "smb.conf") << "[QuillonFiles]\n  path = " << (dir / "share").string() << "\n";
+    std::ofstream(dir / "smb.conf")
+        << "[QuillonFiles]\n  path = " << (dir / "share").string() << "\n";
     MonotonicTickSource ticks;
     long long arrival = 0, end = 0, before = 0, after = 0;
     {
@@ -47,7 +50,7 @@ TEST(EngineRecordingTest, UserInterfaceHeldUpMidArrivalLosesNoFrame) {
         engine.App().Filetype = kFileVlv;
         engine.App().BufferLenght = 250;
         RaceStateMachine& race = engine.Race();
-        before = race.BeforeWindowMs();  // 15 frames at 50 fps
+        before = race.BeforeWindowMs(); // 15 frames at 50 fps
         after = race.AfterWindowMs();
         race.OnReady();
         race.OnStart();
@@ -66,7 +69,8 @@ TEST(EngineRecordingTest, UserInterfaceHeldUpMidArrivalLosesNoFrame) {
         engine.Shutdown(false, {});
     }
     fs::path file;
-    for (const auto& entry : fs::directory_iterator(dir / "share")) file = entry.path();
+    for (const auto& entry : fs::directory_iterator(dir / "share"))
+        file = entry.path();
     QProcess inspect;
     inspect.start(QString(QUILLON_BUILD_DIR) + "/quillon-inspect", {QString::fromStdString(file)});
     ASSERT_TRUE(inspect.waitForFinished(30000));
@@ -75,13 +79,15 @@ TEST(EngineRecordingTest, UserInterfaceHeldUpMidArrivalLosesNoFrame) {
     long long firstTime = -1, lastTime = -1, lastSequence = -1;
     for (std::string line; std::getline(lines, line);) {
         std::smatch m;
-        if (!std::regex_search(line, m, frameLine)) continue;
+        if (!std::regex_search(line, m, frameLine))
+            continue;
         const long long time = std::stoll(m[1]), sequence = std::stoll(m[2]);
         if (lastSequence >= 0) {
             ASSERT_EQ(sequence, lastSequence + 1) << line;
             ASSERT_GT(time, lastTime) << line;
         }
-        if (firstTime < 0) firstTime = time;
+        if (firstTime < 0)
+            firstTime = time;
         lastTime = time;
         lastSequence = sequence;
     }
@@ -92,5 +98,5 @@ TEST(EngineRecordingTest, UserInterfaceHeldUpMidArrivalLosesNoFrame) {
     fs::remove_all(dir);
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

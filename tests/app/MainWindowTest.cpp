@@ -15,25 +15,24 @@
 #include <functional>
 
 #include "CQuillonDlg.h"
+#include "common/PrivateTempDir.h"
 #include "common/TempDir.h"
 #include "common/TestApplication.h"
+#include "common/WaitUntil.h"
 #include "settings/SettingsFile.h"
 #include "ui/CNumericEdit.h"
-#include "common/WaitUntil.h"
-#include "common/PrivateTempDir.h"
 
 namespace quillon {
 namespace {
 
 namespace fs = std::filesystem;
 
-
-
 double MeanLevel(const QImage& image) {
     double sum = 0;
     for (int y = 0; y < image.height(); y += 4) {
         const uchar* row = image.constScanLine(y);
-        for (int x = 0; x < image.width() * 3; x += 7) sum += row[x];
+        for (int x = 0; x < image.width() * 3; x += 7)
+            sum += row[x];
     }
     return sum / ((image.height() / 4.0) * (image.width() * 3 / 7.0));
 }
@@ -68,7 +67,8 @@ TEST_F(MainWindowTest, FramesReachThePreviewAndAdjustmentsActOnTheNextFrame) {
     const uint32_t scale = window.Engine().Pipeline()->PreviewScale();
     EXPECT_EQ(window.Preview().size(), QSize(800 / int(scale), 400 / int(scale)));
     EXPECT_LE(window.frameGeometry().width(), window.screen()->availableGeometry().width());
-    if (window.AutoBox().isChecked()) QTest::mouseClick(&window.AutoBox(), Qt::LeftButton);
+    if (window.AutoBox().isChecked())
+        QTest::mouseClick(&window.AutoBox(), Qt::LeftButton);
     ASSERT_FALSE(window.AutoBox().isChecked());
     ASSERT_FALSE(window.BrightnessEdit().GetReadOnly());
 
@@ -78,7 +78,7 @@ TEST_F(MainWindowTest, FramesReachThePreviewAndAdjustmentsActOnTheNextFrame) {
     const double brighter = MeanLevel(NextFrames(window, 2));
     EXPECT_GT(brighter, plain + 60);
     window.BrightnessEdit().SetPos(0);
-    window.ContrastEdit().SetPos(0);  // every byte becomes 127
+    window.ContrastEdit().SetPos(0); // every byte becomes 127
     const QImage flat = NextFrames(window, 2);
     EXPECT_EQ(flat.pixelColor(10, 10), QColor(127, 127, 127));
     EXPECT_EQ(flat.pixelColor(flat.width() / 2, flat.height() / 2), QColor(127, 127, 127));
@@ -88,7 +88,8 @@ TEST_F(MainWindowTest, AutoMakesBrightnessReadOnlyAndKeepsItsValue) {
     CQuillonDlg window(options, ticks);
     ASSERT_TRUE(window.OnInitDialog());
     window.show();
-    if (window.AutoBox().isChecked()) QTest::mouseClick(&window.AutoBox(), Qt::LeftButton);
+    if (window.AutoBox().isChecked())
+        QTest::mouseClick(&window.AutoBox(), Qt::LeftButton);
     window.BrightnessEdit().SetPos(40);
     QTest::mouseClick(&window.AutoBox(), Qt::LeftButton);
     EXPECT_TRUE(window.AutoBox().isChecked());
@@ -112,7 +113,8 @@ TEST_F(MainWindowTest, RaceButtonsFollowTheRaceAndEnterDoesNothing) {
     EXPECT_TRUE(window.isVisible());
     const auto button = [&window](const char* tip) {
         for (QToolButton* b : window.findChildren<QToolButton*>()) {
-            if (b->toolTip() == tip) return b;
+            if (b->toolTip() == tip)
+                return b;
         }
         return static_cast<QToolButton*>(nullptr);
     };
@@ -210,7 +212,8 @@ TEST_F(MainWindowTest, SharedMemoryBoxStaysHiddenAndSwapsTheTcpFieldsForTheSegme
     window.show();
     std::vector<QWidget*> tcpFields;
     for (QLabel* label : window.findChildren<QLabel*>()) {
-        if (label->text() == "Port:" || label->text() == "Velmar:") tcpFields.push_back(label);
+        if (label->text() == "Port:" || label->text() == "Velmar:")
+            tcpFields.push_back(label);
     }
     ASSERT_EQ(tcpFields.size(), 2u);
     const auto shown = [&] {
@@ -230,5 +233,5 @@ TEST_F(MainWindowTest, SharedMemoryBoxStaysHiddenAndSwapsTheTcpFieldsForTheSegme
     EXPECT_EQ(shown(), 2);
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -8,9 +8,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QThread>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -41,7 +41,8 @@ protected:
         fs::copy_file(fs::path(QUILLON_BUILD_DIR) / "quillon-id", program);
     }
     void TearDown() override {
-        if (process.state() != QProcess::NotRunning) process.kill();
+        if (process.state() != QProcess::NotRunning)
+            process.kill();
         process.waitForFinished(5000);
         fs::remove_all(dir);
     }
@@ -53,7 +54,7 @@ protected:
         if (!display.isEmpty())
             env.insert("DISPLAY", display);
         process.setProcessEnvironment(env);
-        process.setWorkingDirectory("/");  // settings must not depend on the working folder
+        process.setWorkingDirectory("/"); // settings must not depend on the working folder
         process.start(QString::fromStdString(program.string()), args);
         ASSERT_TRUE(process.waitForStarted(5000));
     }
@@ -64,7 +65,8 @@ protected:
         while (timer.elapsed() < timeoutMs) {
             QTcpSocket probe;
             probe.connectToHost("127.0.0.1", quint16(port));
-            if (probe.waitForConnected(200)) return true;
+            if (probe.waitForConnected(200))
+                return true;
             QThread::msleep(100);
         }
         return false;
@@ -108,18 +110,19 @@ int ListeningPortOf(qint64 pid) {
     std::error_code ec;
     for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
         const std::string target = fs::read_symlink(fd.path(), ec).string();
-        if (target.starts_with("socket:[")) sockets.insert(target.substr(8, target.size() - 9));
+        if (target.starts_with("socket:["))
+            sockets.insert(target.substr(8, target.size() - 9));
     }
     for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
         std::ifstream in(table);
         std::string line;
-        std::getline(in, line);  // column names
+        std::getline(in, line); // column names
         while (std::getline(in, line)) {
             std::istringstream fields(line);
             std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
             fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
                 timeout >> inode;
-            if (state == "0A" && sockets.count(inode))  // 0A: listening
+            if (state == "0A" && sockets.count(inode)) // 0A: listening
                 return std::stoi(local.substr(local.find(':') + 1), nullptr, 16);
         }
     }
@@ -138,10 +141,10 @@ TEST_F(ProgramTest, FirstRunTakesTheCamerasValuesWithACentredRegion) {
     ASSERT_GE(port, 2000);
     EXPECT_EQ(StopWithSigterm(), 0);
     const std::string settings = ReadFile(dir / "settings.ini");
-    for (const char* line : {"Width=800\n", "Height=400\n", "XOffset=624\n", "YOffset=568\n",
-                             "Exposure=10.000\n", "Framerate=26\n", "Gain=3875\n",
-                             "BlueGain=3875\n", "FramesBefore=15\n", "BufferLenght=250\n",
-                             "Filetype=VLV\n"}) {
+    for (const char* line :
+         {"Width=800\n", "Height=400\n", "XOffset=624\n", "YOffset=568\n", "Exposure=10.000\n",
+          "Framerate=26\n", "Gain=3875\n", "BlueGain=3875\n", "FramesBefore=15\n",
+          "BufferLenght=250\n", "Filetype=VLV\n"}) {
         EXPECT_NE(settings.find(line), std::string::npos) << line << " in\n" << settings;
     }
 }
@@ -276,5 +279,5 @@ TEST_F(ProgramTest, UnknownOptionIsRefused) {
     EXPECT_FALSE(fs::exists(dir / "settings.ini"));
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -37,7 +37,8 @@ TEST_F(RecordingEndToEndTest, AviHoldsBothArrivalsWholeAndReadable) {
     EXPECT_EQ(run.recording.extension(), ".avi");
     ExpectTwoArrivals(run);
     int exitCode = -1;
-    RunTool("quillon-inspect", {"--check", QString::fromStdString(run.recording.string())}, &exitCode);
+    RunTool("quillon-inspect", {"--check", QString::fromStdString(run.recording.string())},
+            &exitCode);
     EXPECT_EQ(exitCode, 0);
 }
 
@@ -54,7 +55,8 @@ TEST_F(RecordingEndToEndTest, WindowsMediaAllRecordsEveryFrameOfTheRace) {
     EXPECT_GT(run.frames.size(), 140u);
     EXPECT_LT(run.frames.size(), 200u);
     int exitCode = -1;
-    RunTool("quillon-inspect", {"--check", QString::fromStdString(run.recording.string())}, &exitCode);
+    RunTool("quillon-inspect", {"--check", QString::fromStdString(run.recording.string())},
+            &exitCode);
     EXPECT_EQ(exitCode, 0);
 }
 
@@ -62,9 +64,12 @@ TEST_F(RecordingEndToEndTest, WithoutTheShareTheHostIsToldAndTheRaceGoesOn) {
     std::ofstream(dir / "smb.conf") << "[global]\n  workgroup = TEST\n";
     WriteSettings("AVI");
     ASSERT_TRUE(StartRecorder());
-    const std::string out = RunTool("quillon-host", {"--port", QString::number(port), "--script",
-                                                     "READY; START; wait 0.5; ARRIVAL; wait 0.3; IDLE"});
-    EXPECT_NE(out.find("<- ERROR~Cannot find the QuillonFiles folder, or access is denied."), std::string::npos) << out;
+    const std::string out =
+        RunTool("quillon-host", {"--port", QString::number(port), "--script",
+                                 "READY; START; wait 0.5; ARRIVAL; wait 0.3; IDLE"});
+    EXPECT_NE(out.find("<- ERROR~Cannot find the QuillonFiles folder, or access is denied."),
+              std::string::npos)
+        << out;
     EXPECT_NE(out.find("<- RE~IDLE"), std::string::npos) << out;
     ::kill(pid_t(recorder.processId()), SIGTERM);
     EXPECT_TRUE(recorder.waitForFinished(10000));
@@ -75,16 +80,20 @@ TEST_F(RecordingEndToEndTest, HostVanishingMidArrivalLeavesAReadableRecording) {
     WriteSettings("AVI");
     ASSERT_TRUE(StartRecorder());
     // The host opens an arrival and disappears without ending it or the race.
-    RunTool("quillon-host", {"--port", QString::number(port), "--script", "READY; START; wait 1.5; ARRIVAL; wait 0.3"});
+    RunTool("quillon-host", {"--port", QString::number(port), "--script",
+                             "READY; START; wait 1.5; ARRIVAL; wait 0.3"});
     QThread::msleep(500);
     // A new host ends the race.
-    const std::string out = RunTool("quillon-host", {"--port", QString::number(port), "--script", "IDLE"});
+    const std::string out =
+        RunTool("quillon-host", {"--port", QString::number(port), "--script", "IDLE"});
     EXPECT_NE(out.find("<- RE~IDLE"), std::string::npos) << out;
     fs::path recording;
-    for (const auto& entry : fs::directory_iterator(dir / "share")) recording = entry.path();
+    for (const auto& entry : fs::directory_iterator(dir / "share"))
+        recording = entry.path();
     ASSERT_FALSE(recording.empty());
     int exitCode = -1;
-    const std::string check = RunTool("quillon-inspect", {"--check", QString::fromStdString(recording.string())}, &exitCode);
+    const std::string check = RunTool(
+        "quillon-inspect", {"--check", QString::fromStdString(recording.string())}, &exitCode);
     EXPECT_EQ(exitCode, 0) << check;
     ::kill(pid_t(recorder.processId()), SIGTERM);
     EXPECT_TRUE(recorder.waitForFinished(10000));
@@ -112,9 +121,11 @@ TEST_F(RecordingEndToEndTest, FullDiskDuringAPassKeepsWhatWasWritten) {
     env.insert("B", QUILLON_BUILD_DIR);
     env.insert("P", QString::number(port));
     shell.setProcessEnvironment(env);
-    shell.start("unshare", {"-m", "--propagation", "private", "sh", "-c", QString::fromStdString(script)});
+    shell.start("unshare",
+                {"-m", "--propagation", "private", "sh", "-c", QString::fromStdString(script)});
     ASSERT_TRUE(shell.waitForFinished(60000));
-    if (shell.exitCode() == 77 || shell.exitCode() == 1) GTEST_SKIP() << "no private mount here";
+    if (shell.exitCode() == 77 || shell.exitCode() == 1)
+        GTEST_SKIP() << "no private mount here";
     std::ifstream exitFile(dir / "exit.txt");
     int exitCode = -1;
     exitFile >> exitCode;
@@ -123,16 +134,18 @@ TEST_F(RecordingEndToEndTest, FullDiskDuringAPassKeepsWhatWasWritten) {
     host << std::ifstream(dir / "host.txt").rdbuf();
     EXPECT_NE(host.str().find("<- RE~IDLE"), std::string::npos) << host.str();
     fs::path recording;
-    for (const auto& entry : fs::directory_iterator(dir / "kept")) recording = entry.path();
+    for (const auto& entry : fs::directory_iterator(dir / "kept"))
+        recording = entry.path();
     ASSERT_FALSE(recording.empty());
     int checkCode = -1;
-    const std::string check =
-        RunTool("quillon-inspect", {"--check", QString::fromStdString(recording.string())}, &checkCode);
+    const std::string check = RunTool(
+        "quillon-inspect", {"--check", QString::fromStdString(recording.string())}, &checkCode);
     EXPECT_EQ(checkCode, 0) << check;
-    const std::string listing = RunTool("quillon-inspect", {QString::fromStdString(recording.string())});
+    const std::string listing =
+        RunTool("quillon-inspect", {QString::fromStdString(recording.string())});
     EXPECT_NE(listing.find("frame 0:"), std::string::npos) << listing;
     EXPECT_LT(fs::file_size(recording), 12u * 1024 * 1024);
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

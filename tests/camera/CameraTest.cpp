@@ -143,9 +143,9 @@ TEST_F(CameraTest, FirstRunCentresAn800x400RegionAt10Ms) {
 TEST(CentredOffsetTest, HalvesTheSpareRoomInStepsOfEight) {
     // 2048.9: the sensor size is truncated; 4000: larger than the sensor; 0: no camera.
     const std::tuple<float, uint32_t, uint32_t> cases[] = {
-        {2048.0f, 800, 624}, {1536.0f, 400, 568},  {1280.0f, 800, 240},
-        {1024.0f, 400, 312}, {2048.9f, 2048, 0},   {2048.0f, 2040, 0},
-        {2048.0f, 2032, 8},  {2048.0f, 4000, 0},   {0.0f, 800, 0}};
+        {2048.0f, 800, 624}, {1536.0f, 400, 568}, {1280.0f, 800, 240},
+        {1024.0f, 400, 312}, {2048.9f, 2048, 0},  {2048.0f, 2040, 0},
+        {2048.0f, 2032, 8},  {2048.0f, 4000, 0},  {0.0f, 800, 0}};
     for (const auto& [sensor, region, offset] : cases)
         EXPECT_EQ(CentredOffset(sensor, region), offset) << sensor << " " << region;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QCoreApplication>
-#include <QHostAddress>
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -44,4 +44,4 @@ inline bool WaitUntilListening(int32_t port, int timeoutMs = 10000) {
     return false;
 }
 
-}  // namespace quillon
+} // namespace quillon

@@ -29,4 +29,4 @@ inline QApplication& TestApplication() {
     return *app;
 }
 
-}  // namespace quillon
+} // namespace quillon

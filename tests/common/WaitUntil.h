@@ -11,10 +11,11 @@ inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     QElapsedTimer timer;
     timer.start();
     while (!done()) {
-        if (timer.elapsed() > timeoutMs) return false;
+        if (timer.elapsed() > timeoutMs)
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
 }
 
-}  // namespace quillon
+} // namespace quillon

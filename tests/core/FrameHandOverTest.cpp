@@ -41,7 +41,7 @@ struct CallbackFixture : ::testing::Test {
 
 TEST_F(CallbackFixture, RepeatedDeliveriesAreIgnoredAndFramesNumbered) {
     auto zero = Frame(0);
-    callback.HandleFrame(zero.data(), zero.size());  // equals the initial marker: ignored
+    callback.HandleFrame(zero.data(), zero.size()); // equals the initial marker: ignored
     EXPECT_EQ(callback.SequenceNumber(), 0u);
     auto a = Frame(7), again = Frame(7), b = Frame(8);
     callback.HandleFrame(a.data(), a.size());
@@ -96,7 +96,8 @@ TEST(FrameHandOverThreads, ReaderNeverSeesAMixedFrame) {
     CameraThreadView view;
     std::atomic<int> notices{0};
     IdleIntake idle;
-    FrameCallback callback(idle.intake, handOver, view, [&] { ++notices; }, [] {});
+    FrameCallback callback(
+        idle.intake, handOver, view, [&] { ++notices; }, [] {});
     std::atomic<bool> done{false};
     std::thread camera([&] {
         std::vector<uint8_t> frame(kSize);
@@ -104,7 +105,8 @@ TEST(FrameHandOverThreads, ReaderNeverSeesAMixedFrame) {
             std::fill(frame.begin() + 4, frame.end(), uint8_t(n));
             frame[0] = uint8_t(n >> 8);
             frame[1] = uint8_t(n);
-            if (frame[0] == 0 && frame[1] == 0) frame[1] = 1;
+            if (frame[0] == 0 && frame[1] == 0)
+                frame[1] = 1;
             callback.HandleFrame(frame.data(), frame.size());
         }
         done = true;
@@ -112,17 +114,19 @@ TEST(FrameHandOverThreads, ReaderNeverSeesAMixedFrame) {
     uint32_t last = 0, taken = 0;
     for (;;) {
         size_t length = 0;
-        const bool finished = done;  // read first: a frame taken after this is the last one
+        const bool finished = done; // read first: a frame taken after this is the last one
         const uint8_t* f = handOver.Take(length);
         if (f == nullptr) {
-            if (finished) break;
+            if (finished)
+                break;
             std::this_thread::yield();
             continue;
         }
         ASSERT_EQ(length, kSize);
         const uint32_t seq = ReadSequenceNumber(f);
         ASSERT_GT(seq, last);
-        for (size_t i = 5; i < kSize; ++i) ASSERT_EQ(f[i], f[4]);
+        for (size_t i = 5; i < kSize; ++i)
+            ASSERT_EQ(f[i], f[4]);
         last = seq;
         ++taken;
         handOver.Release();
@@ -132,5 +136,5 @@ TEST(FrameHandOverThreads, ReaderNeverSeesAMixedFrame) {
     EXPECT_EQ(taken + handOver.Skipped(), callback.SequenceNumber());
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -18,8 +18,10 @@ struct GreyConverter : FrameConverter {
     bool IsBusy() const override { return busy; }
     bool ConvertToRgb24(const uint8_t* raw, uint8_t* bgr, uint32_t w, uint32_t h,
                         uint32_t) override {
-        if (fail) return false;
-        for (size_t i = 0; i < size_t(w) * h; ++i) bgr[3 * i] = bgr[3 * i + 1] = bgr[3 * i + 2] = raw[i];
+        if (fail)
+            return false;
+        for (size_t i = 0; i < size_t(w) * h; ++i)
+            bgr[3 * i] = bgr[3 * i + 1] = bgr[3 * i + 2] = raw[i];
         return true;
     }
 };
@@ -75,9 +77,11 @@ TEST(FramePixelOps, BrightnessClipsAtBothEnds) {
 TEST(FramePixelOps, ContrastTableFollowsTheCurve) {
     std::array<uint8_t, 256> t{};
     image::BuildAdjustTable(0, 100, t);
-    for (int i = 0; i < 256; ++i) EXPECT_EQ(t[size_t(i)], i);
+    for (int i = 0; i < 256; ++i)
+        EXPECT_EQ(t[size_t(i)], i);
     image::BuildAdjustTable(0, 0, t);
-    for (int i = 0; i < 256; ++i) EXPECT_EQ(t[size_t(i)], 127);
+    for (int i = 0; i < 256; ++i)
+        EXPECT_EQ(t[size_t(i)], 127);
     image::BuildAdjustTable(0, 200, t);
     EXPECT_EQ(t[0], 0);
     EXPECT_EQ(t[64], 0);
@@ -150,7 +154,8 @@ TEST(FramePixelOps, ScaledPreviewReadsOneBayerCellPerPixel) {
     const uint32_t w = 8, h = 4;
     std::vector<uint8_t> raw(w * h);
     for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x) raw[y * w + x] = uint8_t(10 * y + x + (x % 2) * 40 + (y % 2) * 80);
+        for (uint32_t x = 0; x < w; ++x)
+            raw[y * w + x] = uint8_t(10 * y + x + (x % 2) * 40 + (y % 2) * 80);
     std::array<uint8_t, 256> table{};
     image::BuildAdjustTable(1, 100, table);
     std::vector<uint8_t> out(2 * 1 * 3);
@@ -166,7 +171,8 @@ TEST_F(FramePipelineTest, AutoBrightnessStepsTowardTheTarget) {
     camera.MeanValue = 100;
     raw.assign(raw.size(), 115);
     // Six frames pass before the first correction (counter above 5).
-    for (int i = 0; i < 6; ++i) Process();
+    for (int i = 0; i < 6; ++i)
+        Process();
     EXPECT_EQ(camera.Brightnes, 0);
     Process();
     EXPECT_EQ(camera.Brightnes, -5);
@@ -174,16 +180,18 @@ TEST_F(FramePipelineTest, AutoBrightnessStepsTowardTheTarget) {
     // Within 10 % of the target: the offset stays but the edit is still told.
     camera.Brightnes = 0;
     raw.assign(raw.size(), 108);
-    for (int i = 0; i < 6; ++i) Process();
+    for (int i = 0; i < 6; ++i)
+        Process();
     EXPECT_EQ(camera.Brightnes, 0);
     EXPECT_EQ(output.brightness.back(), 0);
     // Target -1: the next measured mean becomes the target.
     camera.MeanValue = -1;
     raw.assign(raw.size(), 80);
-    for (int i = 0; i < 6; ++i) Process();
+    for (int i = 0; i < 6; ++i)
+        Process();
     EXPECT_EQ(camera.MeanValue, 80);
     EXPECT_EQ(camera.Brightnes, 0);
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -43,8 +43,9 @@ struct FakeView : RaceView {
     bool readyEnabled = true, startEnabled = true, arrivalEnabled = true;
     void ShowElapsedTime(const std::string& text) override { shownTimes.push_back(text); }
     void EnableRaceButton(RaceButton b, bool on) override {
-        (b == RaceButton::Ready ? readyEnabled : b == RaceButton::Start ? startEnabled
-                                                                        : arrivalEnabled) = on;
+        (b == RaceButton::Ready   ? readyEnabled
+         : b == RaceButton::Start ? startEnabled
+                                  : arrivalEnabled) = on;
     }
 };
 
@@ -81,7 +82,7 @@ TEST_F(RaceStateMachineTest, RaceClockRunsOnFromTheLastSyncWhateverTheHostDoes) 
     SyncAt(10000, 60000);
     ticks.Set(10400);
     EXPECT_EQ(race.CurrentRaceTime(), 60400u);
-    race.SendTimeRequest();  // never answered
+    race.SendTimeRequest(); // never answered
     ticks.Set(12900);
     EXPECT_FALSE(race.HostClockSilent());
     ticks.Set(15000);
@@ -117,7 +118,7 @@ TEST_F(RaceStateMachineTest, ElapsedTimeTextChangesOnlyWhenItDiffers) {
     EXPECT_EQ(RaceStateMachine::FormatElapsed(3723000), "01:02:03");
     EXPECT_EQ(RaceStateMachine::FormatElapsed(90000000), "25:00:00");
     race.SetRaceTime(3723000);
-    race.SetRaceTime(3723400);  // same text: not shown again
+    race.SetRaceTime(3723400); // same text: not shown again
     ASSERT_EQ(view.shownTimes.size(), 1u);
     EXPECT_EQ(view.shownTimes[0], "01:02:03");
 }
@@ -126,7 +127,7 @@ TEST_F(RaceStateMachineTest, StartWhileIdleRunsReadyFirst) {
     race.OnStart();
     EXPECT_EQ(race.State(), kStarted);
     EXPECT_EQ(link.replies, (std::vector<std::string>{"FILENAME~L~127.0.0.1~QUILLON1.vlv@",
-                                                     "RE~READY", "RE~START"}));
+                                                      "RE~READY", "RE~START"}));
     EXPECT_FALSE(view.readyEnabled);
     EXPECT_FALSE(view.startEnabled);
 }
@@ -134,9 +135,8 @@ TEST_F(RaceStateMachineTest, StartWhileIdleRunsReadyFirst) {
 TEST_F(RaceStateMachineTest, ArrivalWhileIdleRunsReadyAndStartInOrder) {
     link.connected = true;
     race.OnArrival("0");
-    EXPECT_EQ(link.replies,
-              (std::vector<std::string>{"FILENAME~L~127.0.0.1~QUILLON1.vlv@", "RE~READY",
-                                        "RE~START", "RE~ARRIVAL"}));
+    EXPECT_EQ(link.replies, (std::vector<std::string>{"FILENAME~L~127.0.0.1~QUILLON1.vlv@",
+                                                      "RE~READY", "RE~START", "RE~ARRIVAL"}));
     EXPECT_EQ(race.State(), kStarted);
 }
 
@@ -144,7 +144,7 @@ TEST_F(RaceStateMachineTest, WithoutAHostTheClockRunsOnWithTheTickCount) {
     SyncAt(10000, 60000);
     ticks.Set(15000);
     EXPECT_EQ(race.CurrentRaceTime(), 65000u);
-    race.OnStart();  // the race runs from 0 now, on the local clock
+    race.OnStart(); // the race runs from 0 now, on the local clock
     ticks.Set(20000);
     EXPECT_EQ(race.CurrentRaceTime(), 5000u);
     ticks.Set(60000);
@@ -157,8 +157,8 @@ TEST_F(RaceStateMachineTest, StartRestartsTheClockAtZeroAndIdleStopsIt) {
     ticks.Set(10500);
     race.OnStart();
     ticks.Set(10540);
-    EXPECT_EQ(race.CurrentRaceTime(), 40u);  // not the last race's 60000 and more
-    EXPECT_EQ(view.shownTimes.back(), "00:00:00");  // the last race's time goes at once
+    EXPECT_EQ(race.CurrentRaceTime(), 40u);        // not the last race's 60000 and more
+    EXPECT_EQ(view.shownTimes.back(), "00:00:00"); // the last race's time goes at once
     ticks.Set(13000);
     EXPECT_EQ(race.CurrentRaceTime(), 2500u);
     race.OnIdle();
@@ -176,8 +176,8 @@ TEST_F(RaceStateMachineTest, ArrivalsFromAHostMoveOnlyForward) {
     EXPECT_EQ(race.ArrivalEndTime(), 0u);
     EXPECT_EQ(recording.passes, 1);
     link.replies.clear();
-    race.OnArrival("70200");  // repeat: acknowledged only
-    race.OnArrival("70100");  // older: acknowledged only
+    race.OnArrival("70200"); // repeat: acknowledged only
+    race.OnArrival("70100"); // older: acknowledged only
     EXPECT_EQ(race.ArrivalTime(), 70200u);
     EXPECT_EQ(recording.passes, 1);
     EXPECT_EQ(link.replies, (std::vector<std::string>{"RE~ARRIVAL", "RE~ARRIVAL"}));
@@ -191,9 +191,9 @@ TEST_F(RaceStateMachineTest, ArrivalFarFromOurClockTakesOurClock) {
     race.OnStart();
     SyncAt(20000, 70000);
     ticks.Set(20300);
-    race.OnArrival("80000");  // 9.7 s ahead of our race time
+    race.OnArrival("80000"); // 9.7 s ahead of our race time
     EXPECT_EQ(race.ArrivalTime(), 70300u);
-    race.OnArrival("71299");  // 999 ms ahead: taken as it is
+    race.OnArrival("71299"); // 999 ms ahead: taken as it is
     EXPECT_EQ(race.ArrivalTime(), 71299u);
 }
 
@@ -280,5 +280,5 @@ TEST_F(RaceStateMachineTest, WindowsAroundAnArrivalTruncate) {
     EXPECT_EQ(race.AfterWindowMs(), 2666u);
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -38,12 +38,14 @@ struct FakeRecording : Recording {
         : mutex(m), log(l), firstImage(image), path(std::move(p)), everyFrame(e) {}
     void WriteFrame(uint32_t width, uint32_t height, const uint8_t* data, uint16_t bits,
                     uint32_t time, uint32_t sequence) override {
-        if (delay.count() > 0) std::this_thread::sleep_for(delay);
+        if (delay.count() > 0)
+            std::this_thread::sleep_for(delay);
         std::lock_guard lock(*mutex);
         if (bits == 8) {
-            EXPECT_EQ(data[4], uint8_t(sequence));  // the frame kept is its own
+            EXPECT_EQ(data[4], uint8_t(sequence)); // the frame kept is its own
         }
-        if (firstImage->empty()) firstImage->assign(data, data + size_t(width) * height * bits / 8);
+        if (firstImage->empty())
+            firstImage->assign(data, data + size_t(width) * height * bits / 8);
         log->push_back({time, sequence});
     }
     bool IsEveryFrame() const override { return everyFrame; }
@@ -74,7 +76,8 @@ struct Steps : RecordingSteps {
 
 // Grey frames: every raw byte becomes three equal bytes.
 bool GreyConversion(const uint8_t* raw, uint8_t* bgr, uint32_t w, uint32_t h, uint32_t) {
-    for (size_t i = 0; i < size_t(w) * h; ++i) bgr[3 * i] = bgr[3 * i + 1] = bgr[3 * i + 2] = raw[i];
+    for (size_t i = 0; i < size_t(w) * h; ++i)
+        bgr[3 * i] = bgr[3 * i + 1] = bgr[3 * i + 2] = raw[i];
     return true;
 }
 
@@ -99,7 +102,9 @@ protected:
         services.findLocalShare = [this] { return shareMissing ? std::string() : folder.string(); };
         services.localAddress = [] { return std::string("127.0.0.1"); };
         services.hostAddress = [] { return std::string("10.0.0.7"); };
-        services.createRemoteFile = [this](const std::string&, std::string&) { return !remoteRefuses; };
+        services.createRemoteFile = [this](const std::string&, std::string&) {
+            return !remoteRefuses;
+        };
         services.createRecording = [this](const std::string& p, uint32_t, uint32_t, uint32_t,
                                           bool every) -> std::unique_ptr<Recording> {
             std::lock_guard lock(logMutex);
@@ -128,7 +133,8 @@ protected:
             ticks.Advance(40);
             ++sequence;
             std::vector<uint8_t> raw(kWidth * kHeight, uint8_t(sequence));
-            for (int b = 0; b < 4; ++b) raw[size_t(b)] = uint8_t(sequence >> (8 * b));
+            for (int b = 0; b < 4; ++b)
+                raw[size_t(b)] = uint8_t(sequence >> (8 * b));
             intake.Take(raw.data(), raw.size(), sequence);
         }
     }
@@ -162,7 +168,7 @@ protected:
 
     fs::path folder;
     bool shareMissing = false;
-    bool remoteRefuses = false;  // the host's share is missing or refuses access
+    bool remoteRefuses = false; // the host's share is missing or refuses access
     std::chrono::milliseconds writeDelay{0};
     AppSettings app;
     CameraSettings camera;
@@ -189,12 +195,12 @@ TEST(FrameRing, NearestFrameWithTiesToTheOlderAndOnlyAfterWhatWasWritten) {
         ring.Commit();
     }
     EXPECT_EQ(ring.FindNearest(0, 6, 1000), 3u);
-    EXPECT_EQ(ring.FindNearest(0, 6, 1075), 1u);  // 1050 and 1100 are both 25 away: the older
-    EXPECT_EQ(ring.FindNearest(0, 6, 1000, 1050), 1u);  // later than 1050 only
+    EXPECT_EQ(ring.FindNearest(0, 6, 1075), 1u);       // 1050 and 1100 are both 25 away: the older
+    EXPECT_EQ(ring.FindNearest(0, 6, 1000, 1050), 1u); // later than 1050 only
     EXPECT_EQ(ring.FindNearest(0, 6, 1000, 1300), std::nullopt);
     // A held frame is never overwritten: the newest frame is lost instead.
     EXPECT_EQ(ring.HoldOldest(), 0u);
-    ASSERT_NE(ring.Reserve(), nullptr);  // the spare slot
+    ASSERT_NE(ring.Reserve(), nullptr); // the spare slot
     ring.Commit();
     EXPECT_EQ(ring.Reserve(), nullptr);
     EXPECT_EQ(ring.Losses(FrameLoss::kRingFull), 1u);
@@ -203,16 +209,16 @@ TEST(FrameRing, NearestFrameWithTiesToTheOlderAndOnlyAfterWhatWasWritten) {
 }
 
 TEST_F(SavePathTest, ArrivalRecordsFromTheWindowStartToTheEndOfTheAfterWindow) {
-    app.BufferLenght = 60;  // read at READY, not when the save path was made
+    app.BufferLenght = 60; // read at READY, not when the save path was made
     race.OnStart();
     ASSERT_TRUE(path->HasRecorder());
     EXPECT_EQ(path->Ring().Length(), 60);
     EXPECT_EQ(link.replies.front(), "FILENAME~L~127.0.0.1~QUILLON100000.vlv@");
     EXPECT_TRUE(fs::exists(folder / "QUILLON100000.vlv"));
     Frames(30);  // frames 1..30 kept
-    ArriveNow();  // before-window 600 ms
+    ArriveNow(); // before-window 600 ms
     Frames(10);
-    EndNow();    // after-window 400 ms: 10 more frames
+    EndNow(); // after-window 400 ms: 10 more frames
     Frames(30);
     // A second arrival goes into the same recording, after what it holds.
     ArriveNow();
@@ -237,7 +243,7 @@ TEST_F(SavePathTest, LongBeforeWindowStartsAtTheOldestKeptFrame) {
     struct Case {
         int32_t framesBefore;
         uint32_t firstRecorded;
-    } cases[] = {{60, 61}, {40, 61}, {39, 61}, {38, 62}, {20, 80}};  // ring 40, arrival at 100
+    } cases[] = {{60, 61}, {40, 61}, {39, 61}, {38, 62}, {20, 80}}; // ring 40, arrival at 100
     for (const Case& c : cases) {
         app.FramesBefore = c.framesBefore;
         ticks.Advance(1);
@@ -264,8 +270,8 @@ TEST_F(SavePathTest, ArrivalThatClosesWhileTheWorkerIsBehindKeepsOnlyItsWindow) 
     ArriveNow();
     Frames(3);
     EndNow();
-    Frames(20);  // 34..43 still belong to the arrival, 44..53 come after it
-    race.OnIdle();  // waits for the worker to write what the window holds
+    Frames(20);    // 34..43 still belong to the arrival, 44..53 come after it
+    race.OnIdle(); // waits for the worker to write what the window holds
     ExpectContiguous(Log(0), 15, 43);
 }
 
@@ -274,13 +280,14 @@ TEST_F(SavePathTest, FullRingLosesTheNewestFramesNeverTheOnesStillToWrite) {
     race.OnStart();
     Frames(20);
     ArriveNow();
-    Frames(60);  // more than the ring holds while the worker is still at its start
+    Frames(60); // more than the ring holds while the worker is still at its start
     EXPECT_GT(path->LostFrames(), 0u);
     race.OnIdle();
     const std::vector<Written> log = Log(0);
     std::vector<Written> firstRun;
     for (const Written& w : log) {
-        if (!firstRun.empty() && w.sequence != firstRun.back().sequence + 1) break;
+        if (!firstRun.empty() && w.sequence != firstRun.back().sequence + 1)
+            break;
         firstRun.push_back(w);
     }
     // One unbroken run from the window's start as far as the ring reached; every frame is
@@ -298,12 +305,12 @@ TEST_F(SavePathTest, ReadyFinishesTheLastRecordingAndForgetsItsFrames) {
     Frames(30);
     ArriveNow();
     Frames(4);
-    ticks.Advance(1);  // a new file name
+    ticks.Advance(1); // a new file name
     race.OnReady();
     ExpectContiguous(Log(0), 15, 34);
-    race.OnStart();        // the race clock starts again at 0
-    Frames(10);            // 40..400 ms
-    ArriveAt("1300");  // the host's time, 900 ms ahead: the window starts at 700
+    race.OnStart();   // the race clock starts again at 0
+    Frames(10);       // 40..400 ms
+    ArriveAt("1300"); // the host's time, 900 ms ahead: the window starts at 700
     Frames(2);
     race.OnIdle();
     ASSERT_EQ(logs.size(), 2u);
@@ -365,7 +372,8 @@ TEST_F(SavePathTest, ShownImageIsWhatTheRecordingKeeps) {
     } grey;
     FramePipeline pipeline(stores, camera, grey, shown, adjustment);
     std::vector<uint8_t> raw(kWidth * kHeight);
-    for (size_t i = 0; i < raw.size(); ++i) raw[i] = uint8_t(i * 7);
+    for (size_t i = 0; i < raw.size(); ++i)
+        raw[i] = uint8_t(i * 7);
     ASSERT_FALSE(pipeline.OnFrameReady(raw.data(), raw.size()));
     race.OnStart();
     ArriveNow();
@@ -388,10 +396,9 @@ TEST_F(SavePathTest, FailingRecordingIsReportedOnceWithItsFileAndReason) {
 TEST_F(SavePathTest, NoShareOrNoRingGivesTheErrorReplyAndNoRecording) {
     shareMissing = true;
     race.OnArrival("0");
-    EXPECT_EQ(link.replies,
-              (std::vector<std::string>{"FILENAME~L~127.0.0.1~QUILLON100000.vlv@",
-                                        SavePath::kShareErrorText, "RE~READY", "RE~START",
-                                        "RE~ARRIVAL"}));
+    EXPECT_EQ(link.replies, (std::vector<std::string>{"FILENAME~L~127.0.0.1~QUILLON100000.vlv@",
+                                                      SavePath::kShareErrorText, "RE~READY",
+                                                      "RE~START", "RE~ARRIVAL"}));
     Frames(10);
     race.OnIdle();
     EXPECT_TRUE(logs.empty());
@@ -416,11 +423,12 @@ TEST_F(SavePathTest, DirectoryAndHostChooseTheShareAndTheReply) {
         bool connected;
         bool refuses;
         std::string reply;
-        std::string path;  // empty: no recording, the ERROR reply
+        std::string path; // empty: no recording, the ERROR reply
     } cases[] = {
         {0, true, false, localReply, local},
         {1, false, false, localReply, local},
-        {1, true, false, "FILENAME~R~QUILLON100000.vlv@", "smb://10.0.0.7/QuillonFiles/QUILLON100000.vlv"},
+        {1, true, false, "FILENAME~R~QUILLON100000.vlv@",
+         "smb://10.0.0.7/QuillonFiles/QUILLON100000.vlv"},
         {1, true, true, "FILENAME~R~QUILLON100000.vlv@", ""},
     };
     for (const auto& c : cases) {
@@ -445,5 +453,5 @@ TEST(RecordingFiles, RemotePathIsPercentEncodedWithIpv6InBrackets) {
               "smb://[fe80::1]/QuillonFiles/a%20b%25%3F.vlv");
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -42,5 +42,5 @@ TEST(ShareFolders, FindsTheShareThroughSambasOwnParser) {
     fs::remove_all(dir);
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -17,13 +17,17 @@ struct Recorder : RaceCommands {
     void OnIdle() override { calls.push_back("IDLE"); }
     void OnReady() override { calls.push_back("READY"); }
     void OnStart() override { calls.push_back("START"); }
-    void OnArrival(std::string_view t) override { calls.push_back("ARRIVAL(" + std::string(t) + ")"); }
+    void OnArrival(std::string_view t) override {
+        calls.push_back("ARRIVAL(" + std::string(t) + ")");
+    }
     void OnEndArrival(std::string_view t) override {
         calls.push_back("ENDARRIVAL(" + std::string(t) + ")");
     }
     void OnSaveCommand() override { calls.push_back("SAVE"); }
     void OnStop() override { calls.push_back("STOP"); }
-    void OnTimeReply(std::string_view t) override { calls.push_back("TIME(" + std::string(t) + ")"); }
+    void OnTimeReply(std::string_view t) override {
+        calls.push_back("TIME(" + std::string(t) + ")");
+    }
 };
 
 std::vector<std::string> Dispatched(std::string_view block) {
@@ -43,15 +47,17 @@ TEST(CommandDispatcher, RunsKeywordsInFixedOrderOnceEach) {
 
 TEST(CommandDispatcher, ArrivalParametersEndAtTheNextAt) {
     EXPECT_EQ(Dispatched("CMD~ARRIVAL~61234@"), Calls{"ARRIVAL(61234)"});
-    EXPECT_EQ(Dispatched("CMD~ARRIVAL~61234"), Calls{"ARRIVAL()"});  // no '@': empty
+    EXPECT_EQ(Dispatched("CMD~ARRIVAL~61234"), Calls{"ARRIVAL()"}); // no '@': empty
     EXPECT_EQ(Dispatched("CMD~ENDARRIVAL~70000@"), Calls{"ENDARRIVAL(70000)"});
     EXPECT_EQ(Dispatched("CMD~ARRIVAL"), Calls{"ARRIVAL()"});
-    EXPECT_EQ(Dispatched("CMD~ARRIVAL~5@CMD~ENDARRIVAL~9@"), (Calls{"ARRIVAL(5)", "ENDARRIVAL(9)"}));
+    EXPECT_EQ(Dispatched("CMD~ARRIVAL~5@CMD~ENDARRIVAL~9@"),
+              (Calls{"ARRIVAL(5)", "ENDARRIVAL(9)"}));
 }
 
 TEST(CommandDispatcher, ClockReplyTakesTheTextAfterTheLastTilde) {
     EXPECT_EQ(Dispatched("TIME~60000@"), Calls{"TIME(60000)"});
-    EXPECT_EQ(Dispatched("TIME~60000@CMD~ARRIVAL~61000@"), (Calls{"ARRIVAL(61000)", "TIME(61000)"}));
+    EXPECT_EQ(Dispatched("TIME~60000@CMD~ARRIVAL~61000@"),
+              (Calls{"ARRIVAL(61000)", "TIME(61000)"}));
     // No "~" at all: nothing to read, the clock is left alone.
     EXPECT_EQ(Dispatched("TIME"), Calls{});
     EXPECT_EQ(Dispatched("TIME~"), Calls{"TIME()"});
@@ -66,12 +72,13 @@ TEST(CommandDispatcher, RandomBytesNeverCrash) {
     const std::string alphabet("CMD~IDLEREAYSTRVPOTNA@0123456789\0x", 35);
     for (int round = 0; round < 20000; ++round) {
         std::string block(random() % 1025, ' ');
-        for (char& c : block) c = alphabet[random() % alphabet.size()];
+        for (char& c : block)
+            c = alphabet[random() % alphabet.size()];
         Recorder r;
         DispatchCommands(block, r);
         EXPECT_LE(r.calls.size(), 8u);
     }
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -2,9 +2,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QNetworkProxy>
 #include <QProcess>
 #include <QTcpServer>
-#include <QNetworkProxy>
 #include <QTcpSocket>
 #include <cstdlib>
 #include <filesystem>
@@ -27,7 +27,8 @@ namespace fs = std::filesystem;
 void Settle(int ms) {
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    while (timer.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
 // A host program as the recorder sees it: a TCP client that collects every byte it gets.
@@ -69,7 +70,7 @@ protected:
         return host;
     }
 
-    QCoreApplication& app = TestCoreApplication();  // before any socket is made
+    QCoreApplication& app = TestCoreApplication(); // before any socket is made
     ManualTickSource ticks{5000};
     RecorderEngine engine{ticks};
 };
@@ -130,7 +131,7 @@ TEST_F(HostLinkTest, KeepAliveSpaceArrivesEveryTwoSeconds) {
 
 TEST_F(HostLinkTest, DroppedHostFreesTheLinkForTheNext) {
     auto first = ConnectHost();
-    first->socket.abort();  // vanishes without a word
+    first->socket.abort(); // vanishes without a word
     first.reset();
     ASSERT_TRUE(WaitUntil([&] { return !engine.IsHostConnected(); }));
     EXPECT_EQ(engine.Status(), RecorderEngine::kNoHostText);
@@ -176,9 +177,10 @@ TEST_F(HostLinkTest, GarbageNeverCrashesAndCommandsStillWork) {
     auto host = ConnectHost();
     std::mt19937 random(11);
     std::string noise(20000, '\0');
-    for (char& c : noise) c = char(random() % 256);
+    for (char& c : noise)
+        c = char(random() % 256);
     host->Send(noise);
-    Settle(200);  // the noise is read apart from what follows
+    Settle(200); // the noise is read apart from what follows
     // Texts that are not numbers count as 0; a split command is not recognised.
     host->Send("CMD~ARRIVAL~abc@");
     ASSERT_TRUE(host->Receives("RE~ARRIVAL"));
@@ -199,7 +201,8 @@ TEST_F(HostLinkTest, LongBurstIsReadAsBlocksOf1024Bytes) {
     // Three blocks, each holding one STOP: three replies. Padding keeps each command inside
     // its own block.
     std::string burst;
-    for (int i = 0; i < 3; ++i) burst += "CMD~STOP" + std::string(1024 - 8, '.');
+    for (int i = 0; i < 3; ++i)
+        burst += "CMD~STOP" + std::string(1024 - 8, '.');
     host->Send(burst);
     ASSERT_TRUE(WaitUntil([&] { return host->received == "RE~STOPRE~STOPRE~STOP"; }));
 }
@@ -239,5 +242,5 @@ TEST(VanishedHostTest, NextHostIsServedWithinTenSeconds) {
     EXPECT_TRUE(next.Receives("RE~STOP", 10000));
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -173,9 +173,9 @@ TEST_F(AviFile, FramesThatDoNotMatchTheStreamFormatAreRefused) {
 }
 
 TEST_F(AviFile, ExtensionDecidesTheKindWhateverItsCase) {
-    const std::pair<const char*, FileKind> cases[] = {
-        {"a.AVI", kFileAvi}, {"a.aVi", kFileAvi},     {"a.Wmv", kFileWmv},
-        {"a.vlv", kFileVlv}, {"a.avi.bak", kFileVlv}, {"vi", kFileVlv}};
+    const std::pair<const char*, FileKind> cases[] = {{"a.AVI", kFileAvi},     {"a.aVi", kFileAvi},
+                                                      {"a.Wmv", kFileWmv},     {"a.vlv", kFileVlv},
+                                                      {"a.avi.bak", kFileVlv}, {"vi", kFileVlv}};
     for (const auto& [path, kind] : cases)
         EXPECT_EQ(CQuillonFile::KindForPath(path), kind) << path;
 }
@@ -211,5 +211,5 @@ TEST_F(AviFile, SmallSegmentsMakeAnOpenDmlFileThatReadsWhole) {
         << check.output;
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

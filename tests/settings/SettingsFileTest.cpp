@@ -55,11 +55,31 @@ protected:
     CameraSettings camera;
 };
 
-constexpr const char* kKeysInOrder[] = {
-    "Directory", "Port", "FramesBefore", "FramesAfter", "BufferLenght", "Filetype",
-    "SavePerformanceLog", "Exposure", "Framerate", "Width", "Height", "PixelFormat", "XOffset",
-    "YOffset", "Gain", "RedGain", "GreenGain1", "GreenGain2", "BlueGain", "Sharpen", "Reduction",
-    "Brightnes", "Contrast", "MeanValue", "AutoCorrection"};
+constexpr const char* kKeysInOrder[] = {"Directory",
+                                        "Port",
+                                        "FramesBefore",
+                                        "FramesAfter",
+                                        "BufferLenght",
+                                        "Filetype",
+                                        "SavePerformanceLog",
+                                        "Exposure",
+                                        "Framerate",
+                                        "Width",
+                                        "Height",
+                                        "PixelFormat",
+                                        "XOffset",
+                                        "YOffset",
+                                        "Gain",
+                                        "RedGain",
+                                        "GreenGain1",
+                                        "GreenGain2",
+                                        "BlueGain",
+                                        "Sharpen",
+                                        "Reduction",
+                                        "Brightnes",
+                                        "Contrast",
+                                        "MeanValue",
+                                        "AutoCorrection"};
 
 TEST_F(SettingsFileTest, WritesExactlyTheTwentyFiveKeysInOrderAndDropsOthers) {
     Write("[Other]\nx=1\n[Quillon]\nExtra=5\nPort=2100\n");
@@ -99,7 +119,7 @@ TEST_F(SettingsFileTest, RoundTripKeepsEveryValue) {
     camera.MeanValue = -1;
     ASSERT_TRUE(SaveSettingsFile(path, app, camera));
     EXPECT_NE(Read().find("Exposure=2.500\n"), std::string::npos);
-    EXPECT_NE(Read().find("Framerate=15\n"), std::string::npos);  // integer part plus one
+    EXPECT_NE(Read().find("Framerate=15\n"), std::string::npos); // integer part plus one
     EXPECT_NE(Read().find("Filetype=WMV (ALL)\n"), std::string::npos);
 
     AppSettings app2;
@@ -165,8 +185,8 @@ TEST_F(SettingsFileTest, GarbageValuesNeverLeaveTheirRange) {
           "Brightnes=-900\nContrast=123456\nMeanValue=999\nWidth=abc\n");
     ASSERT_TRUE(Load());
     EXPECT_EQ(app.Port, 2000);
-    EXPECT_EQ(app.Filetype, kFileVlv);  // only the exact, case-sensitive text counts
-    EXPECT_EQ(app.Directory, 1);        // section and key names in any case
+    EXPECT_EQ(app.Filetype, kFileVlv); // only the exact, case-sensitive text counts
+    EXPECT_EQ(app.Directory, 1);       // section and key names in any case
     EXPECT_EQ(camera.Reduction, 1u);
     EXPECT_EQ(camera.Framerate, 4.0f);
     EXPECT_EQ(camera.Exposure, 0.0f);
@@ -216,5 +236,5 @@ TEST(IniFile, FirstDuplicateWinsAndLongValuesAreCut) {
     EXPECT_EQ(ini.Get("B", "key", "0"), "0");
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -21,12 +21,12 @@ TEST(TextNumbers, DecimalsReadFractionAndExponentOnly) {
     EXPECT_DOUBLE_EQ(ParseDecimal(" 2.5ms"), 2.5);
     EXPECT_DOUBLE_EQ(ParseDecimal("1e2"), 100.0);
     EXPECT_DOUBLE_EQ(ParseDecimal("-.5"), -0.5);
-    EXPECT_DOUBLE_EQ(ParseDecimal("0x10"), 0.0);  // no hex
+    EXPECT_DOUBLE_EQ(ParseDecimal("0x10"), 0.0); // no hex
     EXPECT_DOUBLE_EQ(ParseDecimal("inf"), 0.0);
     EXPECT_DOUBLE_EQ(ParseDecimal("nan"), 0.0);
     EXPECT_DOUBLE_EQ(ParseDecimal("1e999"), 0.0);
-    EXPECT_DOUBLE_EQ(ParseDecimal("14,985"), 14.0);  // a comma ends the number
+    EXPECT_DOUBLE_EQ(ParseDecimal("14,985"), 14.0); // a comma ends the number
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

@@ -8,7 +8,8 @@ namespace {
 
 std::vector<Reply> All(ReplyParser& parser, bool quiet) {
     std::vector<Reply> replies;
-    while (auto r = parser.Next(quiet)) replies.push_back(*r);
+    while (auto r = parser.Next(quiet))
+        replies.push_back(*r);
     return replies;
 }
 
@@ -36,7 +37,7 @@ TEST(ReplyParser, WaitsForTheRestOfASplitMessage) {
     EXPECT_TRUE(All(parser, false).empty());
     parser.Feed("ARTTIME~12");
     auto replies = All(parser, false);
-    ASSERT_EQ(replies.size(), 1u);  // the clock request may still grow
+    ASSERT_EQ(replies.size(), 1u); // the clock request may still grow
     parser.Feed("34");
     replies = All(parser, true);
     ASSERT_EQ(replies.size(), 1u);
@@ -49,7 +50,8 @@ TEST(ReplyParser, WaitsForTheRestOfASplitMessage) {
 
 TEST(HostScript, ParsesStepsAndRefusesNonsense) {
     std::string error;
-    const auto steps = ParseScript("READY; start\nwait 1.5; ARRIVAL 61000; ENDARRIVAL;raw CMD~X", error);
+    const auto steps =
+        ParseScript("READY; start\nwait 1.5; ARRIVAL 61000; ENDARRIVAL;raw CMD~X", error);
     ASSERT_TRUE(steps) << error;
     ASSERT_EQ(steps->size(), 6u);
     EXPECT_EQ((*steps)[1].command, "START");
@@ -62,5 +64,5 @@ TEST(HostScript, ParsesStepsAndRefusesNonsense) {
     EXPECT_FALSE(ParseScript("READY 100", error));
 }
 
-}  // namespace
-}  // namespace quillon::host
+} // namespace
+} // namespace quillon::host

@@ -22,8 +22,6 @@ constexpr int kContrastId = 1050;
 constexpr unsigned kSpinAndPopup = CNumericEdit::NES_SPIN | CNumericEdit::NES_POPUP;
 const QColor kRed{255, 128, 128};
 
-
-
 using Positions = std::vector<int>;
 
 class NumericEditTest : public ::testing::Test {
@@ -201,7 +199,8 @@ TEST_F(NumericEditTest, ParentMaySetEditsFromItsChangeHandler) {
     // The parent follows brightness with contrast and refuses brightness above 200.
     QObject::connect(&edit, &CNumericEdit::changed, [&](int, int position) {
         contrast.SetPos(position + 100);
-        if (position > 200) edit.SetPos(200);
+        if (position > 200)
+            edit.SetPos(200);
     });
     Retype("250");
     EXPECT_EQ(edit.GetPos(), 200);
@@ -300,5 +299,5 @@ TEST_F(NumericEditTest, PopupSliderDragsThePositionInSteps) {
     EXPECT_EQ(edit.GetPos(), 0);
 }
 
-}  // namespace
-}  // namespace quillon
+} // namespace
+} // namespace quillon

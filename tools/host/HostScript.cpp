@@ -11,12 +11,14 @@ const char* const kCommands[] = {"IDLE", "READY", "START", "ARRIVAL", "ENDARRIVA
 
 std::string Trim(const std::string& s) {
     const auto begin = s.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos) return {};
+    if (begin == std::string::npos)
+        return {};
     return s.substr(begin, s.find_last_not_of(" \t\r\n") - begin + 1);
 }
 
 std::string Upper(std::string s) {
-    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -55,7 +57,7 @@ bool ParseStep(const std::string& text, Step& step, std::string& error) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<std::vector<Step>> ParseScript(const std::string& text, std::string& error) {
     std::vector<Step> steps;
@@ -66,9 +68,11 @@ std::optional<std::vector<Step>> ParseScript(const std::string& text, std::strin
         std::string part;
         while (std::getline(parts, part, ';')) {
             part = Trim(part);
-            if (part.empty() || part[0] == '#') continue;
+            if (part.empty() || part[0] == '#')
+                continue;
             Step step;
-            if (!ParseStep(part, step, error)) return std::nullopt;
+            if (!ParseStep(part, step, error))
+                return std::nullopt;
             steps.push_back(step);
         }
     }
@@ -82,4 +86,4 @@ std::string CommandText(const Step& step, long long raceTimeMs) {
     return "CMD~" + step.command;
 }
 
-}  // namespace quillon::host
+} // namespace quillon::host

@@ -10,10 +10,10 @@ namespace quillon::host {
 struct Step {
     enum class Kind { Command, Wait, Raw };
     Kind kind = Kind::Command;
-    std::string command;              // IDLE, READY, START, ARRIVAL, ENDARRIVAL, SAVE, STOP
-    std::optional<long long> timeMs;  // ARRIVAL/ENDARRIVAL: a given race time, else the clock's
-    double seconds = 0;               // Wait
-    std::string raw;                  // Raw: sent as it is
+    std::string command;             // IDLE, READY, START, ARRIVAL, ENDARRIVAL, SAVE, STOP
+    std::optional<long long> timeMs; // ARRIVAL/ENDARRIVAL: a given race time, else the clock's
+    double seconds = 0;              // Wait
+    std::string raw;                 // Raw: sent as it is
 };
 
 // Parses steps separated by ";" or new lines. On a bad step returns nothing and says why.
@@ -22,4 +22,4 @@ std::optional<std::vector<Step>> ParseScript(const std::string& text, std::strin
 // The bytes a command step sends, with `raceTimeMs` where the step gives no time.
 std::string CommandText(const Step& step, long long raceTimeMs);
 
-}  // namespace quillon::host
+} // namespace quillon::host

@@ -16,7 +16,8 @@ using std::chrono::duration_cast;
 using std::chrono::milliseconds;
 
 HostSession::~HostSession() {
-    if (m_socket >= 0) ::close(m_socket);
+    if (m_socket >= 0)
+        ::close(m_socket);
 }
 
 bool HostSession::Connect(const std::string& address, int port, std::string& error) {
@@ -40,7 +41,8 @@ bool HostSession::Connect(const std::string& address, int port, std::string& err
 }
 
 long long HostSession::RaceTimeMs() const {
-    if (!m_started) return 0;
+    if (!m_started)
+        return 0;
     return duration_cast<milliseconds>(Clock::now() - m_raceStart).count();
 }
 
@@ -61,28 +63,28 @@ bool HostSession::Send(const std::string& text) {
 
 void HostSession::Handle(const Reply& reply) {
     switch (reply.kind) {
-        case Reply::Kind::KeepAlive:
-            return;
-        case Reply::Kind::TimeRequest: {
-            const long long now = RaceTimeMs();
-            std::fprintf(m_out, "<- %s\n", reply.text.c_str());
-            Send("TIME~" + std::to_string(now) + "@");
-            return;
+    case Reply::Kind::KeepAlive:
+        return;
+    case Reply::Kind::TimeRequest: {
+        const long long now = RaceTimeMs();
+        std::fprintf(m_out, "<- %s\n", reply.text.c_str());
+        Send("TIME~" + std::to_string(now) + "@");
+        return;
+    }
+    case Reply::Kind::FileName: {
+        // "L~address~name" or "R~name"; an empty value answers SAVE.
+        const size_t tilde = reply.value.rfind('~');
+        if (!reply.value.empty()) {
+            m_recording = tilde == std::string::npos ? reply.value : reply.value.substr(tilde + 1);
         }
-        case Reply::Kind::FileName: {
-            // "L~address~name" or "R~name"; an empty value answers SAVE.
-            const size_t tilde = reply.value.rfind('~');
-            if (!reply.value.empty()) {
-                m_recording = tilde == std::string::npos ? reply.value : reply.value.substr(tilde + 1);
-            }
-            break;
-        }
-        case Reply::Kind::Error:
-            m_hadError = true;
-            break;
-        case Reply::Kind::Ack:
-            m_lastAck = reply.value;
-            break;
+        break;
+    }
+    case Reply::Kind::Error:
+        m_hadError = true;
+        break;
+    case Reply::Kind::Ack:
+        m_lastAck = reply.value;
+        break;
     }
     std::fprintf(m_out, "<- %s\n", reply.text.c_str());
     std::fflush(m_out);
@@ -101,7 +103,8 @@ bool HostSession::Pump(milliseconds limit) {
         m_parser.Feed(std::string(buffer, size_t(n)));
     }
     // Quiet when nothing came within the wait: a trailing clock request is then whole.
-    while (auto reply = m_parser.Next(ready == 0)) Handle(*reply);
+    while (auto reply = m_parser.Next(ready == 0))
+        Handle(*reply);
     return true;
 }
 
@@ -109,35 +112,38 @@ bool HostSession::Serve(milliseconds duration) {
     const auto end = Clock::now() + duration;
     while (Clock::now() < end) {
         const auto left = duration_cast<milliseconds>(end - Clock::now());
-        if (!Pump(std::min(left, milliseconds(20)))) return false;
+        if (!Pump(std::min(left, milliseconds(20))))
+            return false;
     }
     return true;
 }
 
 bool HostSession::Run(const Step& step) {
     switch (step.kind) {
-        case Step::Kind::Wait:
-            return Serve(milliseconds(static_cast<long long>(step.seconds * 1000)));
-        case Step::Kind::Raw:
-            return Send(step.raw) && Serve(milliseconds(200));
-        case Step::Kind::Command:
-            break;
+    case Step::Kind::Wait:
+        return Serve(milliseconds(static_cast<long long>(step.seconds * 1000)));
+    case Step::Kind::Raw:
+        return Send(step.raw) && Serve(milliseconds(200));
+    case Step::Kind::Command:
+        break;
     }
     if (step.command == "START" || (step.command == "ARRIVAL" && !m_started)) {
         m_started = true;
         m_raceStart = Clock::now();
     }
     m_lastAck.clear();
-    if (!Send(CommandText(step, RaceTimeMs()))) return false;
+    if (!Send(CommandText(step, RaceTimeMs())))
+        return false;
     const auto deadline = Clock::now() + kAckTimeout;
     while (m_lastAck != step.command) {
         if (Clock::now() > deadline) {
             std::fprintf(m_out, "!! no RE~%s within 5 s\n", step.command.c_str());
             return false;
         }
-        if (!Pump(milliseconds(20))) return false;
+        if (!Pump(milliseconds(20)))
+            return false;
     }
     return true;
 }
 
-}  // namespace quillon::host
+} // namespace quillon::host

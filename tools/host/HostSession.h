@@ -45,4 +45,4 @@ private:
     Clock::time_point m_raceStart{};
 };
 
-}  // namespace quillon::host
+} // namespace quillon::host

@@ -31,4 +31,4 @@ private:
     size_t m_skipped = 0;
 };
 
-}  // namespace quillon::host
+} // namespace quillon::host
