@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: run test setup build bench deb asan tsan fuzz soak clean
+.PHONY: run test setup build bench deb asan tsan coverage fuzz soak clean
 
 setup:
 	@bash scripts/setup.sh
@@ -39,6 +39,17 @@ tsan: setup
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && ctest --output-on-failure -j $(JOBS) -L threaded
 
+# Line coverage of src/ by the whole test suite (gcovr), from an unoptimised build in build-cov.
+# The summary is printed and kept in build-cov/coverage.txt.
+coverage: setup
+	cmake -S . -B build-cov -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=--coverage \
+		-DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage
+	cmake --build build-cov -j $(JOBS)
+	find build-cov -name '*.gcda' -delete
+	-cd build-cov && ctest --output-on-failure -j $(JOBS)
+	gcovr --root . --filter 'src/' --object-directory build-cov \
+		--print-summary --txt build-cov/coverage.txt | tail -3
+
 # libFuzzer targets, built with clang in their own folder; each runs FUZZ_SECONDS (fuzz/run.sh).
 FUZZ_SECONDS ?= 60
 fuzz: setup
@@ -52,4 +63,4 @@ soak: build
 	python3 scripts/soak.py --build $(BUILD_DIR) --minutes $(SOAK_MINUTES)
 
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-cov build-fuzz
