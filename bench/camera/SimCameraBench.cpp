@@ -7,9 +7,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <mutex>
 #include <thread>
+
+#include "StreamTally.h"
 
 namespace {
 
@@ -17,32 +18,7 @@ using quillon::CameraHandle;
 using quillon::FrameFormat;
 using quillon::SimCameraApi;
 using quillon::StreamMode;
-
-double ThreadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-// Filled on the streaming thread; read after the stream has stopped.
-struct StreamTally {
-    uint32_t frames = 0;
-    double firstCpu = 0, lastCpu = 0;
-    std::chrono::steady_clock::time_point firstWall, lastWall;
-
-    static void Callback(void* context, uint8_t* data, uint32_t) {
-        auto* tally = static_cast<StreamTally*>(context);
-        benchmark::DoNotOptimize(data[0]);
-        const double cpu = ThreadCpuSeconds();
-        const auto wall = std::chrono::steady_clock::now();
-        if (tally->frames++ == 0) {
-            tally->firstCpu = cpu;
-            tally->firstWall = wall;
-        }
-        tally->lastCpu = cpu;
-        tally->lastWall = wall;
-    }
-};
+using quillon::bench::StreamTally;
 
 // Arguments: width, height, requested frames per second, milliseconds of streaming per run.
 void BM_SimStream(benchmark::State& state) {

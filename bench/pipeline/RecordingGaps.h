@@ -9,6 +9,8 @@
 #include <regex>
 #include <string>
 
+#include "RecorderEngine.h"
+
 namespace quillon {
 
 // Runs the event loop for ms milliseconds.
@@ -58,6 +60,29 @@ inline Gaps CountGaps(const std::filesystem::path& file, double fps) {
         lastTime = time;
     }
     pclose(pipe);
+    return gaps;
+}
+
+// One race through the race buttons' operations, with one arrival a second long 1.5 s after
+// the start, recorded as `filetype` into `folder` (which holds nothing else); its gaps counted.
+inline Gaps RecordOneArrival(RecorderEngine& engine, const std::filesystem::path& folder,
+                             int32_t filetype) {
+    engine.App().Filetype = filetype;
+    engine.App().FramesBefore = 15;
+    engine.App().FramesAfter = 10;
+    engine.App().BufferLenght = 250;
+    RaceStateMachine& race = engine.Race();
+    race.OnReady();
+    race.OnStart();
+    Spin(1500);
+    race.OnArrival(std::to_string(race.CurrentRaceTime()));
+    Spin(1000);
+    race.OnEndArrival(std::to_string(race.CurrentRaceTime()));
+    Spin(1000);
+    race.OnIdle();
+    Gaps gaps;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        gaps = CountGaps(entry.path(), engine.Camera().Framerate);
     return gaps;
 }
 

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 
 #include "RecorderEngine.h"
@@ -62,24 +61,9 @@ void BM_ArrivalRecordingAtRate(benchmark::State& state) {
         engine.Pipeline()->SetAutoBrightness(true);
     }
     const double actualFps = engine.Camera().Framerate;
-    engine.App().Filetype = filetype;
-    engine.App().FramesBefore = 15;
-    engine.App().FramesAfter = 10;
-    engine.App().BufferLenght = 250;
     Gaps gaps;
-    for (auto _ : state) {
-        RaceStateMachine& race = engine.Race();
-        race.OnReady();
-        race.OnStart();
-        Spin(1500);
-        race.OnArrival(std::to_string(race.CurrentRaceTime()));
-        Spin(1000);
-        race.OnEndArrival(std::to_string(race.CurrentRaceTime()));
-        Spin(1000);
-        race.OnIdle();
-        for (const auto& entry : fs::directory_iterator(dir / "share"))
-            gaps = CountGaps(entry.path(), actualFps);
-    }
+    for (auto _ : state)
+        gaps = RecordOneArrival(engine, dir / "share", filetype);
     state.counters["fps"] = actualFps;
     state.counters["frames"] = double(gaps.frames);
     state.counters["missing"] = double(gaps.missing);

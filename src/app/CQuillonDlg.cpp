@@ -76,14 +76,14 @@ CQuillonDlg::CQuillonDlg(const ProgramOptions& options, const TickSource& ticks)
         ShowMessageBox(kNoMemoryText);
         return;
     }
-    m_bUsable = true;
+    m_usable = true;
 }
 
 CQuillonDlg::~CQuillonDlg() {
     if (m_engine.HasRecorder() && !m_engine.IsEveryFrame())
         m_engine.StopSaveWorker();
     // An end from outside during start-up still keeps the settings read, as the camera has them.
-    m_engine.Shutdown(m_bInitialised || (m_bEnding && m_bSettingsLoaded), m_settingsPath);
+    m_engine.Shutdown(m_initialised || (m_ending && m_settingsLoaded), m_settingsPath);
     m_engine.SetView(nullptr);
 }
 
@@ -170,31 +170,31 @@ void CQuillonDlg::BuildControls() {
 }
 
 bool CQuillonDlg::OnInitDialog() {
-    if (!m_bUsable)
+    if (!m_usable)
         return false;
     // The camera comes first: without one the recorder has nothing to record.
     // Every step that can show a box ends the start-up when a stop came meanwhile.
     const CameraStartResult camera = m_engine.StartCamera(m_options.camera);
-    if (camera == CameraStartResult::kNotConnected || m_bEnding)
+    if (camera == CameraStartResult::kNotConnected || m_ending)
         return false;
     m_engine.LoadSettings(m_settingsPath);
-    m_bSettingsLoaded = true;
+    m_settingsLoaded = true;
     if (m_engine.HasCamera()) {
-        if (m_engine.ApplyCameraSettings() && !m_bEnding)
+        if (m_engine.ApplyCameraSettings() && !m_ending)
             SetupPreview();
-        if (m_bEnding)
+        if (m_ending)
             return false;
         // Only a recorder with a camera listens for a host.
         if (!m_engine.StartListening())
             ShowMessageBox(kNoPortText);
-        if (m_bEnding)
+        if (m_ending)
             return false;
     }
     RefreshControls();
     CreateAdjustControls();
     m_engine.CreatePerformanceLog();
     m_titleTimer.start();
-    m_bInitialised = true;
+    m_initialised = true;
     if (m_options.sharedMemory)
         m_sharedMemory->click();
     return true;
@@ -238,7 +238,7 @@ void CQuillonDlg::OnAutoClicked() {
 }
 
 void CQuillonDlg::OnEditChanged(int identifier, int position) {
-    if (!m_bInitialised)
+    if (!m_initialised)
         return;
     if (identifier == kBrightnessId)
         m_engine.Camera().Brightnes = position;
@@ -379,13 +379,13 @@ void CQuillonDlg::ShowMessageBox(const QString& text) {
     // a screen (the offscreen platform) nobody could press OK, so nothing waits for it; nor
     // while the program ends.
     std::fprintf(stderr, "%s: %s\n", kAppTitle, qPrintable(text));
-    if (m_bEnding || QGuiApplication::platformName() == "offscreen")
+    if (m_ending || QGuiApplication::platformName() == "offscreen")
         return;
     QMessageBox::information(this, kAppTitle, text, QMessageBox::Ok);
 }
 
 void CQuillonDlg::EndFromOutside() {
-    m_bEnding = true;
+    m_ending = true;
     CloseModalWidgets();
     m_endTimer.start();
     reject();

@@ -33,16 +33,16 @@ public:
     ~CQuillonDlg() override;
 
     // False when the window must not run (its frame stores could not be had).
-    bool IsUsable() const { return m_bUsable; }
+    bool IsUsable() const { return m_usable; }
     // Brings the recorder up in its fixed order; false when the program must end.
     bool OnInitDialog();
-    bool IsInitialised() const { return m_bInitialised; }
+    bool IsInitialised() const { return m_initialised; }
 
     // An orderly end asked for from outside (SIGTERM, SIGINT): closes every box or dialog open
     // above the window, then the window, whatever is open; a start-up in progress stops at its
     // next step. The settings are written as at any close once they have been read.
     void EndFromOutside();
-    bool IsEnding() const { return m_bEnding; }
+    bool IsEnding() const { return m_ending; }
 
     RecorderEngine& Engine() { return m_engine; }
     PreviewWidget& Preview() { return *m_preview; }
@@ -93,10 +93,10 @@ private:
 
     const ProgramOptions m_options;
     const std::string m_settingsPath;
-    bool m_bUsable = false;
-    bool m_bInitialised = false;
-    bool m_bSettingsLoaded = false;
-    bool m_bEnding = false;
+    bool m_usable = false;
+    bool m_initialised = false;
+    bool m_settingsLoaded = false;
+    bool m_ending = false;
     QTimer m_endTimer; // while ending: closes boxes that callers of closed ones open next
     RecorderEngine m_engine;
 

@@ -242,9 +242,9 @@ void RecorderEngine::OnSecond() {
     if (m_race.State() == kStarted)
         m_race.RefreshElapsedTime();
     const bool silent = m_race.HostClockSilent();
-    if (silent == m_bClockSilent)
+    if (silent == m_clockSilent)
         return;
-    m_bClockSilent = silent;
+    m_clockSilent = silent;
     if (silent)
         std::fprintf(stderr, "Quillon ID: the host's race clock is not answering\n");
     RefreshStatus();
@@ -252,7 +252,7 @@ void RecorderEngine::OnSecond() {
 
 void RecorderEngine::RefreshStatus() {
     m_strStatus = m_cameraLost ? kCameraLostText : m_hostStatus;
-    if (m_bClockSilent)
+    if (m_clockSilent)
         m_strStatus += " - race clock not answering";
     if (!m_recordingProblem.empty())
         m_strStatus += " - " + m_recordingProblem;
@@ -314,7 +314,7 @@ void RecorderEngine::OnHostConnected() {
 void RecorderEngine::OnHostDisconnected() {
     m_cameraView.hostConnected.store(false, std::memory_order_relaxed);
     m_hostStatus = kNoHostText;
-    m_bClockSilent = false;
+    m_clockSilent = false;
     RefreshStatus();
     m_race.OnHostLost();
 }

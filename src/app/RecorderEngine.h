@@ -197,7 +197,7 @@ private:
     std::string m_smbConf = "/etc/samba/smb.conf";
     std::string m_strStatus = kNoHostText;
     std::string m_hostStatus = kNoHostText;
-    bool m_bClockSilent = false;
+    bool m_clockSilent = false;
     std::string m_recordingProblem;
     FrameAdmission m_admission; // the recordings', in turn: the last frame number carries over
     QTimer m_cameraWatch;

@@ -9,14 +9,17 @@
 
 namespace quillon {
 
+uint32_t ReductionOf(const CameraSettings& camera) {
+    return std::clamp<uint32_t>(camera.Reduction, 1, 2);
+}
+
 ImageGeometry ReducedGeometry(const CameraSettings& camera) {
-    const uint32_t r = std::max<uint32_t>(camera.Reduction, 1);
+    const uint32_t r = ReductionOf(camera);
     return {camera.Width / r, camera.Height / r};
 }
 
 ImageGeometry PreviewGeometry(const CameraSettings& camera, uint32_t previewScale) {
-    const uint32_t f =
-        std::max<uint32_t>(camera.Reduction, 1) * std::max<uint32_t>(previewScale, 1);
+    const uint32_t f = ReductionOf(camera) * std::max<uint32_t>(previewScale, 1);
     return {camera.Width / f, camera.Height / f};
 }
 
@@ -46,7 +49,7 @@ void FramePipeline::PublishAdjustment() {
     FrameAdjustment a;
     a.brightness = int16_t(std::clamp(m_camera.Brightnes, -255, 255));
     a.contrast = uint16_t(std::clamp(m_camera.Contrast, 0, 1000));
-    a.reduction = uint8_t(std::clamp<uint32_t>(m_camera.Reduction, 1, 2));
+    a.reduction = uint8_t(ReductionOf(m_camera));
     m_adjustment.store(a.Pack(), std::memory_order_release);
 }
 
@@ -66,7 +69,7 @@ bool FramePipeline::OnFrameReady(const uint8_t* data, size_t length) {
     PublishAdjustment();
     const uint32_t width = m_camera.Width;
     const uint32_t height = m_camera.Height;
-    const uint32_t r = std::max<uint32_t>(m_camera.Reduction, 1);
+    const uint32_t r = ReductionOf(m_camera);
     const uint32_t factor = r * m_previewScale;
     const size_t rawSize = size_t(width) * height;
     const ImageGeometry preview = PreviewGeometry(m_camera, m_previewScale);

@@ -46,6 +46,8 @@ struct ImageGeometry {
     uint32_t height = 0;
     size_t Bytes() const { return size_t(width) * height * 3; }
 };
+// Every second pixel (2) or all of them (1); other values in the settings count as 1 or 2.
+uint32_t ReductionOf(const CameraSettings& camera);
 // The image recordings keep: camera size / reduction.
 ImageGeometry ReducedGeometry(const CameraSettings& camera);
 // The preview: the reduced image scaled down by `previewScale` more.

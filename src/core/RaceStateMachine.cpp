@@ -27,7 +27,7 @@ RaceStateMachine::RaceStateMachine(ReplySink& link, RecordingSteps& recording,
 
 void RaceStateMachine::ClearClockTicks() {
     m_timeRequestTick = 0;
-    m_bAwaitingTime = false;
+    m_awaitingTime = false;
     m_clock.SyncAt(m_clock.RaceTimeAtSync(), 0);
 }
 
@@ -118,7 +118,7 @@ void RaceStateMachine::OnTimeReply(std::string_view text) {
     const uint32_t now = m_ticks.Now();
     // The host's time plus half the round trip of the request.
     m_clock.SyncAt(ParseRaceTime(text) + (now - m_timeRequestTick) / 2, now);
-    m_bAwaitingTime = false;
+    m_awaitingTime = false;
     RefreshElapsedTime();
 }
 
@@ -158,8 +158,8 @@ void RaceStateMachine::SetRaceTime(uint32_t ms) {
 
 void RaceStateMachine::SendTimeRequest() {
     m_timeRequestTick = m_ticks.Now();
-    if (!m_bAwaitingTime) {
-        m_bAwaitingTime = true;
+    if (!m_awaitingTime) {
+        m_awaitingTime = true;
         m_awaitingSinceTick = m_timeRequestTick;
     }
     char text[32];
@@ -190,7 +190,7 @@ std::string RaceStateMachine::FormatElapsed(uint32_t ms) {
 }
 
 bool RaceStateMachine::HostClockSilent() const {
-    return State() == kStarted && m_link.IsHostConnected() && m_bAwaitingTime &&
+    return State() == kStarted && m_link.IsHostConnected() && m_awaitingTime &&
            m_ticks.Now() - m_awaitingSinceTick > kClockAnswerTimeoutMs;
 }
 

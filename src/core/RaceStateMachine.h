@@ -99,7 +99,7 @@ private:
     std::atomic<int32_t> m_nState{kIdle}; // written on the UI thread, read by the camera thread
     RaceClock m_clock;
     uint32_t m_timeRequestTick = 0;
-    bool m_bAwaitingTime = false;     // a clock request is out and not answered yet
+    bool m_awaitingTime = false;      // a clock request is out and not answered yet
     uint32_t m_awaitingSinceTick = 0; // when the oldest unanswered request went out
     uint32_t m_arrivalTime = 0;
     uint32_t m_arrivalEndTime = 0;

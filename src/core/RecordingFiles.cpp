@@ -17,13 +17,8 @@ constexpr const char* kRemoteScheme = "smb://";
 } // namespace
 
 std::string RecordingFiles::FileName(uint32_t ticks, int32_t filetype) {
-    const char* extension = "vlv";
-    if (filetype == kFileAvi)
-        extension = "avi";
-    if (filetype == kFileWmv || filetype == kFileWmvAll)
-        extension = "wmv";
     char name[64];
-    std::snprintf(name, sizeof name, "QUILLON%d.%s", int32_t(ticks), extension);
+    std::snprintf(name, sizeof name, "QUILLON%d.%s", int32_t(ticks), FileExtension(filetype));
     return name;
 }
 

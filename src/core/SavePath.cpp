@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "FramePipeline.h"
 #include "settings/AppSettings.h"
 #include "settings/CameraSettings.h"
 
@@ -61,7 +62,7 @@ RecordingFormat SavePath::FormatForRecording() const {
     format.rawWidth = m_camera.Width;
     format.rawHeight = m_camera.Height;
     format.pixelFormat = m_camera.PixelFormat;
-    format.reduction = uint8_t(std::clamp<uint32_t>(m_camera.Reduction, 1, 2));
+    format.reduction = uint8_t(ReductionOf(m_camera));
     format.everyFrame = m_app.Filetype == kFileWmvAll;
     // The own container holds raw camera frames, the other kinds the 24-bit image as shown.
     format.rawFrames =

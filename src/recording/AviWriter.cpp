@@ -35,9 +35,9 @@ bool AviWriter::Create(uint32_t rate, uint32_t width, uint32_t height) {
     m_geometry = MakeGeometry(rate, width, height);
     std::vector<uint8_t> header = BuildHeader(m_geometry, m_fields);
     const uint64_t framesPerRiff = (kMaxRiffBytes - header.size()) / FrameRecordBytes(m_geometry);
-    m_nIndexCapacity = static_cast<uint32_t>(std::min<uint64_t>(
-        std::clamp<uint32_t>(m_nFramesPerSegment, 1, kMaxFramesPerSegment), framesPerRiff));
-    m_entries.reserve(m_nIndexCapacity);
+    m_indexCapacity = static_cast<uint32_t>(std::min<uint64_t>(
+        std::clamp<uint32_t>(m_framesPerSegment, 1, kMaxFramesPerSegment), framesPerRiff));
+    m_entries.reserve(m_indexCapacity);
     m_parts.reserve(2 * size_t(height) + 2);
 
     if (!m_output.Write(header.data(), header.size())) {
@@ -50,18 +50,18 @@ bool AviWriter::Create(uint32_t rate, uint32_t width, uint32_t height) {
         m_output.Truncate(0);
         return false;
     }
-    m_bCreated = true;
+    m_created = true;
     return true;
 }
 
 bool AviWriter::StartSegment() {
-    if (m_nSegments == kSuperIndexSlots)
+    if (m_segmentCount == kSuperIndexSlots)
         return Fail("the AVI file has reached its largest size");
-    Segment& segment = m_segments[m_nSegments];
+    Segment& segment = m_segments[m_segmentCount];
     segment = Segment{};
     uint64_t pos = m_appendPos;
     bool ok = true;
-    if (m_nSegments > 0) {
+    if (m_segmentCount > 0) {
         segment.riffStart = pos;
         FieldBlock<kListHeaderBytes> riff;
         riff.Code(kRiff);
@@ -78,8 +78,8 @@ bool AviWriter::StartSegment() {
     ok = ok && m_output.Write(movi.Data(), movi.Size());
     pos += movi.Size();
 
-    if (m_nSegments > 0) {
-        const uint32_t indexBytes = StandardIndexBytes(m_nIndexCapacity);
+    if (m_segmentCount > 0) {
+        const uint32_t indexBytes = StandardIndexBytes(m_indexCapacity);
         segment.indexBytes = kChunkHeaderBytes + indexBytes;
         for (int stream = 0; stream < kStreamCount; ++stream) {
             segment.indexStart[stream] = pos;
@@ -93,18 +93,18 @@ bool AviWriter::StartSegment() {
     if (!ok || !m_output.Flush())
         return Fail(m_output.LastError());
     m_appendPos = pos;
-    ++m_nSegments;
-    m_bSegmentOpen = true;
+    ++m_segmentCount;
+    m_segmentOpen = true;
     m_entries.clear();
     return true;
 }
 
 bool AviWriter::FitsInSegment() const {
-    if (m_entries.size() >= m_nIndexCapacity)
+    if (m_entries.size() >= m_indexCapacity)
         return false;
-    const Segment& segment = m_segments[m_nSegments - 1];
+    const Segment& segment = m_segments[m_segmentCount - 1];
     uint64_t end = m_appendPos + FrameRecordBytes(m_geometry);
-    if (m_nSegments == 1) {
+    if (m_segmentCount == 1) {
         // The first RIFF also holds, after its frames, its ix00/ix01 and the idx1 index.
         const uint64_t frames = m_entries.size() + 1;
         end += kStreamCount *
@@ -116,12 +116,12 @@ bool AviWriter::FitsInSegment() const {
 
 bool AviWriter::WriteFrame(uint32_t width, uint32_t height, const uint8_t* bgrTopDown,
                            uint16_t bitsPerPixel, uint32_t time) {
-    if (!m_bCreated || m_bFinished || bgrTopDown == nullptr)
+    if (!m_created || m_finished || bgrTopDown == nullptr)
         return false;
     if (width != m_geometry.width || height != m_geometry.height || bitsPerPixel != kBitCount)
         return false;
     if (!FitsInSegment()) {
-        m_bOpenDml = true;
+        m_openDml = true;
         if (!CloseSegment())
             return Fail(m_output.LastError());
         UpdateHeaders(); // an unfinished file then still describes every closed segment
@@ -130,10 +130,10 @@ bool AviWriter::WriteFrame(uint32_t width, uint32_t height, const uint8_t* bgrTo
     }
     if (!WriteFrameChunks(bgrTopDown, time))
         return Fail(m_output.LastError());
-    ++m_segments[m_nSegments - 1].frames;
+    ++m_segments[m_segmentCount - 1].frames;
     ++m_nFrames;
-    if (m_nSegments == 1)
-        ++m_nFirstRiffFrames;
+    if (m_segmentCount == 1)
+        ++m_firstRiffFrames;
     return true;
 }
 
@@ -161,37 +161,37 @@ bool AviWriter::WriteFrameChunks(const uint8_t* bgrTopDown, uint32_t time) {
     m_parts.push_back({timing.Data(), timing.Size()});
     if (!m_output.WriteParts(m_parts.data(), m_parts.size()) || !m_output.EndRecord())
         return false;
-    const Segment& segment = m_segments[m_nSegments - 1];
+    const Segment& segment = m_segments[m_segmentCount - 1];
     m_entries.push_back(static_cast<uint32_t>(chunkPos - (segment.moviStart + 8)));
     m_appendPos = chunkPos + FrameRecordBytes(m_geometry);
     return true;
 }
 
 bool AviWriter::CloseSegment() {
-    if (!m_bSegmentOpen)
+    if (!m_segmentOpen)
         return true;
-    m_bSegmentOpen = false;
-    Segment& segment = m_segments[m_nSegments - 1];
+    m_segmentOpen = false;
+    Segment& segment = m_segments[m_segmentCount - 1];
     bool ok = true;
-    if (m_bOpenDml && !WriteStandardIndexes(segment)) {
+    if (m_openDml && !WriteStandardIndexes(segment)) {
         ok = false;
-        if (m_nSegments == 1) // no room to go on past 1 GiB: the file stays a plain AVI
-            m_bOpenDml = false;
+        if (m_segmentCount == 1) // no room to go on past 1 GiB: the file stays a plain AVI
+            m_openDml = false;
     }
     const uint64_t moviEnd = m_appendPos;
     ok = PatchLe32(segment.moviStart + 4, uint32_t(moviEnd - (segment.moviStart + 8))) && ok;
-    if (m_nSegments == 1)
-        m_bHasLegacyIndex = WriteLegacyIndex();
+    if (m_segmentCount == 1)
+        m_hasLegacyIndex = WriteLegacyIndex();
     ok = PatchLe32(segment.riffStart + 4, uint32_t(m_appendPos - (segment.riffStart + 8))) && ok;
     return m_output.Seek(int64_t(m_appendPos), SeekOrigin::Begin) && ok;
 }
 
 bool AviWriter::WriteStandardIndexes(Segment& segment) {
-    if (m_nSegments > 1) { // into the space reserved at the segment's start
+    if (m_segmentCount > 1) { // into the space reserved at the segment's start
         bool ok = true;
         for (int stream = 0; stream < kStreamCount; ++stream)
             ok = ok && m_output.Seek(int64_t(segment.indexStart[stream]), SeekOrigin::Begin) &&
-                 WriteStandardIndex(segment, stream, StandardIndexBytes(m_nIndexCapacity));
+                 WriteStandardIndex(segment, stream, StandardIndexBytes(m_indexCapacity));
         return ok && m_output.Flush();
     }
     // The first segment's indexes go after its frames, still inside its movi list.
@@ -268,11 +268,11 @@ bool AviWriter::WriteLegacyIndex() {
 
 void AviWriter::UpdateHeaders() {
     bool ok =
-        PatchLe32(m_fields.avihFlags, kAvifIsInterleaved | (m_bHasLegacyIndex ? kAvifHasIndex : 0));
-    ok = PatchLe32(m_fields.avihTotalFrames, m_bOpenDml ? m_nFirstRiffFrames : m_nFrames) && ok;
+        PatchLe32(m_fields.avihFlags, kAvifIsInterleaved | (m_hasLegacyIndex ? kAvifHasIndex : 0));
+    ok = PatchLe32(m_fields.avihTotalFrames, m_openDml ? m_firstRiffFrames : m_nFrames) && ok;
     for (int stream = 0; stream < kStreamCount; ++stream)
         ok = PatchLe32(m_fields.streamLength[stream], m_nFrames) && ok;
-    if (m_bOpenDml) {
+    if (m_openDml) {
         for (int stream = 0; stream < kStreamCount; ++stream)
             ok = WriteSuperIndex(stream) && ok;
         FieldBlock<kChunkHeaderBytes + kOdmlListBytes> odml;
@@ -287,14 +287,14 @@ void AviWriter::UpdateHeaders() {
              m_output.Write(odml.Data(), odml.Size());
     }
     ok = m_output.Seek(int64_t(m_appendPos), SeekOrigin::Begin) && m_output.Flush() && ok;
-    if (!ok && !m_bFailed) {
-        m_bFailed = true;
-        m_strError = m_output.LastError();
+    if (!ok && !m_failed) {
+        m_failed = true;
+        m_error = m_output.LastError();
     }
 }
 
 bool AviWriter::WriteSuperIndex(int stream) {
-    const uint32_t closed = m_nSegments - (m_bSegmentOpen ? 1 : 0);
+    const uint32_t closed = m_segmentCount - (m_segmentOpen ? 1 : 0);
     FieldBlock<kChunkHeaderBytes + kSuperIndexBytes> indx;
     indx.Code(kIndx);
     indx.Le32(kSuperIndexBytes);
@@ -315,12 +315,12 @@ bool AviWriter::WriteSuperIndex(int stream) {
 }
 
 void AviWriter::Finish() {
-    if (!m_bCreated || m_bFinished)
+    if (!m_created || m_finished)
         return;
-    m_bFinished = true;
-    if (!CloseSegment() && !m_bFailed) {
-        m_bFailed = true;
-        m_strError = m_output.LastError();
+    m_finished = true;
+    if (!CloseSegment() && !m_failed) {
+        m_failed = true;
+        m_error = m_output.LastError();
     }
     UpdateHeaders();
 }
@@ -342,9 +342,9 @@ bool AviWriter::WriteZeros(uint64_t count) {
 }
 
 bool AviWriter::Fail(const std::string& text) {
-    m_bFailed = true;
-    m_strError = text;
-    if (m_bCreated && !m_bFinished) {
+    m_failed = true;
+    m_error = text;
+    if (m_created && !m_finished) {
         // Stop here for good: drop the partly written frame and finish the file around the
         // frames it holds, so that it is readable now, whatever happens to the process later.
         m_output.Truncate(m_appendPos);

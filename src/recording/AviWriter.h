@@ -31,7 +31,7 @@ public:
     // framesPerSegment: at most this many frames per RIFF segment (fewer than the 1 GiB bound
     // allows only where a small OpenDML file is wanted, as a test or fuzz seed).
     explicit AviWriter(IFileOutput& output, uint32_t framesPerSegment = avi::kMaxFramesPerSegment)
-        : m_output(output), m_nFramesPerSegment(framesPerSegment) {}
+        : m_output(output), m_framesPerSegment(framesPerSegment) {}
 
     bool Create(uint32_t rate, uint32_t width, uint32_t height);
     // Frames must match the recording: its width and height, 24 bits per pixel. Others are
@@ -41,8 +41,8 @@ public:
     // Completes indexes and headers. Safe to call more than once.
     void Finish();
 
-    bool HasFailed() const { return m_bFailed; }
-    const std::string& LastError() const { return m_strError; }
+    bool HasFailed() const { return m_failed; }
+    const std::string& LastError() const { return m_error; }
 
 private:
     struct Segment {
@@ -69,14 +69,14 @@ private:
     IFileOutput& m_output;
     avi::StreamGeometry m_geometry;
     avi::HeaderFields m_fields;
-    const uint32_t m_nFramesPerSegment;
-    uint32_t m_nIndexCapacity = 0; // frames per segment, bounded by the reserved index space
+    const uint32_t m_framesPerSegment;
+    uint32_t m_indexCapacity = 0; // frames per segment, bounded by the reserved index space
 
     std::array<Segment, avi::kSuperIndexSlots> m_segments{};
-    uint32_t m_nSegments = 0; // segments started
-    bool m_bSegmentOpen = false;
-    bool m_bOpenDml = false; // the file has or had more than one RIFF segment
-    bool m_bHasLegacyIndex = false;
+    uint32_t m_segmentCount = 0; // segments started
+    bool m_segmentOpen = false;
+    bool m_openDml = false; // the file has or had more than one RIFF segment
+    bool m_hasLegacyIndex = false;
     // Offsets of the current segment's video chunks, from its "movi" code; made once.
     std::vector<uint32_t> m_entries;
     // The pieces of one frame record for a gathered write: chunk head, rows, padding, time.
@@ -84,11 +84,11 @@ private:
 
     uint64_t m_appendPos = 0; // end of the whole frames written so far
     uint32_t m_nFrames = 0;
-    uint32_t m_nFirstRiffFrames = 0;
-    bool m_bCreated = false;
-    bool m_bFinished = false;
-    bool m_bFailed = false;
-    std::string m_strError;
+    uint32_t m_firstRiffFrames = 0;
+    bool m_created = false;
+    bool m_finished = false;
+    bool m_failed = false;
+    std::string m_error;
 };
 
 } // namespace quillon

@@ -30,8 +30,8 @@ LocalFileOutput::~LocalFileOutput() {
 }
 
 bool LocalFileOutput::Fail(const char* what) {
-    m_bFailed = true;
-    m_strError = std::string(what) + " " + m_strPath + ": " + std::strerror(errno);
+    m_failed = true;
+    m_error = std::string(what) + " " + m_strPath + ": " + std::strerror(errno);
     return false;
 }
 
@@ -140,7 +140,7 @@ bool LocalFileOutput::Truncate(uint64_t size) {
 
 bool LocalFileOutput::Close() {
     if (m_fd < 0)
-        return !m_bFailed;
+        return !m_failed;
     bool ok = Flush();
     if (::close(m_fd) != 0 && ok)
         ok = Fail("cannot close");

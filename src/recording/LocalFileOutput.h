@@ -30,8 +30,8 @@ public:
     bool Flush() override;
     bool Truncate(uint64_t size) override;
     bool Close() override;
-    bool HasFailed() const override { return m_bFailed; }
-    std::string LastError() const override { return m_strError; }
+    bool HasFailed() const override { return m_failed; }
+    std::string LastError() const override { return m_error; }
 
 private:
     bool WriteAll(const uint8_t* data, size_t size);
@@ -43,8 +43,8 @@ private:
     std::unique_ptr<uint8_t[]> m_buffer;
     size_t m_used = 0;      // bytes waiting in m_buffer
     uint64_t m_filePos = 0; // the file descriptor's offset
-    bool m_bFailed = false;
-    std::string m_strError;
+    bool m_failed = false;
+    std::string m_error;
 };
 
 } // namespace quillon

@@ -14,27 +14,26 @@ namespace quillon {
 
 namespace {
 
-constexpr size_t kExtensionLength = 4;
 // Room for the times of a long race (25 fps for 40 minutes) before the list has to grow.
 constexpr size_t kReservedFrameTimes = 60000;
 
-bool EndsWithNoCase(const std::string& text, const char* suffix) {
-    const size_t n = std::strlen(suffix);
-    if (text.size() < n)
+// Whether the path ends in "." and the extension, in any case.
+bool HasExtension(const std::string& path, const char* extension) {
+    const size_t n = std::strlen(extension);
+    if (path.size() < n + 1 || path[path.size() - n - 1] != '.')
         return false;
     return std::equal(
-        text.end() - static_cast<std::ptrdiff_t>(n), text.end(), suffix,
+        path.end() - static_cast<std::ptrdiff_t>(n), path.end(), extension,
         [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
 }
 
 } // namespace
 
 FileKind CQuillonFile::KindForPath(const std::string& path) {
-    static_assert(sizeof ".avi" - 1 == kExtensionLength);
-    if (EndsWithNoCase(path, ".avi"))
-        return kFileAvi;
-    if (EndsWithNoCase(path, ".wmv"))
-        return kFileWmv;
+    for (const FileKind kind : {kFileAvi, kFileWmv}) {
+        if (HasExtension(path, FileExtension(kind)))
+            return kind;
+    }
     return kFileVlv;
 }
 
@@ -45,49 +44,49 @@ CQuillonFile::CQuillonFile(const std::string& path, uint32_t rate, uint32_t widt
                            std::unique_ptr<IFileOutput> output, FrameAdmission* admission)
     : m_nKind(static_cast<uint16_t>(KindForPath(path))), m_strPath(path),
       m_nRate(rate == 0 ? 1 : rate), m_nWidth(width), m_nHeight(height),
-      m_pOutput(std::move(output)), m_pAdmission(admission ? admission : &m_ownAdmission) {
+      m_output(std::move(output)), m_admission(admission ? admission : &m_ownAdmission) {
     Create();
 }
 
 void CQuillonFile::Create() {
-    if (m_pOutput == nullptr) {
+    if (m_output == nullptr) {
         NoteFailure("no output for " + m_strPath);
         return;
     }
     bool open = false;
     switch (GetKind()) {
     case kFileAvi:
-        m_pAvi = std::make_unique<AviWriter>(*m_pOutput);
-        open = m_pAvi->Create(m_nRate, m_nWidth, m_nHeight);
+        m_avi = std::make_unique<AviWriter>(*m_output);
+        open = m_avi->Create(m_nRate, m_nWidth, m_nHeight);
         if (!open)
-            NoteFailure(m_pAvi->LastError());
+            NoteFailure(m_avi->LastError());
         break;
     case kFileWmv:
         m_frameTimes.reserve(kReservedFrameTimes);
         m_pWriter = std::make_unique<CVideoWriter>();
-        m_pWriter->StartRecording(m_strPath, m_pOutput.get(), m_nRate, m_nWidth, m_nHeight);
+        m_pWriter->StartRecording(m_strPath, m_output.get(), m_nRate, m_nWidth, m_nHeight);
         open = m_pWriter->GetState() == CVideoWriter::kStarted;
         if (!open) {
             // Keep the system's reason too when it was the file that failed.
-            const std::string reason = m_pOutput->HasFailed() ? ": " + m_pOutput->LastError() : "";
+            const std::string reason = m_output->HasFailed() ? ": " + m_output->LastError() : "";
             NoteFailure(m_pWriter->m_szLastError + reason);
         }
         break;
     default:
-        m_pVlv = std::make_unique<VlvWriter>(*m_pOutput);
-        open = m_pVlv->Create(m_nRate, m_nWidth, m_nHeight);
+        m_vlv = std::make_unique<VlvWriter>(*m_output);
+        open = m_vlv->Create(m_nRate, m_nWidth, m_nHeight);
         if (!open)
-            NoteFailure(m_pVlv->LastError());
+            NoteFailure(m_vlv->LastError());
         break;
     }
-    m_bOpen.store(open, std::memory_order_release);
+    m_open.store(open, std::memory_order_release);
 }
 
 CQuillonFile::~CQuillonFile() {
     switch (GetKind()) {
     case kFileAvi:
-        if (m_pAvi)
-            m_pAvi->Finish();
+        if (m_avi)
+            m_avi->Finish();
         break;
     case kFileWmv:
     case kFileWmvAll:
@@ -96,8 +95,8 @@ CQuillonFile::~CQuillonFile() {
     default:
         break;
     }
-    if (m_pOutput && !m_pOutput->Close() && !HasFailed())
-        NoteFailure(m_pOutput->LastError());
+    if (m_output && !m_output->Close() && !HasFailed())
+        NoteFailure(m_output->LastError());
 }
 
 void CQuillonFile::FinishWindowsMedia() {
@@ -108,9 +107,9 @@ void CQuillonFile::FinishWindowsMedia() {
         m_pWriter.reset();
     }
     // The trailer follows whatever the file holds, even when the video could not be written.
-    if (GetKind() == kFileWmv && m_pOutput && m_pOutput->IsOpen()) {
+    if (GetKind() == kFileWmv && m_output && m_output->IsOpen()) {
         std::string error;
-        if (!AppendFrameTimeTrailer(*m_pOutput, m_frameTimes, &error))
+        if (!AppendFrameTimeTrailer(*m_output, m_frameTimes, &error))
             NoteFailure(error);
     }
     m_frameTimes.clear();
@@ -132,10 +131,10 @@ void CQuillonFile::WriteFrame(uint32_t width, uint32_t height, const uint8_t* da
                               uint16_t bitsPerPixel, uint32_t time, uint32_t sequence) {
     if (data == nullptr)
         return;
-    if (!m_pAdmission->Admit(sequence, IsEveryFrame()))
+    if (!m_admission->Admit(sequence, IsEveryFrame()))
         return;
     if (StoreFrame(width, height, data, bitsPerPixel, time))
-        m_nFramesWritten.fetch_add(1, std::memory_order_acq_rel);
+        m_framesWritten.fetch_add(1, std::memory_order_acq_rel);
 }
 
 bool CQuillonFile::StoreFrame(uint32_t width, uint32_t height, const uint8_t* data,
@@ -144,10 +143,10 @@ bool CQuillonFile::StoreFrame(uint32_t width, uint32_t height, const uint8_t* da
         return false; // the file could not be created: frames are dropped, as promised
     switch (GetKind()) {
     case kFileAvi:
-        if (m_pAvi->WriteFrame(width, height, data, bitsPerPixel, time))
+        if (m_avi->WriteFrame(width, height, data, bitsPerPixel, time))
             return true;
-        if (m_pAvi->HasFailed() && !HasFailed())
-            NoteFailure(m_pAvi->LastError());
+        if (m_avi->HasFailed() && !HasFailed())
+            NoteFailure(m_avi->LastError());
         return false;
     case kFileWmv:
     case kFileWmvAll: {
@@ -159,10 +158,10 @@ bool CQuillonFile::StoreFrame(uint32_t width, uint32_t height, const uint8_t* da
         return written;
     }
     default:
-        if (m_pVlv->AppendFrame(width, height, data, time))
+        if (m_vlv->AppendFrame(width, height, data, time))
             return true;
-        if (m_pVlv->HasFailed() && !HasFailed())
-            NoteFailure(m_pVlv->LastError());
+        if (m_vlv->HasFailed() && !HasFailed())
+            NoteFailure(m_vlv->LastError());
         return false;
     }
 }
@@ -176,8 +175,8 @@ bool CQuillonFile::WriteWindowsMediaFrame(uint32_t width, uint32_t height, const
         return true;
     if (wasRunning && !HasFailed()) {
         std::string text = m_pWriter->m_szLastError;
-        if (m_pOutput->HasFailed())
-            text += ": " + m_pOutput->LastError();
+        if (m_output->HasFailed())
+            text += ": " + m_output->LastError();
         NoteFailure(text);
     }
     return false;
@@ -194,15 +193,15 @@ int CQuillonFile::GetPath(char* buffer, size_t bufferSize) const {
 
 std::string CQuillonFile::GetLastError() const {
     std::lock_guard<std::mutex> lock(m_errorMutex);
-    return m_strLastError;
+    return m_lastError;
 }
 
 void CQuillonFile::NoteFailure(const std::string& text) {
     {
         std::lock_guard<std::mutex> lock(m_errorMutex);
-        m_strLastError = text;
+        m_lastError = text;
     }
-    const bool first = !m_bFailed.exchange(true, std::memory_order_acq_rel);
+    const bool first = !m_failed.exchange(true, std::memory_order_acq_rel);
     if (first && m_failureSink)
         m_failureSink(text);
 }

@@ -59,12 +59,12 @@ public:
 
     uint16_t GetKind() const { return m_nKind.load(std::memory_order_acquire); }
     // The file was created and its format set up.
-    bool IsOpen() const { return m_bOpen.load(std::memory_order_acquire); }
+    bool IsOpen() const { return m_open.load(std::memory_order_acquire); }
     // Creating or writing the file has failed; the file then holds the frames written before.
-    bool HasFailed() const { return m_bFailed.load(std::memory_order_acquire); }
+    bool HasFailed() const { return m_failed.load(std::memory_order_acquire); }
     std::string GetLastError() const;
     // Frames admitted and stored in the file.
-    uint32_t GetFramesWritten() const { return m_nFramesWritten.load(std::memory_order_acquire); }
+    uint32_t GetFramesWritten() const { return m_framesWritten.load(std::memory_order_acquire); }
 
     // Called once, on the thread that met it, with the text of the first failure after it is
     // set (a share gone away, a full disk), so that the owner can tell the operator. Set it
@@ -90,20 +90,20 @@ private:
     const uint32_t m_nRate;
     const uint32_t m_nWidth;
     const uint32_t m_nHeight;
-    std::unique_ptr<IFileOutput> m_pOutput;
-    std::unique_ptr<VlvWriter> m_pVlv;       // kind 1
-    std::unique_ptr<AviWriter> m_pAvi;       // kind 2
+    std::unique_ptr<IFileOutput> m_output;
+    std::unique_ptr<VlvWriter> m_vlv;        // kind 1
+    std::unique_ptr<AviWriter> m_avi;        // kind 2
     std::unique_ptr<CVideoWriter> m_pWriter; // kinds 3 and 4
     std::vector<uint32_t> m_frameTimes;      // kinds 3 and 4: every admitted frame's time
     std::atomic<bool> m_bEveryFrame{false};
     FrameAdmission m_ownAdmission; // used when the owner gives none
-    FrameAdmission* m_pAdmission;  // the owner's, or m_ownAdmission
+    FrameAdmission* m_admission;   // the owner's, or m_ownAdmission
 
-    std::atomic<bool> m_bOpen{false};
-    std::atomic<bool> m_bFailed{false};
-    std::atomic<uint32_t> m_nFramesWritten{0};
+    std::atomic<bool> m_open{false};
+    std::atomic<bool> m_failed{false};
+    std::atomic<uint32_t> m_framesWritten{0};
     mutable std::mutex m_errorMutex;
-    std::string m_strLastError; // guarded by m_errorMutex
+    std::string m_lastError; // guarded by m_errorMutex
     std::function<void(const std::string&)> m_failureSink;
 };
 

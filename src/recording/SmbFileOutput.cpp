@@ -19,7 +19,7 @@ SmbFileOutput::SmbFileOutput(const std::string& path)
     m_blocks[0] = std::make_unique<uint8_t[]>(kBufferSize);
     m_blocks[1] = std::make_unique<uint8_t[]>(kBufferSize);
     m_sender = std::thread([this] { SendLoop(); });
-    m_bOpen = true;
+    m_open = true;
 }
 
 SmbFileOutput::~SmbFileOutput() {
@@ -30,28 +30,28 @@ void SmbFileOutput::SendLoop() {
     pthread_setname_np(pthread_self(), "smb-sender");
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_bQuit || m_pSendData != nullptr; });
-        if (m_pSendData == nullptr)
+        m_wake.wait(lock, [this] { return m_quit || m_sendData != nullptr; });
+        if (m_sendData == nullptr)
             return;
-        const uint8_t* data = m_pSendData;
-        const size_t size = m_nSendSize;
-        const uint64_t offset = m_nSendOffset;
+        const uint8_t* data = m_sendData;
+        const size_t size = m_sendSize;
+        const uint64_t offset = m_sendOffset;
         lock.unlock();
         // The session is the sender's while a block is in flight: the owner touches it only
         // after Drain().
         const bool sent = m_session->WriteAt(offset, data, size);
         const int error = sent ? 0 : m_session->Errno();
         lock.lock();
-        m_nSendError = m_nSendError ? m_nSendError : error;
-        m_pSendData = nullptr;
+        m_sendError = m_sendError ? m_sendError : error;
+        m_sendData = nullptr;
         m_wake.notify_all();
     }
 }
 
 bool SmbFileOutput::Fail(const char* what, int error) {
-    m_bFailed = true;
+    m_failed = true;
     m_used = 0; // what was not sent will not be
-    m_strError = std::string(what) + " " + m_strPath + ": " + std::strerror(error);
+    m_error = std::string(what) + " " + m_strPath + ": " + std::strerror(error);
     return false;
 }
 
@@ -59,8 +59,8 @@ bool SmbFileOutput::Drain() {
     int error = 0;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_wake.wait(lock, [this] { return m_pSendData == nullptr; });
-        error = m_nSendError;
+        m_wake.wait(lock, [this] { return m_sendData == nullptr; });
+        error = m_sendError;
     }
     return error == 0 || Fail("cannot write", error);
 }
@@ -70,14 +70,14 @@ bool SmbFileOutput::SendBlock() {
         return false; // the block before this one is on the server
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_pSendData = m_blocks[m_nFilling].get();
-        m_nSendSize = m_used;
-        m_nSendOffset = m_filePos;
+        m_sendData = m_blocks[m_filling].get();
+        m_sendSize = m_used;
+        m_sendOffset = m_filePos;
     }
     m_wake.notify_all();
     m_filePos += m_used;
     m_fileEnd = std::max(m_fileEnd, m_filePos);
-    m_nFilling = 1 - m_nFilling;
+    m_filling = 1 - m_filling;
     m_used = 0;
     return true;
 }
@@ -88,7 +88,7 @@ bool SmbFileOutput::Write(const void* data, size_t size) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     while (size > 0) {
         const size_t n = std::min(size, kBufferSize - m_used);
-        std::memcpy(m_blocks[m_nFilling].get() + m_used, bytes, n);
+        std::memcpy(m_blocks[m_filling].get() + m_used, bytes, n);
         m_used += n;
         bytes += n;
         size -= n;
@@ -102,9 +102,9 @@ bool SmbFileOutput::EndRecord() {
     if (!Usable())
         return false;
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_nSendError == 0)
+    if (m_sendError == 0)
         return true;
-    return Fail("cannot write", m_nSendError);
+    return Fail("cannot write", m_sendError);
 }
 
 bool SmbFileOutput::Flush() {
@@ -135,12 +135,12 @@ bool SmbFileOutput::Truncate(uint64_t size) {
 }
 
 bool SmbFileOutput::Close() {
-    if (!m_bOpen)
-        return !m_bFailed;
-    bool ok = !m_bFailed && Flush();
+    if (!m_open)
+        return !m_failed;
+    bool ok = !m_failed && Flush();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_bQuit = true;
+        m_quit = true;
     }
     m_wake.notify_all();
     m_sender.join(); // a block still in flight after a failure ends within the timeout
@@ -148,7 +148,7 @@ bool SmbFileOutput::Close() {
     // when the server no longer answers and then lets it be.
     if (!m_session->CloseFile() && ok)
         ok = Fail("cannot close", m_session->Errno());
-    m_bOpen = false;
+    m_open = false;
     m_session.reset();
     m_blocks[0].reset();
     m_blocks[1].reset();

@@ -37,7 +37,7 @@ public:
     SmbFileOutput(const SmbFileOutput&) = delete;
     SmbFileOutput& operator=(const SmbFileOutput&) = delete;
 
-    bool IsOpen() const override { return m_bOpen; }
+    bool IsOpen() const override { return m_open; }
     bool Write(const void* data, size_t size) override;
     bool Seek(int64_t offset, SeekOrigin origin) override;
     uint64_t Tell() const override { return m_filePos + m_used; }
@@ -45,11 +45,11 @@ public:
     bool EndRecord() override;
     bool Truncate(uint64_t size) override;
     bool Close() override;
-    bool HasFailed() const override { return m_bFailed; }
-    std::string LastError() const override { return m_strError; }
+    bool HasFailed() const override { return m_failed; }
+    std::string LastError() const override { return m_error; }
 
 private:
-    bool Usable() const { return m_bOpen && !m_bFailed; }
+    bool Usable() const { return m_open && !m_failed; }
     bool Fail(const char* what, int error);
     // Hands the filled block to the sender (waiting for the one before it) and switches blocks.
     bool SendBlock();
@@ -61,22 +61,22 @@ private:
     std::unique_ptr<SmbSession> m_session;
     // Owner's side: the block being filled and where its bytes go.
     std::unique_ptr<uint8_t[]> m_blocks[2];
-    int m_nFilling = 0;
+    int m_filling = 0;
     size_t m_used = 0;      // bytes in the block being filled, due at m_filePos
     uint64_t m_filePos = 0; // where the block being filled goes in the file
     uint64_t m_fileEnd = 0; // the file's length: this output made the file and is its only writer
-    bool m_bOpen = false;
-    bool m_bFailed = false;
-    std::string m_strError;
+    bool m_open = false;
+    bool m_failed = false;
+    std::string m_error;
 
     // Shared with the sender thread, guarded by m_mutex.
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    const uint8_t* m_pSendData = nullptr; // the block in flight, or none
-    size_t m_nSendSize = 0;
-    uint64_t m_nSendOffset = 0;
-    int m_nSendError = 0; // errno of the failed send; the owner fails at its next call
-    bool m_bQuit = false;
+    const uint8_t* m_sendData = nullptr; // the block in flight, or none
+    size_t m_sendSize = 0;
+    uint64_t m_sendOffset = 0;
+    int m_sendError = 0; // errno of the failed send; the owner fails at its next call
+    bool m_quit = false;
     std::thread m_sender;
 };
 

@@ -85,7 +85,7 @@ SmbSession::~SmbSession() {
     std::lock_guard<std::mutex> lock(LibraryMutex());
     // A server that stopped answering is left without a goodbye: the context is parked (one
     // socket and a little memory), so that no end of a recording waits out the timeout again.
-    if (m_bServerSilent)
+    if (m_serverSilent)
         SilentContexts().push_back(m_context);
     else
         smbc_free_context(m_context, 1);
@@ -95,7 +95,7 @@ SmbSession::~SmbSession() {
 bool SmbSession::Fail(int error) {
     m_errno = error ? error : EIO;
     if (m_errno == ETIMEDOUT)
-        m_bServerSilent = true;
+        m_serverSilent = true;
     return false;
 }
 
@@ -151,7 +151,7 @@ bool SmbSession::CloseFile() {
         return true;
     SMBCFILE* file = m_file;
     m_file = nullptr;
-    if (m_bServerSilent)
+    if (m_serverSilent)
         return false;
     std::lock_guard<std::mutex> lock(LibraryMutex());
     errno = 0;

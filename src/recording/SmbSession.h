@@ -41,7 +41,7 @@ private:
     int m_errno = 0;
     // A request timed out: the server may never answer again, and saying goodbye to it would
     // wait out the timeout once more per file and per connection.
-    bool m_bServerSilent = false;
+    bool m_serverSilent = false;
 };
 
 } // namespace quillon

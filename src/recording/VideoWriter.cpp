@@ -97,51 +97,51 @@ void CVideoWriter::StartRecording(const std::string& path, IFileOutput* output, 
     Finish();
     SetLastError(kMethodSucceeded);
     m_nRate = rate == 0 ? 1 : rate;
-    m_nFramesWritten = 0;
-    m_nNextSampleTime = 0;
+    m_framesWritten = 0;
+    m_nextSampleTime = 0;
     m_nState = kNotReady;
 
-    m_pCodec = avcodec_find_encoder(AV_CODEC_ID_WMV2);
-    if (m_pCodec == nullptr)
+    m_codec = avcodec_find_encoder(AV_CODEC_ID_WMV2);
+    if (m_codec == nullptr)
         return Fail("Unable to Create WindowsMedia Profile Manager");
     const AVOutputFormat* asf = av_guess_format(kMuxerName, nullptr, nullptr);
     if (asf == nullptr)
         return Fail("Unable to Query Interface for ProfileManager2");
-    m_pCodecCtx = avcodec_alloc_context3(m_pCodec);
-    if (m_pCodecCtx == nullptr)
+    m_codecCtx = avcodec_alloc_context3(m_codec);
+    if (m_codecCtx == nullptr)
         return Fail("Unable to Load System Profile");
     if (!ConfigureEncoder(width, height))
         return Fail("Unable to Load System Profile");
     if ((asf->flags & AVFMT_GLOBALHEADER) != 0)
-        m_pCodecCtx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (avformat_alloc_output_context2(&m_pMuxer, asf, nullptr, nullptr) < 0)
+        m_codecCtx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (avformat_alloc_output_context2(&m_muxer, asf, nullptr, nullptr) < 0)
         return Fail("Unable to Create Media Writer Object");
-    if (avcodec_open2(m_pCodecCtx, m_pCodec, nullptr) < 0)
+    if (avcodec_open2(m_codecCtx, m_codec, nullptr) < 0)
         return Fail("Unable to Set System Profile");
-    m_pStream = avformat_new_stream(m_pMuxer, nullptr);
-    if (m_pStream == nullptr)
+    m_stream = avformat_new_stream(m_muxer, nullptr);
+    if (m_stream == nullptr)
         return Fail("Unable to Get input count For Profile");
-    m_nVideoInput = static_cast<uint32_t>(m_pStream->index);
+    m_videoInput = static_cast<uint32_t>(m_stream->index);
     // Copied after opening the encoder, which makes the extradata decoders need.
-    if (avcodec_parameters_from_context(m_pStream->codecpar, m_pCodecCtx) < 0)
+    if (avcodec_parameters_from_context(m_stream->codecpar, m_codecCtx) < 0)
         return Fail("Unable to GetInput Properties");
-    if (m_pStream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+    if (m_stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
         return Fail("Profile Does not Accept Video input");
-    m_pStream->time_base = kMilliseconds;
+    m_stream->time_base = kMilliseconds;
     if (Utf16Units(path) >= kMaxPathUnits)
         return Fail("Unable to Convert Output Filename");
     if (output == nullptr || !output->IsOpen())
         return Fail("Unable to Set Output Filename");
-    m_pOutput = output;
-    m_pIo = MakeAvioOutput(*output);
-    if (m_pIo == nullptr)
+    m_output = output;
+    m_io = MakeAvioOutput(*output);
+    if (m_io == nullptr)
         return Fail("Unable to Set Output Filename");
-    m_pMuxer->pb = m_pIo;
+    m_muxer->pb = m_io;
     m_nState = kStarted;
 }
 
 bool CVideoWriter::ConfigureEncoder(uint32_t width, uint32_t height) {
-    AVCodecContext* c = m_pCodecCtx;
+    AVCodecContext* c = m_codecCtx;
     c->width = static_cast<int>(width & ~1u); // wmv2 takes even widths only
     c->height = static_cast<int>(height);
     c->time_base = {1, static_cast<int>(m_nRate)}; // wmv2 stores the rate in its extradata
@@ -173,13 +173,13 @@ uint32_t CVideoWriter::SetUpAndWriteFrame(uint32_t width, uint32_t height, const
     }
     AVDictionary* options = nullptr;
     av_dict_set_int(&options, "packet_size", kAsfPacketBytes, 0);
-    const int begun = avformat_write_header(m_pMuxer, &options);
+    const int begun = avformat_write_header(m_muxer, &options);
     av_dict_free(&options);
     if (begun < 0) {
         Fail("Unable to Initialize Writing");
         return kFailure;
     }
-    m_nDataStart = static_cast<uint64_t>(avio_tell(m_pIo));
+    m_dataStart = static_cast<uint64_t>(avio_tell(m_io));
     m_nState = kWriting;
     return WriteFrameSample(width, height, data, bits);
 }
@@ -190,23 +190,23 @@ bool CVideoWriter::SetInputType(uint32_t width, uint32_t height, uint16_t bits) 
         SetLastError("Unable to Set Media Type");
         return false;
     }
-    m_nInputWidth = width;
-    m_nInputHeight = height;
-    m_nInputBits = bits;
+    m_inputWidth = width;
+    m_inputHeight = height;
+    m_inputBits = bits;
     // An odd last column is left out, as the encoder's width is even.
-    m_pConverter = sws_getContext(static_cast<int>(width & ~1u), static_cast<int>(height), input,
-                                  m_pCodecCtx->width, m_pCodecCtx->height, kEncoderPixelFormat,
-                                  SWS_BILINEAR, nullptr, nullptr, nullptr);
-    m_pFrame = av_frame_alloc();
-    m_pPacket = av_packet_alloc();
-    if (m_pConverter == nullptr || m_pFrame == nullptr || m_pPacket == nullptr) {
+    m_converter = sws_getContext(static_cast<int>(width & ~1u), static_cast<int>(height), input,
+                                 m_codecCtx->width, m_codecCtx->height, kEncoderPixelFormat,
+                                 SWS_BILINEAR, nullptr, nullptr, nullptr);
+    m_frame = av_frame_alloc();
+    m_packet = av_packet_alloc();
+    if (m_converter == nullptr || m_frame == nullptr || m_packet == nullptr) {
         SetLastError("Unable to Set Input Properties for Media Writer");
         return false;
     }
-    m_pFrame->format = kEncoderPixelFormat;
-    m_pFrame->width = m_pCodecCtx->width;
-    m_pFrame->height = m_pCodecCtx->height;
-    if (av_frame_get_buffer(m_pFrame, 0) < 0) {
+    m_frame->format = kEncoderPixelFormat;
+    m_frame->width = m_codecCtx->width;
+    m_frame->height = m_codecCtx->height;
+    if (av_frame_get_buffer(m_frame, 0) < 0) {
         SetLastError("Unable to Set Input Properties for Media Writer");
         return false;
     }
@@ -216,11 +216,11 @@ bool CVideoWriter::SetInputType(uint32_t width, uint32_t height, uint16_t bits) 
 uint32_t CVideoWriter::WriteFrameSample(uint32_t width, uint32_t height, const uint8_t* data,
                                         uint16_t bits) {
     // The input type is the first frame's; a frame of another size cannot be taken.
-    const bool fits = data != nullptr && width == m_nInputWidth && height == m_nInputHeight &&
-                      bits == m_nInputBits;
+    const bool fits =
+        data != nullptr && width == m_inputWidth && height == m_inputHeight && bits == m_inputBits;
     const char* failure = fits ? EncodeSample(data) : "Unable to Write Frame";
-    ++m_nFramesWritten;
-    m_nNextSampleTime = SampleTimeMs(m_nFramesWritten, m_nRate);
+    ++m_framesWritten;
+    m_nextSampleTime = SampleTimeMs(m_framesWritten, m_nRate);
     if (failure == nullptr)
         return kSuccess;
     Fail(failure);
@@ -228,45 +228,45 @@ uint32_t CVideoWriter::WriteFrameSample(uint32_t width, uint32_t height, const u
 }
 
 const char* CVideoWriter::EncodeSample(const uint8_t* data) {
-    if (av_frame_make_writable(m_pFrame) < 0)
+    if (av_frame_make_writable(m_frame) < 0)
         return "Unable to Allocate Memory";
-    const int stride = static_cast<int>(m_nInputWidth * m_nInputBits / 8);
+    const int stride = static_cast<int>(m_inputWidth * m_inputBits / 8);
     const uint8_t* const planes[1] = {data};
     const int strides[1] = {stride};
-    if (sws_scale(m_pConverter, planes, strides, 0, static_cast<int>(m_nInputHeight),
-                  m_pFrame->data, m_pFrame->linesize) <= 0)
+    if (sws_scale(m_converter, planes, strides, 0, static_cast<int>(m_inputHeight), m_frame->data,
+                  m_frame->linesize) <= 0)
         return "Unable to Lock Buffer";
-    m_pFrame->pts = m_nFramesWritten;
-    m_pFrame->quality = m_pCodecCtx->global_quality;
+    m_frame->pts = m_framesWritten;
+    m_frame->quality = m_codecCtx->global_quality;
     // Clean points exactly on frames 0, 25, 50, ...; the encoder's own group size agrees.
-    m_pFrame->pict_type =
-        m_nFramesWritten % kCleanPointInterval == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-    if (avcodec_send_frame(m_pCodecCtx, m_pFrame) < 0 || !DrainPackets())
+    m_frame->pict_type =
+        m_framesWritten % kCleanPointInterval == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    if (avcodec_send_frame(m_codecCtx, m_frame) < 0 || !DrainPackets())
         return "Unable to Write Frame";
     // Hand the frame's packets to the output now, so that a crash loses as little as possible.
-    avio_flush(m_pIo);
-    if (m_pIo->error < 0 || !m_pOutput->EndRecord())
+    avio_flush(m_io);
+    if (m_io->error < 0 || !m_output->EndRecord())
         return "Unable to Write Frame";
     return nullptr;
 }
 
 bool CVideoWriter::DrainPackets() {
     for (;;) {
-        const int result = avcodec_receive_packet(m_pCodecCtx, m_pPacket);
+        const int result = avcodec_receive_packet(m_codecCtx, m_packet);
         if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
             return true;
         if (result < 0)
             return false;
         // The packet's pts is its frame index; its time is index x 1000 / rate milliseconds.
-        const uint64_t index = static_cast<uint64_t>(m_pPacket->pts);
+        const uint64_t index = static_cast<uint64_t>(m_packet->pts);
         const auto timeMs = static_cast<int64_t>(SampleTimeMs(index, m_nRate));
         const auto endMs = static_cast<int64_t>(SampleTimeMs(index + 1, m_nRate));
-        m_pPacket->pts = av_rescale_q(timeMs, kMilliseconds, m_pStream->time_base);
-        m_pPacket->dts = m_pPacket->pts;
-        m_pPacket->duration = av_rescale_q(endMs - timeMs, kMilliseconds, m_pStream->time_base);
-        m_pPacket->stream_index = static_cast<int>(m_nVideoInput);
-        const int written = av_write_frame(m_pMuxer, m_pPacket);
-        av_packet_unref(m_pPacket);
+        m_packet->pts = av_rescale_q(timeMs, kMilliseconds, m_stream->time_base);
+        m_packet->dts = m_packet->pts;
+        m_packet->duration = av_rescale_q(endMs - timeMs, kMilliseconds, m_stream->time_base);
+        m_packet->stream_index = static_cast<int>(m_videoInput);
+        const int written = av_write_frame(m_muxer, m_packet);
+        av_packet_unref(m_packet);
         if (written < 0)
             return false;
     }
@@ -274,12 +274,12 @@ bool CVideoWriter::DrainPackets() {
 
 void CVideoWriter::Finish() {
     if (m_nState == kWriting) {
-        bool ok = m_pIo->error >= 0 && !m_pOutput->HasFailed();
+        bool ok = m_io->error >= 0 && !m_output->HasFailed();
         if (ok) {
-            ok = avcodec_send_frame(m_pCodecCtx, nullptr) >= 0 && DrainPackets();
-            ok = av_write_trailer(m_pMuxer) >= 0 && ok;
-            avio_flush(m_pIo);
-            ok = m_pIo->error >= 0 && m_pOutput->Flush() && ok;
+            ok = avcodec_send_frame(m_codecCtx, nullptr) >= 0 && DrainPackets();
+            ok = av_write_trailer(m_muxer) >= 0 && ok;
+            avio_flush(m_io);
+            ok = m_io->error >= 0 && m_output->Flush() && ok;
         }
         if (!ok) {
             CutToWholePackets();
@@ -295,30 +295,30 @@ void CVideoWriter::CutToWholePackets() {
     // FFmpeg stops writing at the first failed write, so the file holds the header and the
     // packets before the failure, the last one perhaps in part. Without that part every frame
     // still decodes; the header keeps the counts it was begun with, which readers do without.
-    if (!m_pOutput->Seek(0, SeekOrigin::End))
+    if (!m_output->Seek(0, SeekOrigin::End))
         return;
-    const uint64_t size = m_pOutput->Tell();
-    if (size <= m_nDataStart)
+    const uint64_t size = m_output->Tell();
+    if (size <= m_dataStart)
         return;
-    const uint64_t packets = (size - m_nDataStart) / kAsfPacketBytes;
-    m_pOutput->Truncate(m_nDataStart + packets * kAsfPacketBytes);
+    const uint64_t packets = (size - m_dataStart) / kAsfPacketBytes;
+    m_output->Truncate(m_dataStart + packets * kAsfPacketBytes);
 }
 
 void CVideoWriter::Release() {
-    m_pStream = nullptr; // belongs to the writer
-    if (m_pMuxer != nullptr) {
-        m_pMuxer->pb = nullptr;
-        avformat_free_context(m_pMuxer);
-        m_pMuxer = nullptr;
+    m_stream = nullptr; // belongs to the writer
+    if (m_muxer != nullptr) {
+        m_muxer->pb = nullptr;
+        avformat_free_context(m_muxer);
+        m_muxer = nullptr;
     }
-    FreeAvioOutput(m_pIo);
-    m_pOutput = nullptr;
-    avcodec_free_context(&m_pCodecCtx);
-    m_pCodec = nullptr;
-    sws_freeContext(m_pConverter);
-    m_pConverter = nullptr;
-    av_frame_free(&m_pFrame);
-    av_packet_free(&m_pPacket);
+    FreeAvioOutput(m_io);
+    m_output = nullptr;
+    avcodec_free_context(&m_codecCtx);
+    m_codec = nullptr;
+    sws_freeContext(m_converter);
+    m_converter = nullptr;
+    av_frame_free(&m_frame);
+    av_packet_free(&m_packet);
 }
 
 } // namespace quillon

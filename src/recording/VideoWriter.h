@@ -52,8 +52,8 @@ public:
     void Finish();
 
     uint32_t GetState() const { return m_nState; }
-    uint32_t GetFramesWritten() const { return m_nFramesWritten; }
-    uint64_t GetNextSampleTime() const { return m_nNextSampleTime; }
+    uint32_t GetFramesWritten() const { return m_framesWritten; }
+    uint64_t GetNextSampleTime() const { return m_nextSampleTime; }
     // No failure so far: m_szLastError still says kMethodSucceeded.
     bool HasSucceeded() const;
 
@@ -81,27 +81,27 @@ private:
     // FFmpeg objects. The failure texts keep the names of the Windows Media steps they stand
     // in for: the encoder for the profile manager, its context for the profile, the muxer for
     // the writer, its stream for the video input.
-    const AVCodec* m_pCodec = nullptr;     // the wmv2 encoder
-    AVCodecContext* m_pCodecCtx = nullptr; // encoder settings and state
-    AVFormatContext* m_pMuxer = nullptr;   // the ASF muxer
-    AVStream* m_pStream = nullptr;         // the muxer's video stream
-    AVIOContext* m_pIo = nullptr;          // output "file name": the IFileOutput
-    IFileOutput* m_pOutput = nullptr;      // not owned
-    SwsContext* m_pConverter = nullptr;    // input pixel format to the encoder's YUV 4:2:0
-    AVFrame* m_pFrame = nullptr;           // the encoder's input picture, made once
-    AVPacket* m_pPacket = nullptr;
+    const AVCodec* m_codec = nullptr;     // the wmv2 encoder
+    AVCodecContext* m_codecCtx = nullptr; // encoder settings and state
+    AVFormatContext* m_muxer = nullptr;   // the ASF muxer
+    AVStream* m_stream = nullptr;         // the muxer's video stream
+    AVIOContext* m_io = nullptr;          // output "file name": the IFileOutput
+    IFileOutput* m_output = nullptr;      // not owned
+    SwsContext* m_converter = nullptr;    // input pixel format to the encoder's YUV 4:2:0
+    AVFrame* m_frame = nullptr;           // the encoder's input picture, made once
+    AVPacket* m_packet = nullptr;
 
-    uint32_t m_nVideoInput = 0;
-    uint32_t m_nFramesWritten = 0;
-    uint64_t m_nNextSampleTime = 0; // milliseconds
+    uint32_t m_videoInput = 0;
+    uint32_t m_framesWritten = 0;
+    uint64_t m_nextSampleTime = 0; // milliseconds
     uint32_t m_nRate = 1;
     uint32_t m_nState = kNotReady;
-    uint64_t m_nDataStart = 0; // file offset of the first ASF data packet
+    uint64_t m_dataStart = 0; // file offset of the first ASF data packet
 
     // The input type that the first frame fixed.
-    uint32_t m_nInputWidth = 0;
-    uint32_t m_nInputHeight = 0;
-    uint16_t m_nInputBits = 0;
+    uint32_t m_inputWidth = 0;
+    uint32_t m_inputHeight = 0;
+    uint16_t m_inputBits = 0;
 };
 
 } // namespace quillon

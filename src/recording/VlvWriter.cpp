@@ -49,7 +49,7 @@ bool VlvWriter::WriteOpeningFrame() {
 }
 
 bool VlvWriter::AppendFrame(uint32_t width, uint32_t height, const uint8_t* data, uint32_t time) {
-    if (m_bFailed || data == nullptr || width != m_nWidth || height != m_nHeight)
+    if (m_failed || data == nullptr || width != m_nWidth || height != m_nHeight)
         return false;
     uint8_t timeBytes[vlv::kTimeBytes];
     PutLe32(timeBytes, time);
@@ -67,8 +67,8 @@ bool VlvWriter::Commit() {
 }
 
 bool VlvWriter::Fail(const std::string& text) {
-    m_bFailed = true;
-    m_strError = text;
+    m_failed = true;
+    m_error = text;
     // Drop a partly written record so that the file stays a whole number of records. A file whose
     // header itself could not be written is cut to nothing rather than left half a header.
     m_output.Truncate(m_committedEnd);

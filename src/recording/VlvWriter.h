@@ -34,8 +34,8 @@ public:
     // size for a reader to find the ones after it.
     bool AppendFrame(uint32_t width, uint32_t height, const uint8_t* data, uint32_t time);
 
-    bool HasFailed() const { return m_bFailed; }
-    const std::string& LastError() const { return m_strError; }
+    bool HasFailed() const { return m_failed; }
+    const std::string& LastError() const { return m_error; }
 
 private:
     bool WriteOpeningFrame();
@@ -46,8 +46,8 @@ private:
     uint32_t m_nWidth = 0;
     uint32_t m_nHeight = 0;
     uint64_t m_committedEnd = 0; // the file's length up to the last whole record
-    bool m_bFailed = false;
-    std::string m_strError;
+    bool m_failed = false;
+    std::string m_error;
 };
 
 } // namespace quillon

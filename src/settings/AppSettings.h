@@ -12,6 +12,20 @@ enum FileKind : int32_t {
     kFileWmvAll = 4, // Windows Media, every frame recorded
 };
 
+// The file extension, without its dot, that each kind writes. Both Windows Media kinds write
+// ".wmv" files; anything unknown records as ".vlv".
+constexpr const char* FileExtension(int32_t kind) {
+    switch (kind) {
+    case kFileAvi:
+        return "avi";
+    case kFileWmv:
+    case kFileWmvAll:
+        return "wmv";
+    default:
+        return "vlv";
+    }
+}
+
 // The recorder section of settings.ini. Owned by the main window; everyone else works on it
 // in place through a pointer. Touched on the user-interface thread only.
 struct AppSettings {

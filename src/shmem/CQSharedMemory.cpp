@@ -70,7 +70,7 @@ bool CQSharedMemory::Attach(size_t size, size_t createBytes) {
     m_view = static_cast<uint8_t*>(view);
     m_size = status.shm_segsz;
     m_segmentId = id;
-    if (m_bCreated) {
+    if (m_created) {
         std::memset(m_view, 0, m_size);
         const uint32_t requested = uint32_t(size);
         const uint8_t sizeField[4] = {uint8_t(requested), uint8_t(requested >> 8),
@@ -93,7 +93,7 @@ int CQSharedMemory::OpenSegment(key_t key, size_t createBytes) {
     if (::shmctl(id, IPC_STAT, &status) == -1)
         return -1;
     if (status.shm_nattch > 0) {
-        m_bCreated = false;
+        m_created = false;
         return id;
     }
     // Nobody is attached, yet it was never removed: its last user died (the lock we hold

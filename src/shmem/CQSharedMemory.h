@@ -42,7 +42,7 @@ public:
 
     bool IsAttached() const { return m_view != nullptr; }
     // False when the segment was there before us.
-    bool Created() const { return m_bCreated; }
+    bool Created() const { return m_created; }
     // Bytes of the segment as mapped; 0 while not attached.
     size_t Size() const { return m_size; }
     // errno of the last failure (ENOENT for a transfer while not attached, ERANGE for one past
@@ -66,7 +66,7 @@ private:
     std::string m_keyFile;
     int m_lastError = 0;
     std::unique_ptr<SystemSemaphore> m_semaphore;
-    bool m_bCreated = true;
+    bool m_created = true;
     uint8_t* m_view = nullptr;
     size_t m_size = 0;
     int m_segmentId = -1;

@@ -24,7 +24,7 @@ SystemSemaphore::SystemSemaphore(std::string_view key)
 SystemSemaphore::~SystemSemaphore() {
     // The owner removes it while still holding it, so no other process is inside; those that
     // wait see it gone and make a new one.
-    if (!m_bCreated && m_bLocked)
+    if (!m_created && m_locked)
         Unlock();
     Close();
 }
@@ -35,7 +35,7 @@ bool SystemSemaphore::Open() {
         m_lastError = errno;
         return false;
     }
-    m_bCreatedFile = made == 1;
+    m_createdFile = made == 1;
     const key_t key = ::ftok(m_keyFile.c_str(), ipc::kProjectId);
     if (key == -1) {
         m_lastError = errno;
@@ -44,9 +44,9 @@ bool SystemSemaphore::Open() {
     }
     m_id = ::semget(key, 1, IPC_CREAT | IPC_EXCL | kMode);
     if (m_id != -1) {
-        m_bCreated = true;
+        m_created = true;
         // A key file left by a process that crashed belongs to the new semaphore now.
-        m_bCreatedFile = true;
+        m_createdFile = true;
         if (::semctl(m_id, 0, SETVAL, 1) == -1) {
             m_lastError = errno;
             Close();
@@ -65,14 +65,14 @@ bool SystemSemaphore::Open() {
 }
 
 void SystemSemaphore::Close() {
-    if (m_bCreated && m_id != -1)
+    if (m_created && m_id != -1)
         ::semctl(m_id, 0, IPC_RMID);
-    if (m_bCreatedFile)
+    if (m_createdFile)
         ::unlink(m_keyFile.c_str());
     m_id = -1;
-    m_bCreated = false;
-    m_bCreatedFile = false;
-    m_bLocked = false;
+    m_created = false;
+    m_createdFile = false;
+    m_locked = false;
 }
 
 bool SystemSemaphore::Change(int delta, int timeoutMs) {
@@ -97,8 +97,8 @@ bool SystemSemaphore::Change(int delta, int timeoutMs) {
         if (errno != EINVAL && errno != EIDRM)
             return false;
         // Its owner removed it: ours is stale. Another process may own the new one.
-        m_bCreated = false;
-        m_bCreatedFile = false;
+        m_created = false;
+        m_createdFile = false;
         m_id = -1;
         if (delta > 0)
             return false; // a lock on a removed semaphore was given back with it
@@ -107,14 +107,14 @@ bool SystemSemaphore::Change(int delta, int timeoutMs) {
 }
 
 bool SystemSemaphore::Lock(int timeoutMs) {
-    m_bLocked = Change(-1, timeoutMs);
-    return m_bLocked;
+    m_locked = Change(-1, timeoutMs);
+    return m_locked;
 }
 
 bool SystemSemaphore::Unlock() {
-    if (!m_bLocked)
+    if (!m_locked)
         return true;
-    m_bLocked = false;
+    m_locked = false;
     return Change(+1, 0);
 }
 

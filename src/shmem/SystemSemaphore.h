@@ -38,9 +38,9 @@ private:
 
     std::string m_keyFile;
     int m_id = -1;
-    bool m_bCreated = false;     // we made the semaphore: we remove it
-    bool m_bCreatedFile = false; // we made the key file
-    bool m_bLocked = false;
+    bool m_created = false;     // we made the semaphore: we remove it
+    bool m_createdFile = false; // we made the key file
+    bool m_locked = false;
     int m_lastError = 0;
 };
 

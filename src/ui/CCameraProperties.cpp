@@ -179,7 +179,7 @@ void CCameraProperties::Initialise() {
     m_reduction = m_cameraSettings.Reduction;
     m_reductionBox->setChecked(m_reduction == 2);
     FillFrameRates(m_cameraSettings.Framerate);
-    m_bInitialised = true;
+    m_initialised = true;
     m_timer.start(kTimerPeriodMs);
 }
 
@@ -217,7 +217,7 @@ void CCameraProperties::OnFrameRateChosen(int index) {
 }
 
 void CCameraProperties::OnEditChanged(int identifier, int value) {
-    if (!m_bInitialised)
+    if (!m_initialised)
         return;
     ICameraApi& api = m_camera.Api();
     const CameraHandle handle = m_camera.Handle();
@@ -228,7 +228,7 @@ void CCameraProperties::OnEditChanged(int identifier, int value) {
         m_cameraSettings.Exposure = float(value / 10.0);
         break;
     case kGainId: {
-        if (m_bShowingLoadedGains)
+        if (m_showingLoadedGains)
             break;
         // Master and all four channel gains become equal.
         const auto factor = float(value / 1000.0);
@@ -363,10 +363,10 @@ void CCameraProperties::LoadSettingsFrom(const QString& path) {
     Edit(kHeightId).SetPos(int(m_cameraSettings.Height / reduction));
     Edit(kExposureId).SetPos(ExposureTenths(m_cameraSettings.Exposure));
     // The camera has the loaded channel gains: showing the master gain must not overwrite them.
-    m_bShowingLoadedGains = true;
+    m_showingLoadedGains = true;
     ShowGains(int32_t(gains.gain), int32_t(gains.red), int32_t(gains.green1), int32_t(gains.green2),
               int32_t(gains.blue));
-    m_bShowingLoadedGains = false;
+    m_showingLoadedGains = false;
     m_hooks.setupPreview();
     FillFrameRates(m_cameraSettings.Framerate);
     m_sharpen = m_cameraSettings.Sharpen;

@@ -104,9 +104,9 @@ private:
     int32_t m_blueGain = 0;
     int32_t m_sharpen = 1;
     uint32_t m_reduction = 1;
-    bool m_bInitialised = false;
+    bool m_initialised = false;
     // Set while loaded gains are shown: the camera already has them, channel gains included.
-    bool m_bShowingLoadedGains = false;
+    bool m_showingLoadedGains = false;
 
     std::array<CNumericEdit*, 8> m_edits{};
     QComboBox* m_frameRates = nullptr;

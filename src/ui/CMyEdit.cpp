@@ -35,9 +35,9 @@ int CMyEdit::Number() const {
 }
 
 void CMyEdit::SetOutOfRange(bool outOfRange) {
-    if (outOfRange == m_bOutOfRange)
+    if (outOfRange == m_outOfRange)
         return;
-    m_bOutOfRange = outOfRange;
+    m_outOfRange = outOfRange;
     if (outOfRange) {
         QPalette red = palette();
         red.setColor(QPalette::Base, kOutOfRangeColour);

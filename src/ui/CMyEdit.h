@@ -20,13 +20,13 @@ public:
     int Number() const;
 
     void SetOutOfRange(bool outOfRange);
-    bool IsOutOfRange() const { return m_bOutOfRange; }
+    bool IsOutOfRange() const { return m_outOfRange; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    bool m_bOutOfRange = false;
+    bool m_outOfRange = false;
 };
 
 } // namespace quillon

@@ -18,27 +18,27 @@ CMyTrackPopup::CMyTrackPopup(QWidget* owner) : QFrame(owner, Qt::Popup) {
 }
 
 void CMyTrackPopup::Popup(int x, int y, int minimum, int maximum, int position) {
-    m_nMin = minimum;
-    m_nMax = maximum;
-    m_nPos = position;
+    m_min = minimum;
+    m_max = maximum;
+    m_pos = position;
     resize(kWidth, style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 2 * frameWidth());
     UpdateScale();
-    const int thumbUnderCursor = int(std::trunc((double(position) - minimum) * m_dScale + 0.5));
+    const int thumbUnderCursor = int(std::trunc((double(position) - minimum) * m_scale + 0.5));
     move(x - thumbUnderCursor - frameWidth(), y);
     show();
-    m_bOpen = true;
+    m_open = true;
     emit stateChanged(true);
 }
 
 void CMyTrackPopup::UpdateScale() {
-    const double span = double(m_nMax) - double(m_nMin);
+    const double span = double(m_max) - double(m_min);
     const int travel = contentsRect().width() - kThumbWidth;
     // An empty range has nowhere to slide to; the thumb then stays at the left.
-    m_dScale = span > 0 ? travel / span : 0.0;
+    m_scale = span > 0 ? travel / span : 0.0;
 }
 
 int CMyTrackPopup::ThumbOffset() const {
-    return int(std::trunc((double(m_nPos) - m_nMin) * m_dScale));
+    return int(std::trunc((double(m_pos) - m_min) * m_scale));
 }
 
 void CMyTrackPopup::resizeEvent(QResizeEvent* event) {
@@ -64,9 +64,9 @@ void CMyTrackPopup::mouseMoveEvent(QMouseEvent* event) {
     const QRect client = contentsRect();
     const int x = std::clamp(int(event->position().x()) - client.left(), 0,
                              std::max(0, client.width() - kThumbWidth));
-    m_nPos = m_dScale > 0 ? int(std::trunc(x / m_dScale) + m_nMin) : m_nMin;
+    m_pos = m_scale > 0 ? int(std::trunc(x / m_scale) + m_min) : m_min;
     update();
-    emit positionPicked(m_nPos);
+    emit positionPicked(m_pos);
 }
 
 void CMyTrackPopup::mouseReleaseEvent(QMouseEvent* event) {
@@ -77,9 +77,9 @@ void CMyTrackPopup::mouseReleaseEvent(QMouseEvent* event) {
 // Every way of closing ends here: the release, Escape, or a click elsewhere.
 void CMyTrackPopup::hideEvent(QHideEvent* event) {
     QFrame::hideEvent(event);
-    if (!m_bOpen)
+    if (!m_open)
         return;
-    m_bOpen = false;
+    m_open = false;
     emit stateChanged(false);
     deleteLater();
 }

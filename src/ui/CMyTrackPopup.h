@@ -20,7 +20,7 @@ public:
     // Opens at (x, y) in screen coordinates, shifted left so that the thumb of the given
     // position lies under x.
     void Popup(int x, int y, int minimum, int maximum, int position);
-    int GetPos() const { return m_nPos; }
+    int GetPos() const { return m_pos; }
 
 signals:
     void stateChanged(bool open);
@@ -38,11 +38,11 @@ private:
     // The thumb's left edge in client pixels.
     int ThumbOffset() const;
 
-    int m_nMin = 0;
-    int m_nMax = 0;
-    int m_nPos = 0;
-    double m_dScale = 0.0; // client pixels per unit of the range
-    bool m_bOpen = false;
+    int m_min = 0;
+    int m_max = 0;
+    int m_pos = 0;
+    double m_scale = 0.0; // client pixels per unit of the range
+    bool m_open = false;
 };
 
 } // namespace quillon

@@ -22,7 +22,7 @@ constexpr QSize kPreferredSize{100, 24};
 } // namespace
 
 CNumericEdit::CNumericEdit(int identifier, unsigned style, QWidget* parent)
-    : QFrame(parent), m_nId(identifier), m_nStyle(style) {
+    : QFrame(parent), m_id(identifier), m_style(style) {
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
 
     m_popupButton = new CMyButton(this);
@@ -32,7 +32,7 @@ CNumericEdit::CNumericEdit(int identifier, unsigned style, QWidget* parent)
     m_text->setText("0");
     m_spin = new CSpinButton(this);
     m_spin->setObjectName("spin");
-    m_spin->SetRange(m_nMin, m_nMax);
+    m_spin->SetRange(m_min, m_max);
 
     setFocusProxy(m_text);
     setFocusPolicy(m_text->focusPolicy());
@@ -52,33 +52,33 @@ CNumericEdit::~CNumericEdit() {
 }
 
 void CNumericEdit::SetPos(int value) {
-    if (m_bSettingPos || value == m_nPos)
+    if (m_settingPos || value == m_pos)
         return;
-    const int oldPos = m_nPos;
+    const int oldPos = m_pos;
     const qint64 snapped = Snap(value);
-    m_bSettingPos = true;
-    m_nPos = ClampToRange(snapped);
+    m_settingPos = true;
+    m_pos = ClampToRange(snapped);
     // The text shows the value before clamping, so a typed number beyond the range stays in
     // view (on red) while the position is held at the end of the range.
     PutText(snapped);
-    m_spin->SetPos(m_nPos);
+    m_spin->SetPos(m_pos);
     // Cleared before the parent hears of the change, so that it may set this edit again.
-    m_bSettingPos = false;
-    if (!m_bPopupOpen && m_nPos != oldPos)
-        emit changed(m_nId, m_nPos);
+    m_settingPos = false;
+    if (!m_popupOpen && m_pos != oldPos)
+        emit changed(m_id, m_pos);
 }
 
 void CNumericEdit::SetPosAndAnnounce(int value) {
     SetPos(value);
-    emit changed(m_nId, m_nPos);
+    emit changed(m_id, m_pos);
 }
 
 // Between the old position and the next step either way the value goes to that step, so a
 // single arrow press or a small drag always moves; further out it is cut down to a multiple of
 // the step, toward zero.
 qint64 CNumericEdit::Snap(int value) const {
-    const qint64 pos = m_nPos;
-    const qint64 step = m_nStep;
+    const qint64 pos = m_pos;
+    const qint64 step = m_step;
     if (pos < value && value < pos + step)
         return pos + step;
     if (pos - step < value && value < pos)
@@ -87,10 +87,10 @@ qint64 CNumericEdit::Snap(int value) const {
 }
 
 int CNumericEdit::ClampToRange(qint64 value) const {
-    if (value < m_nMin)
-        return m_nMin;
-    if (value > m_nMax)
-        return m_nMax;
+    if (value < m_min)
+        return m_min;
+    if (value > m_max)
+        return m_max;
     return int(value);
 }
 
@@ -100,22 +100,22 @@ void CNumericEdit::PutText(qint64 value) {
 }
 
 void CNumericEdit::SetRange(int minimum, int maximum) {
-    if (minimum == m_nMin && maximum == m_nMax)
+    if (minimum == m_min && maximum == m_max)
         return;
-    m_nMin = minimum;
-    m_nMax = maximum;
+    m_min = minimum;
+    m_max = maximum;
     m_spin->SetRange(minimum, maximum);
-    m_nPos = ClampToRange(m_nPos);
-    m_spin->SetPos(m_nPos);
-    m_bSettingPos = true;
-    PutText(m_nPos);
-    m_bSettingPos = false;
+    m_pos = ClampToRange(m_pos);
+    m_spin->SetPos(m_pos);
+    m_settingPos = true;
+    PutText(m_pos);
+    m_settingPos = false;
     UpdateOutOfRange();
 }
 
 void CNumericEdit::SetStep(int step) {
-    if (step >= 1 && step < qint64(m_nMax) - m_nMin)
-        m_nStep = step;
+    if (step >= 1 && step < qint64(m_max) - m_min)
+        m_step = step;
 }
 
 void CNumericEdit::SetReadOnly(bool readOnly) {
@@ -132,14 +132,14 @@ bool CNumericEdit::GetReadOnly() const {
 // a change the edit did not make itself is taken as a new value.
 void CNumericEdit::OnTextChanged() {
     UpdateOutOfRange();
-    if (m_bSettingPos)
+    if (m_settingPos)
         return;
     SetPosAndAnnounce(m_text->Number());
 }
 
 void CNumericEdit::UpdateOutOfRange() {
     const int number = m_text->Number();
-    m_text->SetOutOfRange(number < m_nMin || number > m_nMax);
+    m_text->SetOutOfRange(number < m_min || number > m_max);
 }
 
 void CNumericEdit::keyPressEvent(QKeyEvent* event) {
@@ -151,10 +151,10 @@ void CNumericEdit::keyPressEvent(QKeyEvent* event) {
     event->accept();
     if (GetReadOnly())
         return;
-    if (key == Qt::Key_Up && m_nPos < m_nMax)
-        SetPos(m_nPos + 1);
-    if (key == Qt::Key_Down && m_nPos > m_nMin)
-        SetPos(m_nPos - 1);
+    if (key == Qt::Key_Up && m_pos < m_max)
+        SetPos(m_pos + 1);
+    if (key == Qt::Key_Down && m_pos > m_min)
+        SetPos(m_pos - 1);
 }
 
 void CNumericEdit::ShowPopup() {
@@ -167,11 +167,11 @@ void CNumericEdit::ShowPopup() {
     m_popup = new CMyTrackPopup(this);
     connect(m_popup, &CMyTrackPopup::stateChanged, this, &CNumericEdit::SetPopupOpen);
     connect(m_popup, &CMyTrackPopup::positionPicked, this, &CNumericEdit::SetPosAndAnnounce);
-    m_popup->Popup(cursor.x(), buttonBottom + kPopupGap, m_nMin, m_nMax, m_nPos);
+    m_popup->Popup(cursor.x(), buttonBottom + kPopupGap, m_min, m_max, m_pos);
 }
 
 void CNumericEdit::SetPopupOpen(bool open) {
-    m_bPopupOpen = open;
+    m_popupOpen = open;
     if (open)
         return;
     m_popupButton->setDown(false);
@@ -183,7 +183,7 @@ QSize CNumericEdit::sizeHint() const {
 }
 
 void CNumericEdit::SetStyle(unsigned style) {
-    m_nStyle = style;
+    m_style = style;
     LayoutChildren();
 }
 
@@ -207,8 +207,8 @@ void CNumericEdit::LayoutChildren() {
         right -= buttonWidth;
         child->setGeometry(right, client.top(), buttonWidth, client.height());
     };
-    place(m_popupButton, m_nStyle & NES_POPUP);
-    place(m_spin, m_nStyle & NES_SPIN);
+    place(m_popupButton, m_style & NES_POPUP);
+    place(m_spin, m_style & NES_SPIN);
     m_text->setGeometry(client.left(), client.top(), std::max(0, right - client.left()),
                         client.height());
 }

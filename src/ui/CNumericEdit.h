@@ -36,18 +36,18 @@ public:
     CNumericEdit(int identifier, unsigned style, QWidget* parent);
     ~CNumericEdit() override;
 
-    int GetIdentifier() const { return m_nId; }
+    int GetIdentifier() const { return m_id; }
 
     void SetPos(int value);
-    int GetPos() const { return m_nPos; }
+    int GetPos() const { return m_pos; }
 
     void SetRange(int minimum, int maximum);
-    int GetMinimum() const { return m_nMin; }
-    int GetMaximum() const { return m_nMax; }
+    int GetMinimum() const { return m_min; }
+    int GetMaximum() const { return m_max; }
 
     // Takes the step only when 1 <= step < maximum - minimum.
     void SetStep(int step);
-    int GetStep() const { return m_nStep; }
+    int GetStep() const { return m_step; }
 
     // A read-only edit still shows its value and follows SetPos, but the operator cannot change
     // it: the text is read-only, the buttons are disabled and the arrow keys do nothing.
@@ -55,9 +55,9 @@ public:
     bool GetReadOnly() const;
 
     void SetStyle(unsigned style);
-    unsigned GetStyle() const { return m_nStyle; }
+    unsigned GetStyle() const { return m_style; }
 
-    bool IsPopupOpen() const { return m_bPopupOpen; }
+    bool IsPopupOpen() const { return m_popupOpen; }
 
     QSize sizeHint() const override;
 
@@ -84,16 +84,16 @@ private:
     int ClampToRange(qint64 value) const;
     void LayoutChildren();
 
-    const int m_nId;
-    unsigned m_nStyle;
-    int m_nMin = 0;
-    int m_nMax = 100;
-    int m_nPos = 0;
-    int m_nStep = 1;
-    bool m_bPopupOpen = false;
+    const int m_id;
+    unsigned m_style;
+    int m_min = 0;
+    int m_max = 100;
+    int m_pos = 0;
+    int m_step = 1;
+    bool m_popupOpen = false;
     // Set while the edit writes its own text, so that the text field's change is not taken as
     // input.
-    bool m_bSettingPos = false;
+    bool m_settingPos = false;
 
     CMyButton* m_popupButton = nullptr;
     CMyEdit* m_text = nullptr;

@@ -98,18 +98,18 @@ bool CPreferencesDlg::TakeCount(QLineEdit& edit, int32_t& count) {
 }
 
 void CPreferencesDlg::accept() {
-    if (!TakeCount(*m_framesBefore, m_nFramesBefore))
+    if (!TakeCount(*m_framesBefore, m_framesBeforeValue))
         return;
-    if (!TakeCount(*m_framesAfter, m_nFramesAfter))
+    if (!TakeCount(*m_framesAfter, m_framesAfterValue))
         return;
     QDialog::accept();
 }
 
 void CPreferencesDlg::ApplyTo(AppSettings& app) const {
-    app.FramesAfter = m_nFramesAfter;
-    app.FramesBefore = m_nFramesBefore;
+    app.FramesAfter = m_framesAfterValue;
+    app.FramesBefore = m_framesBeforeValue;
     // Ten times the frames around an arrival (never less than three times, which it always is).
-    app.BufferLenght = 10 * (m_nFramesBefore + m_nFramesAfter);
+    app.BufferLenght = 10 * (m_framesBeforeValue + m_framesAfterValue);
     app.Directory = m_remote->isChecked() ? 1 : 0;
     app.Filetype = FiletypeFromText(m_fileType->currentText().toStdString());
 }

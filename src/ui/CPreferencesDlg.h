@@ -42,8 +42,8 @@ public slots:
 private:
     bool TakeCount(QLineEdit& edit, int32_t& count);
 
-    int32_t m_nFramesBefore = 0;
-    int32_t m_nFramesAfter = 0;
+    int32_t m_framesBeforeValue = 0;
+    int32_t m_framesAfterValue = 0;
     QLineEdit* m_framesBefore = nullptr;
     QLineEdit* m_framesAfter = nullptr;
     QComboBox* m_fileType = nullptr;

@@ -30,31 +30,31 @@ QToolButton* CSpinButton::MakeArrow(Qt::ArrowType arrow, const char* name) {
 }
 
 void CSpinButton::SetRange(int minimum, int maximum) {
-    m_nMin = minimum;
-    m_nMax = maximum;
-    SetPos(m_nPos);
+    m_min = minimum;
+    m_max = maximum;
+    SetPos(m_pos);
 }
 
 void CSpinButton::SetPos(int position) {
-    if (position > m_nMax)
-        position = m_nMax;
-    if (position < m_nMin)
-        position = m_nMin;
-    m_nPos = position;
+    if (position > m_max)
+        position = m_max;
+    if (position < m_min)
+        position = m_min;
+    m_pos = position;
 }
 
 void CSpinButton::StepUp() {
-    if (m_nPos >= m_nMax)
+    if (m_pos >= m_max)
         return;
-    ++m_nPos;
-    emit scrolled(m_nPos);
+    ++m_pos;
+    emit scrolled(m_pos);
 }
 
 void CSpinButton::StepDown() {
-    if (m_nPos <= m_nMin)
+    if (m_pos <= m_min)
         return;
-    --m_nPos;
-    emit scrolled(m_nPos);
+    --m_pos;
+    emit scrolled(m_pos);
 }
 
 } // namespace quillon

@@ -17,7 +17,7 @@ public:
     // Positions outside the range are held at its nearest end.
     void SetRange(int minimum, int maximum);
     void SetPos(int position);
-    int GetPos() const { return m_nPos; }
+    int GetPos() const { return m_pos; }
 
 signals:
     // The operator moved the position with an arrow; not sent for SetPos.
@@ -28,9 +28,9 @@ private:
     void StepDown();
     QToolButton* MakeArrow(Qt::ArrowType arrow, const char* name);
 
-    int m_nMin = 0;
-    int m_nMax = 100;
-    int m_nPos = 0;
+    int m_min = 0;
+    int m_max = 100;
+    int m_pos = 0;
 };
 
 } // namespace quillon

@@ -92,21 +92,21 @@ private:
     MainHeader m_main;
     std::vector<Stream> m_streams;
     int m_segments = 0;
-    bool m_bOdml = false;
+    bool m_odml = false;
     uint32_t m_dmlhFrames = 0;
     uint64_t m_firstMoviCode = 0;
-    bool m_bHasIdx1 = false;
+    bool m_hasIdx1 = false;
     uint64_t m_idx1Data = 0;
     uint32_t m_idx1Size = 0;
     uint32_t m_firstRiffFrames = 0;
     std::vector<Chunk> m_frames;
     std::vector<uint32_t> m_times;
-    bool m_bTruncated = false;
+    bool m_truncated = false;
 };
 
 void AviReader::Read() {
     uint64_t pos = 0;
-    while (pos < m_file.Size() && !m_bTruncated) {
+    while (pos < m_file.Size() && !m_truncated) {
         uint8_t head[12];
         if (pos + 12 > m_file.Size() || !m_file.Read(pos, head, 12) || !IsFourCC(head, kRiff)) {
             m_result.Problem(m_segments == 0 ? "not a RIFF file"
@@ -155,12 +155,12 @@ void AviReader::WalkRiff(uint64_t pos, uint64_t end, int segment) {
         } else if (dataEnd > end) {
             m_result.Problem("truncated: chunk '" + Text(head, 4) + "' at offset " +
                              std::to_string(pos) + " runs past its RIFF segment");
-            m_bTruncated = true;
+            m_truncated = true;
             return;
         } else if (isList && IsFourCC(head + 8, kHdrl)) {
             WalkHeaderList(pos + 12, dataEnd);
         } else if (IsFourCC(head, kIdx1) && segment == 0) {
-            m_bHasIdx1 = true;
+            m_hasIdx1 = true;
             m_idx1Data = pos + 8;
             m_idx1Size = size;
         }
@@ -190,7 +190,7 @@ void AviReader::WalkHeaderList(uint64_t pos, uint64_t end) {
         } else if (IsFourCC(head, kList) && IsFourCC(head + 8, kOdml)) {
             uint8_t dmlh[12];
             if (m_file.Read(pos + 12, dmlh, sizeof dmlh) && IsFourCC(dmlh, kDmlh)) {
-                m_bOdml = true;
+                m_odml = true;
                 m_dmlhFrames = GetLe32(dmlh + 8);
             }
         }
@@ -244,7 +244,7 @@ void AviReader::WalkMovi(uint64_t pos, uint64_t end, int depth) {
             m_result.Problem("truncated: chunk '" + Text(head, 4) + "' at offset " +
                              std::to_string(pos) + " (after frame " +
                              std::to_string(m_frames.size()) + ") is cut off");
-            m_bTruncated = true;
+            m_truncated = true;
             return;
         }
         if (IsFourCC(head, kChunkId[kVideo])) {
@@ -259,7 +259,7 @@ void AviReader::WalkMovi(uint64_t pos, uint64_t end, int depth) {
         } else if (IsFourCC(head, kList)) {
             m_result.Problem("lists nested too deep in the movi list at offset " +
                              std::to_string(pos));
-            m_bTruncated = true;
+            m_truncated = true;
             return;
         }
         pos = dataEnd + (dataEnd & 1);
@@ -268,7 +268,7 @@ void AviReader::WalkMovi(uint64_t pos, uint64_t end, int depth) {
 
 void AviReader::Report() {
     m_out << "kind: AVI (2)\nRIFF segments: " << m_segments
-          << (m_bOdml ? " (OpenDML, " + std::to_string(m_dmlhFrames) + " frames in dmlh)" : "")
+          << (m_odml ? " (OpenDML, " + std::to_string(m_dmlhFrames) + " frames in dmlh)" : "")
           << "\n";
     if (m_main.present)
         m_out << "avih: " << m_main.microSecPerFrame << " us per frame, max "
@@ -295,7 +295,7 @@ void AviReader::Report() {
         if (!s.superIndex.empty())
             m_out << "  super index: " << s.superIndex.size() << " segment indexes\n";
     }
-    m_out << "index: " << (m_bHasIdx1 ? "idx1" : "none") << (m_bOdml ? " + OpenDML" : "") << "\n";
+    m_out << "index: " << (m_hasIdx1 ? "idx1" : "none") << (m_odml ? " + OpenDML" : "") << "\n";
     m_out << "frames: " << m_frames.size() << "\n";
     for (size_t i = 0; i < m_frames.size(); ++i) {
         m_out << "frame " << i << ": ";
@@ -336,18 +336,18 @@ void AviReader::CheckStructure() {
     if (GetLe32(video + 32) != frames)
         m_result.Problem("video stream header says " + std::to_string(GetLe32(video + 32)) +
                          " frames, the file holds " + std::to_string(frames));
-    const uint32_t mainExpected = m_bOdml ? m_firstRiffFrames : frames;
+    const uint32_t mainExpected = m_odml ? m_firstRiffFrames : frames;
     if (m_main.totalFrames != mainExpected)
         m_result.Problem("avih says " + std::to_string(m_main.totalFrames) + " frames, expected " +
                          std::to_string(mainExpected));
-    if (m_bOdml && m_dmlhFrames != frames)
+    if (m_odml && m_dmlhFrames != frames)
         m_result.Problem("dmlh says " + std::to_string(m_dmlhFrames) + " frames");
-    if ((m_main.flags & kAvifHasIndex) != 0 && !m_bHasIdx1)
+    if ((m_main.flags & kAvifHasIndex) != 0 && !m_hasIdx1)
         m_result.Problem("avih announces an index but there is no idx1");
-    if (m_bHasIdx1)
+    if (m_hasIdx1)
         CheckLegacyIndex();
     for (int stream = 0; stream < 2; ++stream)
-        if (m_bOdml || !m_streams[size_t(stream)].superIndex.empty())
+        if (m_odml || !m_streams[size_t(stream)].superIndex.empty())
             CheckSuperIndex(stream);
 }
 

@@ -107,7 +107,7 @@ private:
     std::string m_target;
     std::string m_temp;
     std::string m_error;
-    bool m_bCommitted = false;
+    bool m_committed = false;
 };
 
 } // namespace quillon::inspect

@@ -15,32 +15,32 @@ PngWriter::~PngWriter() {
 }
 
 void PngWriter::Release() {
-    avcodec_free_context(&m_pEncoder);
-    av_frame_free(&m_pFrame);
-    av_packet_free(&m_pPacket);
+    avcodec_free_context(&m_encoder);
+    av_frame_free(&m_frame);
+    av_packet_free(&m_packet);
 }
 
 bool PngWriter::Prepare(uint32_t width, uint32_t height, Pixels pixels) {
     const AVPixelFormat format = pixels == Pixels::Rgb ? AV_PIX_FMT_RGB24 : AV_PIX_FMT_GRAY8;
-    if (m_pEncoder != nullptr && m_pEncoder->width == int(width) &&
-        m_pEncoder->height == int(height) && m_pEncoder->pix_fmt == format)
+    if (m_encoder != nullptr && m_encoder->width == int(width) &&
+        m_encoder->height == int(height) && m_encoder->pix_fmt == format)
         return true;
     Release();
     const AVCodec* png = avcodec_find_encoder(AV_CODEC_ID_PNG);
-    if (png == nullptr || (m_pEncoder = avcodec_alloc_context3(png)) == nullptr)
+    if (png == nullptr || (m_encoder = avcodec_alloc_context3(png)) == nullptr)
         return false;
-    m_pEncoder->width = int(width);
-    m_pEncoder->height = int(height);
-    m_pEncoder->pix_fmt = format;
-    m_pEncoder->time_base = {1, 1};
-    m_pFrame = av_frame_alloc();
-    m_pPacket = av_packet_alloc();
-    if (avcodec_open2(m_pEncoder, png, nullptr) < 0 || m_pFrame == nullptr || m_pPacket == nullptr)
+    m_encoder->width = int(width);
+    m_encoder->height = int(height);
+    m_encoder->pix_fmt = format;
+    m_encoder->time_base = {1, 1};
+    m_frame = av_frame_alloc();
+    m_packet = av_packet_alloc();
+    if (avcodec_open2(m_encoder, png, nullptr) < 0 || m_frame == nullptr || m_packet == nullptr)
         return false;
-    m_pFrame->format = format;
-    m_pFrame->width = int(width);
-    m_pFrame->height = int(height);
-    return av_frame_get_buffer(m_pFrame, 0) >= 0;
+    m_frame->format = format;
+    m_frame->width = int(width);
+    m_frame->height = int(height);
+    return av_frame_get_buffer(m_frame, 0) >= 0;
 }
 
 bool PngWriter::Write(const std::string& path, uint32_t width, uint32_t height, Pixels pixels,
@@ -50,7 +50,7 @@ bool PngWriter::Write(const std::string& path, uint32_t width, uint32_t height, 
         Release();
         return false;
     }
-    if (av_frame_make_writable(m_pFrame) < 0) {
+    if (av_frame_make_writable(m_frame) < 0) {
         *error = "out of memory";
         return false;
     }
@@ -58,19 +58,19 @@ bool PngWriter::Write(const std::string& path, uint32_t width, uint32_t height, 
     if (stride == 0)
         stride = rowBytes;
     for (uint32_t y = 0; y < height; ++y)
-        std::memcpy(m_pFrame->data[0] + size_t(y) * size_t(m_pFrame->linesize[0]),
-                    data + y * stride, rowBytes);
-    if (avcodec_send_frame(m_pEncoder, m_pFrame) < 0 ||
-        avcodec_receive_packet(m_pEncoder, m_pPacket) < 0) {
+        std::memcpy(m_frame->data[0] + size_t(y) * size_t(m_frame->linesize[0]), data + y * stride,
+                    rowBytes);
+    if (avcodec_send_frame(m_encoder, m_frame) < 0 ||
+        avcodec_receive_packet(m_encoder, m_packet) < 0) {
         *error = "PNG encoding failed";
         return false;
     }
     FILE* file = std::fopen(path.c_str(), "wb");
-    bool ok = file != nullptr && std::fwrite(m_pPacket->data, 1, size_t(m_pPacket->size), file) ==
-                                     size_t(m_pPacket->size);
+    bool ok = file != nullptr && std::fwrite(m_packet->data, 1, size_t(m_packet->size), file) ==
+                                     size_t(m_packet->size);
     if (file != nullptr)
         ok = std::fclose(file) == 0 && ok;
-    av_packet_unref(m_pPacket);
+    av_packet_unref(m_packet);
     if (!ok)
         *error = "cannot write " + path;
     return ok;

@@ -27,9 +27,9 @@ private:
     bool Prepare(uint32_t width, uint32_t height, Pixels pixels);
     void Release();
 
-    AVCodecContext* m_pEncoder = nullptr;
-    AVFrame* m_pFrame = nullptr;
-    AVPacket* m_pPacket = nullptr;
+    AVCodecContext* m_encoder = nullptr;
+    AVFrame* m_frame = nullptr;
+    AVPacket* m_packet = nullptr;
 };
 
 } // namespace quillon::inspect

@@ -23,7 +23,7 @@ ReplacementFile::ReplacementFile(const std::string& path) : m_target(path) {
 }
 
 ReplacementFile::~ReplacementFile() {
-    if (!m_temp.empty() && !m_bCommitted)
+    if (!m_temp.empty() && !m_committed)
         ::unlink(m_temp.c_str());
 }
 
@@ -38,7 +38,7 @@ bool ReplacementFile::Commit() {
         m_error = "cannot replace " + m_target + ": " + std::strerror(errno);
         return false;
     }
-    m_bCommitted = true;
+    m_committed = true;
     const std::string::size_type slash = m_target.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : m_target.substr(0, slash + 1);
     const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

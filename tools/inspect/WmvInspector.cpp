@@ -125,36 +125,36 @@ Trailer ReadTrailer(const InputFile& file, Inspection& result) {
 class VideoReader {
 public:
     ~VideoReader() {
-        sws_freeContext(m_pConverter);
-        av_frame_free(&m_pFrame);
-        av_packet_free(&m_pPacket);
-        avcodec_free_context(&m_pDecoder);
-        avformat_close_input(&m_pInput);
+        sws_freeContext(m_converter);
+        av_frame_free(&m_frame);
+        av_packet_free(&m_packet);
+        avcodec_free_context(&m_decoder);
+        avformat_close_input(&m_input);
     }
 
     bool Open(const std::string& path, std::ostream& out, Inspection& result) {
-        if (avformat_open_input(&m_pInput, path.c_str(), nullptr, nullptr) < 0 ||
-            avformat_find_stream_info(m_pInput, nullptr) < 0) {
+        if (avformat_open_input(&m_input, path.c_str(), nullptr, nullptr) < 0 ||
+            avformat_find_stream_info(m_input, nullptr) < 0) {
             result.Problem("FFmpeg cannot read the Windows Media data");
             return false;
         }
         const AVCodec* codec = nullptr;
-        m_nStream = av_find_best_stream(m_pInput, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-        if (m_nStream < 0 || codec == nullptr) {
+        m_stream = av_find_best_stream(m_input, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+        if (m_stream < 0 || codec == nullptr) {
             result.Problem("no video stream");
             return false;
         }
-        const AVStream* stream = m_pInput->streams[m_nStream];
-        m_pDecoder = avcodec_alloc_context3(codec);
-        m_pFrame = av_frame_alloc();
-        m_pPacket = av_packet_alloc();
-        if (m_pDecoder == nullptr || m_pFrame == nullptr || m_pPacket == nullptr ||
-            avcodec_parameters_to_context(m_pDecoder, stream->codecpar) < 0 ||
-            avcodec_open2(m_pDecoder, codec, nullptr) < 0) {
+        const AVStream* stream = m_input->streams[m_stream];
+        m_decoder = avcodec_alloc_context3(codec);
+        m_frame = av_frame_alloc();
+        m_packet = av_packet_alloc();
+        if (m_decoder == nullptr || m_frame == nullptr || m_packet == nullptr ||
+            avcodec_parameters_to_context(m_decoder, stream->codecpar) < 0 ||
+            avcodec_open2(m_decoder, codec, nullptr) < 0) {
             result.Problem("cannot open the " + std::string(codec->name) + " decoder");
             return false;
         }
-        m_pDecoder->err_recognition |= AV_EF_EXPLODE;
+        m_decoder->err_recognition |= AV_EF_EXPLODE;
         out << "codec: " << codec->name << "\nsize: " << stream->codecpar->width << "x"
             << stream->codecpar->height << "\nrate: " << stream->r_frame_rate.num << "/"
             << stream->r_frame_rate.den << " frames per second\n";
@@ -164,14 +164,14 @@ public:
     // Reads every packet, decodes it, and reports each frame's sample time and key flag.
     void ReadAll(const Trailer& trailer, const Options& options, std::ostream& out,
                  Inspection& result) {
-        const AVRational timeBase = m_pInput->streams[m_nStream]->time_base;
+        const AVRational timeBase = m_input->streams[m_stream]->time_base;
         const int errorsBefore = g_loggedErrors.load();
         int failedDecodes = 0;
-        while (av_read_frame(m_pInput, m_pPacket) >= 0) {
-            if (m_pPacket->stream_index == m_nStream) {
-                const int64_t ms = av_rescale_q(m_pPacket->pts, timeBase, {1, 1000});
+        while (av_read_frame(m_input, m_packet) >= 0) {
+            if (m_packet->stream_index == m_stream) {
+                const int64_t ms = av_rescale_q(m_packet->pts, timeBase, {1, 1000});
                 out << "frame " << m_nFrames << ": sample time " << ms << " ms"
-                    << ((m_pPacket->flags & AV_PKT_FLAG_KEY) != 0 ? ", key" : "");
+                    << ((m_packet->flags & AV_PKT_FLAG_KEY) != 0 ? ", key" : "");
                 if (trailer.present && m_nFrames < trailer.times.size())
                     out << ", time " << trailer.times[m_nFrames] << " ms";
                 out << "\n";
@@ -179,7 +179,7 @@ public:
                 if (!Decode(options, result))
                     ++failedDecodes;
             }
-            av_packet_unref(m_pPacket);
+            av_packet_unref(m_packet);
         }
         const int logged = g_loggedErrors.load() - errorsBefore;
         if (failedDecodes > 0 || logged > 0)
@@ -192,21 +192,21 @@ public:
 
 private:
     bool Decode(const Options& options, Inspection& result) {
-        if (avcodec_send_packet(m_pDecoder, m_pPacket) < 0)
+        if (avcodec_send_packet(m_decoder, m_packet) < 0)
             return false;
         int status;
-        while ((status = avcodec_receive_frame(m_pDecoder, m_pFrame)) >= 0) {
+        while ((status = avcodec_receive_frame(m_decoder, m_frame)) >= 0) {
             if (!options.exportDir.empty())
                 Export(options, result);
-            av_frame_unref(m_pFrame);
+            av_frame_unref(m_frame);
         }
         return status == AVERROR(EAGAIN) || status == AVERROR_EOF;
     }
 
     void Export(const Options& options, Inspection& result) {
-        const int w = m_pFrame->width, h = m_pFrame->height;
-        m_pConverter =
-            sws_getCachedContext(m_pConverter, w, h, AVPixelFormat(m_pFrame->format), w, h,
+        const int w = m_frame->width, h = m_frame->height;
+        m_converter =
+            sws_getCachedContext(m_converter, w, h, AVPixelFormat(m_frame->format), w, h,
                                  AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
         // swscale may write a little past the end of a row: give it aligned, padded rows.
         const int stride = (w * 3 + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
@@ -214,9 +214,8 @@ private:
         uint8_t* planes[1] = {m_rgb.data()};
         const int strides[1] = {stride};
         std::string error;
-        if (m_pConverter == nullptr ||
-            sws_scale(m_pConverter, m_pFrame->data, m_pFrame->linesize, 0, h, planes, strides) !=
-                h ||
+        if (m_converter == nullptr ||
+            sws_scale(m_converter, m_frame->data, m_frame->linesize, 0, h, planes, strides) != h ||
             !m_png.Write(ExportPath(options, result.exported), uint32_t(w), uint32_t(h),
                          PngWriter::Pixels::Rgb, m_rgb.data(), size_t(stride), &error)) {
             result.Problem("export failed: " + error);
@@ -225,14 +224,14 @@ private:
         ++result.exported;
     }
 
-    AVFormatContext* m_pInput = nullptr;
-    AVCodecContext* m_pDecoder = nullptr;
-    AVFrame* m_pFrame = nullptr;
-    AVPacket* m_pPacket = nullptr;
-    SwsContext* m_pConverter = nullptr;
+    AVFormatContext* m_input = nullptr;
+    AVCodecContext* m_decoder = nullptr;
+    AVFrame* m_frame = nullptr;
+    AVPacket* m_packet = nullptr;
+    SwsContext* m_converter = nullptr;
     PngWriter m_png;
     std::vector<uint8_t> m_rgb;
-    int m_nStream = -1;
+    int m_stream = -1;
     size_t m_nFrames = 0;
 };
 

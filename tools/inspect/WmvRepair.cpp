@@ -92,39 +92,39 @@ struct LimitedInput {
 class Remuxer {
 public:
     ~Remuxer() {
-        av_packet_free(&m_pPacket);
-        if (m_pOutput != nullptr) {
-            m_pOutput->pb = nullptr;
-            avformat_free_context(m_pOutput);
+        av_packet_free(&m_packet);
+        if (m_output != nullptr) {
+            m_output->pb = nullptr;
+            avformat_free_context(m_output);
         }
-        FreeAvioOutput(m_pOutputIo);
-        avformat_close_input(&m_pInput);
-        if (m_pInputIo != nullptr)
-            av_freep(&m_pInputIo->buffer);
-        avio_context_free(&m_pInputIo);
+        FreeAvioOutput(m_outputIo);
+        avformat_close_input(&m_input);
+        if (m_inputIo != nullptr)
+            av_freep(&m_inputIo->buffer);
+        avio_context_free(&m_inputIo);
     }
 
     // Opens the input and checks that it is ours: one wmv2 video stream and nothing else.
     bool Open(LimitedInput& input, std::string& error) {
         auto* buffer = static_cast<uint8_t*>(av_malloc(kInputBufferBytes));
-        m_pInputIo = buffer == nullptr
-                         ? nullptr
-                         : avio_alloc_context(buffer, kInputBufferBytes, 0, &input,
-                                              &LimitedInput::Read, nullptr, &LimitedInput::Seek);
-        m_pInput = avformat_alloc_context();
-        if (m_pInputIo == nullptr || m_pInput == nullptr) {
-            av_free(m_pInputIo == nullptr ? buffer : nullptr);
+        m_inputIo = buffer == nullptr
+                        ? nullptr
+                        : avio_alloc_context(buffer, kInputBufferBytes, 0, &input,
+                                             &LimitedInput::Read, nullptr, &LimitedInput::Seek);
+        m_input = avformat_alloc_context();
+        if (m_inputIo == nullptr || m_input == nullptr) {
+            av_free(m_inputIo == nullptr ? buffer : nullptr);
             error = "out of memory";
             return false;
         }
-        m_pInput->pb = m_pInputIo;
-        if (avformat_open_input(&m_pInput, nullptr, av_find_input_format("asf"), nullptr) < 0 ||
-            avformat_find_stream_info(m_pInput, nullptr) < 0) {
+        m_input->pb = m_inputIo;
+        if (avformat_open_input(&m_input, nullptr, av_find_input_format("asf"), nullptr) < 0 ||
+            avformat_find_stream_info(m_input, nullptr) < 0) {
             error = "FFmpeg cannot read the Windows Media data";
             return false;
         }
-        if (m_pInput->nb_streams != 1 ||
-            m_pInput->streams[0]->codecpar->codec_id != AV_CODEC_ID_WMV2) {
+        if (m_input->nb_streams != 1 ||
+            m_input->streams[0]->codecpar->codec_id != AV_CODEC_ID_WMV2) {
             error = "not a Windows Media recording of Quillon ID";
             return false;
         }
@@ -133,16 +133,16 @@ public:
 
     // Copies every whole frame into output; the number of frames copied, or -1.
     int64_t CopyTo(IFileOutput& output, std::string& error) {
-        m_pOutputIo = MakeAvioOutput(output);
-        m_pPacket = av_packet_alloc();
-        if (m_pOutputIo == nullptr || m_pPacket == nullptr ||
-            avformat_alloc_output_context2(&m_pOutput, nullptr, "asf", nullptr) < 0) {
+        m_outputIo = MakeAvioOutput(output);
+        m_packet = av_packet_alloc();
+        if (m_outputIo == nullptr || m_packet == nullptr ||
+            avformat_alloc_output_context2(&m_output, nullptr, "asf", nullptr) < 0) {
             error = "cannot prepare the Windows Media muxer";
             return -1;
         }
-        m_pOutput->pb = m_pOutputIo;
-        const AVStream* in = m_pInput->streams[0];
-        AVStream* out = avformat_new_stream(m_pOutput, nullptr);
+        m_output->pb = m_outputIo;
+        const AVStream* in = m_input->streams[0];
+        AVStream* out = avformat_new_stream(m_output, nullptr);
         if (out == nullptr || avcodec_parameters_copy(out->codecpar, in->codecpar) < 0) {
             error = "cannot prepare the Windows Media muxer";
             return -1;
@@ -151,7 +151,7 @@ public:
         out->time_base = in->time_base;
         AVDictionary* options = nullptr;
         av_dict_set_int(&options, "packet_size", CVideoWriter::kAsfPacketBytes, 0);
-        const int begun = avformat_write_header(m_pOutput, &options);
+        const int begun = avformat_write_header(m_output, &options);
         av_dict_free(&options);
         if (begun < 0) {
             error = "cannot write the Windows Media header";
@@ -159,19 +159,19 @@ public:
         }
         int64_t frames = 0;
         bool ok = true;
-        while (ok && av_read_frame(m_pInput, m_pPacket) >= 0) {
-            if ((m_pPacket->flags & AV_PKT_FLAG_CORRUPT) == 0) {
-                av_packet_rescale_ts(m_pPacket, in->time_base, out->time_base);
-                m_pPacket->stream_index = 0;
-                m_pPacket->pos = -1;
-                ok = av_write_frame(m_pOutput, m_pPacket) >= 0;
+        while (ok && av_read_frame(m_input, m_packet) >= 0) {
+            if ((m_packet->flags & AV_PKT_FLAG_CORRUPT) == 0) {
+                av_packet_rescale_ts(m_packet, in->time_base, out->time_base);
+                m_packet->stream_index = 0;
+                m_packet->pos = -1;
+                ok = av_write_frame(m_output, m_packet) >= 0;
                 ++frames;
             }
-            av_packet_unref(m_pPacket);
+            av_packet_unref(m_packet);
         }
-        ok = ok && av_write_trailer(m_pOutput) >= 0;
-        avio_flush(m_pOutputIo);
-        if (!ok || m_pOutputIo->error < 0 || output.HasFailed()) {
+        ok = ok && av_write_trailer(m_output) >= 0;
+        avio_flush(m_outputIo);
+        if (!ok || m_outputIo->error < 0 || output.HasFailed()) {
             error = "cannot write the repaired file: " + output.LastError();
             return -1;
         }
@@ -179,11 +179,11 @@ public:
     }
 
 private:
-    AVIOContext* m_pInputIo = nullptr;
-    AVFormatContext* m_pInput = nullptr;
-    AVIOContext* m_pOutputIo = nullptr;
-    AVFormatContext* m_pOutput = nullptr;
-    AVPacket* m_pPacket = nullptr;
+    AVIOContext* m_inputIo = nullptr;
+    AVFormatContext* m_input = nullptr;
+    AVIOContext* m_outputIo = nullptr;
+    AVFormatContext* m_output = nullptr;
+    AVPacket* m_packet = nullptr;
 };
 
 } // namespace
