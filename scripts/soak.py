@@ -131,6 +131,29 @@ class Host:
         return "".join(self.replies) + self.buffer
 
 
+def give_camera_thread_priority(pid):
+    """A real camera's sensor delivers its frames whatever the computer's load; the simulated
+    camera is a thread that a busy machine delays, and it drops the frames it could not deliver
+    in time. Where this is allowed (root), its thread gets a real-time priority, so that a soak on
+    a busy machine still measures the recorder and not the load. Returns what was done."""
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        for tid in os.listdir(f"/proc/{pid}/task"):
+            try:
+                with open(f"/proc/{pid}/task/{tid}/comm") as f:
+                    name = f.read().strip()
+            except OSError:
+                continue
+            if name == "quillon-simcam":
+                try:
+                    os.sched_setscheduler(int(tid), os.SCHED_FIFO, os.sched_param(10))
+                    return "the simulated camera's thread runs at real-time priority"
+                except PermissionError:
+                    return "the simulated camera's thread keeps normal priority (not root)"
+        time.sleep(0.1)
+    return "the simulated camera's thread was not found"
+
+
 def check_recording(build, path, arrivals):
     """Returns (frames, windows, missing, problems) for one finished recording."""
     problems = []
@@ -196,6 +219,7 @@ def main():
 
     host = Host(port)
     host.connect()
+    print(f"soak: {give_camera_thread_priority(recorder.pid)}", flush=True)
     samples = []  # (seconds since start, rss kB, fds, threads)
     files = []  # [name, arrivals]
     arrivals_total = 0
