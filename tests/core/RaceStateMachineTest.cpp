@@ -151,9 +151,17 @@ TEST_F(RaceStateMachineTest, ArrivalsFromAHostMoveOnlyForwardAndStayNearOurClock
     EXPECT_EQ(race.ArrivalTime(), 71299u);
 }
 
-TEST_F(RaceStateMachineTest, ArrivalButtonWithHostConnectedOnlySetsManualArrival) {
+// READY and START only act without a host; ARRIVAL with a host only sets a manual arrival.
+TEST_F(RaceStateMachineTest, WindowButtonsGiveWayToAConnectedHost) {
     fakes.connected = true;
-    race.OnStart();
+    race.OnReadyButton();
+    race.OnStartButton();
+    EXPECT_EQ(race.State(), kIdle);
+    EXPECT_TRUE(fakes.replies.empty());
+    fakes.connected = false;
+    race.OnStartButton();
+    EXPECT_EQ(race.State(), kStarted);
+    fakes.connected = true;
     fakes.replies.clear();
     race.OnArrivalButton();
     EXPECT_TRUE(race.ManualArrival());
@@ -198,17 +206,6 @@ TEST_F(RaceStateMachineTest, IdleEndsTheRecordingAndStopKeepsIt) {
     EXPECT_EQ(fakes.stops, 1);
     EXPECT_EQ(fakes.deletes, 2);
     EXPECT_EQ(fakes.replies.back(), "RE~IDLE");
-}
-
-TEST_F(RaceStateMachineTest, ButtonsActOnlyWithoutAHost) {
-    fakes.connected = true;
-    race.OnReadyButton();
-    race.OnStartButton();
-    EXPECT_EQ(race.State(), kIdle);
-    EXPECT_TRUE(fakes.replies.empty());
-    fakes.connected = false;
-    race.OnStartButton();
-    EXPECT_EQ(race.State(), kStarted);
 }
 
 TEST_F(RaceStateMachineTest, WindowsAroundAnArrivalTruncate) {

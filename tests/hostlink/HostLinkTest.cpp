@@ -2,7 +2,6 @@
 
 #include <QNetworkProxy>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <algorithm>
 #include <cstdlib>
@@ -42,6 +41,7 @@ Calls Dispatched(std::string_view block) {
 
 // Keywords run in a fixed order, once each; parameters end at the next '@' (none without
 // one); the clock reply takes the text after the block's last '~'; a zero byte ends the block.
+// (Random blocks are the host_commands fuzz target's.)
 TEST(CommandDispatcher, BlocksRunTheirKeywordsInFixedOrderWithTheirParameters) {
     const struct {
         std::string block;
@@ -64,14 +64,6 @@ TEST(CommandDispatcher, BlocksRunTheirKeywordsInFixedOrderWithTheirParameters) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(Dispatched(c.block), c.calls) << c.block;
-    std::mt19937 random(7);
-    const std::string alphabet("CMD~IDLEREAYSTRVPOTNA@0123456789\0x", 35);
-    for (int round = 0; round < 20000; ++round) {
-        std::string block(random() % 1025, ' ');
-        for (char& c : block)
-            c = alphabet[random() % alphabet.size()];
-        EXPECT_LE(Dispatched(block).size(), 8u); // and never a crash
-    }
 }
 
 void Settle(int ms) {
@@ -122,29 +114,23 @@ protected:
     RecorderEngine engine{ticks};
 };
 
-TEST_F(HostLinkTest, BlockWithSeveralCommandsRunsThemInFixedOrder) {
-    auto host = ConnectHost();
-    EXPECT_EQ(engine.Status(), "127.0.0.1");
-    host->Send("CMD~STARTCMD~READY");
-    ASSERT_TRUE(host->Receives("RE~START"));
-    EXPECT_EQ(host->received, std::string("FILENAME~L~127.0.0.1~QUILLON5000.vlv@") +
-                                  RecorderEngine::kShareErrorText + "RE~READYRE~START");
-    EXPECT_EQ(engine.Race().State(), kStarted);
-}
-
 // One host at a time: the next waits, its commands kept, until the one before has gone, and
 // queued hosts that left meanwhile are skipped at once. A host that vanishes frees the link.
 TEST_F(HostLinkTest, HostsAreServedOneAtATimeAndTheNextWhenOneHasGone) {
     auto first = ConnectHost();
+    EXPECT_EQ(engine.Status(), "127.0.0.1");
     Host gone(engine.App().Port);
     gone.socket.disconnectFromHost();
     Host waiting(engine.App().Port);
     waiting.Send("CMD~STOP");
     Settle(200);
     EXPECT_TRUE(waiting.received.empty());
-    first->Send("CMD~SAVE");
-    ASSERT_TRUE(first->Receives("RE~SAVE"));
-    EXPECT_EQ(first->received, "FILENAME~@RE~SAVE");
+    // Several commands in one block run in a fixed order; their replies come in that order.
+    first->Send("CMD~STARTCMD~READY");
+    ASSERT_TRUE(first->Receives("RE~START"));
+    EXPECT_EQ(first->received, std::string("FILENAME~L~127.0.0.1~QUILLON5000.vlv@") +
+                                   RecorderEngine::kShareErrorText + "RE~READYRE~START");
+    EXPECT_EQ(engine.Race().State(), kStarted);
     first->socket.disconnectFromHost();
     // Well before the next keep-alive could find the dead one.
     EXPECT_TRUE(waiting.Receives("RE~STOP", HostLink::kKeepAliveMs / 2));
@@ -155,17 +141,6 @@ TEST_F(HostLinkTest, HostsAreServedOneAtATimeAndTheNextWhenOneHasGone) {
     auto next = ConnectHost();
     next->Send("CMD~IDLE");
     EXPECT_TRUE(next->Receives("RE~IDLE"));
-}
-
-TEST_F(HostLinkTest, PortMovesUpWhenTaken) {
-    QTcpServer squatter;
-    const int32_t port = FreePort();
-    ASSERT_TRUE(squatter.listen(QHostAddress::AnyIPv4, quint16(port)));
-    RecorderEngine other(ticks);
-    other.App().Port = port;
-    ASSERT_TRUE(other.StartListening());
-    EXPECT_GT(other.App().Port, port);
-    EXPECT_TRUE(other.Link().IsListening());
 }
 
 TEST_F(HostLinkTest, KeepAliveSpaceArrivesEveryTwoSeconds) {
@@ -184,15 +159,6 @@ TEST_F(HostLinkTest, ClockRequestFromAnotherThreadIsSentAndAnswered) {
     ticks.Set(5100);
     host->Send("TIME~60000@");
     ASSERT_TRUE(WaitUntil([&] { return engine.Race().RaceTimeAtSync() == 60050u; }));
-}
-
-TEST_F(HostLinkTest, SharedMemoryModeIgnoresTcpCommands) {
-    auto host = ConnectHost();
-    engine.Link().SetSharedMemoryMode(true);
-    host->Send("CMD~START");
-    Settle(300);
-    EXPECT_EQ(engine.Race().State(), kIdle);
-    EXPECT_TRUE(host->received.empty());
 }
 
 TEST_F(HostLinkTest, GarbageNeverCrashesAndCommandsStillWork) {

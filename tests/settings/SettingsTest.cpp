@@ -83,51 +83,40 @@ TEST_F(SettingsFileTest, RoundTripKeepsEveryValueUnderTheTwentyFiveKeysInOrder) 
     EXPECT_EQ(ReadFile(path), written);
 }
 
-TEST_F(SettingsFileTest, ClampsFramesAroundAndRaisesTheRing) {
-    Write("[Quillon]\nFramesBefore=5\nFramesAfter=0\nBufferLenght=100\n");
-    ASSERT_TRUE(Load());
-    EXPECT_EQ(app.FramesBefore, 15);
-    EXPECT_EQ(app.FramesAfter, 10);
-    EXPECT_EQ(app.BufferLenght, 250);
-    Write("[Quillon]\nFramesBefore=15\nFramesAfter=10\nBufferLenght=400\n");
-    ASSERT_TRUE(Load());
-    EXPECT_EQ(app.BufferLenght, 400);
-    // Huge counts stay within bounds, and the ring still holds ten times the window.
-    Write("[Quillon]\nFramesBefore=2147483647\nFramesAfter=99999999999\nBufferLenght=-3\n");
-    ASSERT_TRUE(Load());
-    EXPECT_EQ(app.FramesBefore, kMaxFramesAround);
-    EXPECT_EQ(app.FramesAfter, kMaxFramesAround);
-    EXPECT_EQ(app.BufferLenght, 10 * 2 * kMaxFramesAround);
-}
-
-// Missing keys read as 0 through their rules; values out of range are mended, and the values
-// later code divides by never pass as 0 or less.
-TEST_F(SettingsFileTest, MissingOrGarbageValuesNeverLeaveTheirRange) {
-    Write("[Quillon]\n");
-    ASSERT_TRUE(Load());
-    EXPECT_EQ(app.Port, 2000);
-    EXPECT_EQ(app.BufferLenght, 250);
-    EXPECT_EQ(app.Filetype, kFileVlv);
-    EXPECT_EQ(camera.Width, 0u);
-    EXPECT_EQ(camera.Gain, 0u);
-    EXPECT_EQ(camera.Exposure, 0.0f);
-    EXPECT_EQ(camera.MeanValue, 0);
-    EXPECT_EQ(camera.Reduction, 1u);
-    EXPECT_EQ(camera.Framerate, 4.0f);
-    Write("[quillon]\nport=70000\nfiletype=wmv\nDIRECTORY= 1 \n"
-          "[QUILLONID_CAMERA]\nReduction=7\nFramerate=-25\nExposure=1e999\n"
-          "Brightnes=-900\nContrast=123456\nMeanValue=999\nWidth=abc\n");
-    ASSERT_TRUE(Load());
-    EXPECT_EQ(app.Port, 2000);
-    EXPECT_EQ(app.Filetype, kFileVlv); // only the exact, case-sensitive text counts
-    EXPECT_EQ(app.Directory, 1);       // section and key names in any case
-    EXPECT_EQ(camera.Reduction, 1u);
-    EXPECT_EQ(camera.Framerate, 4.0f);
-    EXPECT_EQ(camera.Exposure, 0.0f);
-    EXPECT_EQ(camera.Brightnes, -255);
-    EXPECT_EQ(camera.Contrast, 900);
-    EXPECT_EQ(camera.MeanValue, 255);
-    EXPECT_EQ(camera.Width, 0u);
+// The values loaded from a file, as the file written from them shows them ("Key=value"; the
+// frame rate is written as its integer part plus one).
+TEST_F(SettingsFileTest, ValuesReadThroughTheirRulesNeverLeaveTheirRange) {
+    const std::string most = std::to_string(kMaxFramesAround);
+    const struct {
+        std::string text;
+        std::vector<std::string> lines;
+    } cases[] = {
+        // Frames around an arrival are clamped, and the ring holds ten times the window.
+        {"[Quillon]\nFramesBefore=5\nFramesAfter=0\nBufferLenght=100\n",
+         {"FramesBefore=15", "FramesAfter=10", "BufferLenght=250"}},
+        {"[Quillon]\nFramesBefore=15\nFramesAfter=10\nBufferLenght=400\n", {"BufferLenght=400"}},
+        {"[Quillon]\nFramesBefore=2147483647\nFramesAfter=99999999999\nBufferLenght=-3\n",
+         {"FramesBefore=" + most, "FramesAfter=" + most,
+          "BufferLenght=" + std::to_string(10 * 2 * kMaxFramesAround)}},
+        // Missing keys read as 0 through their rules; what later code divides by is never 0.
+        {"[Quillon]\n",
+         {"Port=2000", "BufferLenght=250", "Filetype=VLV", "Width=0", "Gain=0", "Exposure=0.000",
+          "MeanValue=0", "Reduction=1", "Framerate=5"}},
+        // Section and key names in any case; a file type only in its exact text.
+        {"[quillon]\nport=70000\nfiletype=wmv\nDIRECTORY= 1 \n[QUILLONID_CAMERA]\nReduction=7\n"
+         "Framerate=-25\nExposure=1e999\nBrightnes=-900\nContrast=123456\nMeanValue=999\n"
+         "Width=abc\n",
+         {"Port=2000", "Filetype=VLV", "Directory=1", "Reduction=1", "Framerate=5",
+          "Exposure=0.000", "Brightnes=-255", "Contrast=900", "MeanValue=255", "Width=0"}},
+    };
+    for (const auto& c : cases) {
+        Write(c.text);
+        ASSERT_TRUE(Load());
+        ASSERT_TRUE(Save());
+        const std::string written = "\n" + ReadFile(path);
+        for (const std::string& line : c.lines)
+            EXPECT_NE(written.find("\n" + line + "\n"), std::string::npos) << c.text << line;
+    }
 }
 
 // A settings.ini that is missing, or opens but cannot be read (a folder of that name), leaves
@@ -139,11 +128,9 @@ TEST_F(SettingsFileTest, MissingOrUnreadableFileLeavesTheRecordsAlone) {
     EXPECT_FALSE(Load());
     EXPECT_EQ(app.Port, 1234);
     SetDefaultSettings(app, camera);
-    EXPECT_EQ(app.Port, 2000);
-    EXPECT_EQ(camera.Width, 600u);
-    EXPECT_EQ(camera.XOffset, 624u);
-    EXPECT_EQ(camera.MeanValue, 100);
-    EXPECT_EQ(camera.Framerate, 4.0f);
+    EXPECT_EQ(
+        std::tuple(app.Port, camera.Width, camera.XOffset, camera.MeanValue, camera.Framerate),
+        std::tuple(2000, 600u, 624u, 100, 4.0f));
 }
 
 TEST_F(SettingsFileTest, FailedWriteLeavesTheOldFileWhole) {

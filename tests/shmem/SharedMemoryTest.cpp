@@ -107,18 +107,6 @@ protected:
     PrivateTempDir tmp;
 };
 
-TEST_F(SharedMemoryTest, NamesAreQtsForAnyKey) {
-    EXPECT_EQ(ipc::NativeKey(ipc::kSharedMemoryPrefix, kKey),
-              "qipc_sharedmemory_VLQUILLONID79c66930557f8c480086014a5996e7023bff6835");
-    EXPECT_EQ(ipc::NativeKey(ipc::kSystemSemaphorePrefix, kKey),
-              "qipc_systemsem_VLQUILLONID79c66930557f8c480086014a5996e7023bff6835");
-    for (const char* key : {kKey, "a-b c9_Z", "1234"}) {
-        EXPECT_EQ(ipc::KeyFilePath(ipc::kSharedMemoryPrefix, key),
-                  QSharedMemory(key).nativeKey().toStdString());
-    }
-    EXPECT_EQ(fs::path(ipc::KeyFilePath(ipc::kSharedMemoryPrefix, kKey)).parent_path(), tmp.path);
-}
-
 TEST_F(SharedMemoryTest, RecorderFirstTheHostAttachesToAZeroedSegment) {
     auto recorder = std::make_unique<CQSharedMemory>(kKey, 165, 169);
     ASSERT_TRUE(recorder->IsAttached()) << recorder->LastError();
