@@ -22,12 +22,6 @@ struct Written {
     uint32_t time, sequence;
 };
 
-// What the save worker gave one recording; kept after the recording is deleted.
-struct Kept {
-    std::vector<Written> log;
-    std::vector<uint8_t> firstImage;
-};
-
 // Polls `done` for up to two seconds.
 bool Eventually(const std::function<bool()>& done) {
     for (int i = 0; i < 2000 && !done(); ++i)
@@ -45,10 +39,10 @@ protected:
     // A recording that logs what it is given; slow or failing when the test says so.
     struct FakeRecording : Recording {
         FakeRecording(SavePathTest& t, std::string p, bool all)
-            : mutex(t.mutex), kept(t.kept.emplace_back()), path(std::move(p)), everyFrame(all),
+            : test(t), log(t.logs.emplace_back()), path(std::move(p)), everyFrame(all),
               delay(t.writeDelay) {}
-        std::mutex& mutex;
-        Kept& kept;
+        SavePathTest& test;
+        std::vector<Written>& log; // kept by the test after the recording is deleted
         std::string path;
         bool everyFrame;
         std::chrono::milliseconds delay;
@@ -56,13 +50,13 @@ protected:
         void WriteFrame(uint32_t width, uint32_t height, const uint8_t* data, uint16_t bits,
                         uint32_t time, uint32_t sequence) override {
             std::this_thread::sleep_for(delay);
-            std::lock_guard lock(mutex);
+            std::lock_guard lock(test.mutex);
             if (bits == 8) {
                 EXPECT_EQ(data[4], uint8_t(sequence)); // the frame kept is its own
             }
-            if (kept.firstImage.empty())
-                kept.firstImage.assign(data, data + size_t(width) * height * bits / 8);
-            kept.log.push_back({time, sequence});
+            if (test.firstImage.empty())
+                test.firstImage.assign(data, data + size_t(width) * height * bits / 8);
+            log.push_back({time, sequence});
         }
         bool IsEveryFrame() const override { return everyFrame; }
         bool IsOpen() const override { return true; }
@@ -126,7 +120,7 @@ protected:
 
     std::vector<Written> Log(size_t index) {
         std::lock_guard lock(mutex);
-        return kept[index].log;
+        return logs[index];
     }
 
     static void ExpectContiguous(const std::vector<Written>& log, uint32_t first, uint32_t last) {
@@ -140,11 +134,10 @@ protected:
     }
 
     test::TempDir dir{"quillon-save"};
-    bool shareMissing = false;
-    bool remoteRefuses = false; // the host's share is missing or refuses access
+    bool shareMissing = false, remoteRefuses = false; // the host's share refuses access
     std::chrono::milliseconds writeDelay{0};
     std::vector<std::string> replies;
-    bool connected = false;
+    bool connected = false; // a host, over TCP
     AppSettings app;
     CameraSettings camera;
     ManualTickSource ticks{100000};
@@ -152,7 +145,8 @@ protected:
     std::atomic<uint32_t> adjustment{FrameAdjustment{}.Pack()};
     FrameIntake intake{race.Clock(), race.StateWord(), adjustment};
     std::mutex mutex; // guards what the worker's thread fills in below
-    std::deque<Kept> kept;
+    std::deque<std::vector<Written>> logs;
+    std::vector<uint8_t> firstImage; // of the first frame written
     std::vector<std::string> failures;
     FakeRecording* recording = nullptr;
     uint32_t sequence = 0;
@@ -199,7 +193,7 @@ TEST_F(SavePathTest, ArrivalRecordsFromTheWindowStartToTheEndOfTheAfterWindow) {
     Frames(15);
     race.OnIdle();
     EXPECT_FALSE(path->HasRecorder());
-    ASSERT_EQ(kept.size(), 1u);
+    ASSERT_EQ(logs.size(), 1u);
     // From the frame nearest the window's start (15, exactly 600 ms before the arrival at
     // frame 30) through the arrival, then 10 frames after its end: 15..50. The second window
     // starts at frame 55 and ends 10 frames after frame 73.
@@ -228,7 +222,7 @@ TEST_F(SavePathTest, LongBeforeWindowStartsAtTheOldestKeptFrame) {
         Eventually([&] { return path->FramesWritten() >= 101 - c.firstRecorded; });
         Frames(12);
         race.OnIdle();
-        ExpectContiguous(Log(kept.size() - 1), c.firstRecorded + sequence - 112, sequence - 2);
+        ExpectContiguous(Log(logs.size() - 1), c.firstRecorded + sequence - 112, sequence - 2);
     }
 }
 
@@ -284,7 +278,7 @@ TEST_F(SavePathTest, ReadyFinishesTheLastRecordingAndForgetsItsFrames) {
     ArriveAt("1300"); // the host's time, 900 ms ahead: the window starts at 700
     Frames(2);
     race.OnIdle();
-    ASSERT_EQ(kept.size(), 2u);
+    ASSERT_EQ(logs.size(), 2u);
     ExpectContiguous(Log(1), 44, 46);
 }
 
@@ -322,8 +316,8 @@ TEST_F(SavePathTest, ShownImageIsWhatTheRecordingKeeps) {
     ArriveNow();
     intake.Take(raw.data(), raw.size(), 1);
     race.OnIdle();
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0].firstImage, preview.shown);
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(firstImage, preview.shown);
 }
 
 TEST_F(SavePathTest, FailingRecordingIsReportedOnceWithItsFileAndReason) {
