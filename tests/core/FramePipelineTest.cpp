@@ -15,11 +15,7 @@ namespace {
 
 class FramePipelineTest : public ::testing::Test {
 protected:
-    FramePipelineTest() {
-        stores.Allocate();
-        camera.Width = 600;
-        camera.Height = 360;
-    }
+    FramePipelineTest() { stores.Allocate(); }
     bool Process() { return pipeline.OnFrameReady(raw.data(), raw.size()); }
     void Process(int frames, uint8_t value) {
         raw.assign(raw.size(), value);
@@ -28,7 +24,7 @@ protected:
     }
 
     FrameStores stores;
-    CameraSettings camera;
+    CameraSettings camera{.Width = 600, .Height = 360};
     GreyPreview preview;
     std::atomic<uint32_t> adjustment{0};
     FramePipeline pipeline{stores, camera, preview, preview, adjustment};

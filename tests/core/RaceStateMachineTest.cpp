@@ -37,10 +37,7 @@ struct Fakes : ReplySink, RecordingSteps, RaceView {
 
 class RaceStateMachineTest : public ::testing::Test {
 protected:
-    RaceStateMachineTest() {
-        camera.Framerate = 25.0f;
-        race.SetView(&fakes);
-    }
+    RaceStateMachineTest() { race.SetView(&fakes); }
 
     // A sync at `tick` with race time `raceTime`: request sent and answered at the same tick.
     void SyncAt(uint32_t tick, uint32_t raceTime) {
@@ -54,7 +51,7 @@ protected:
     Fakes fakes;
     ManualTickSource ticks{5000};
     AppSettings app;
-    CameraSettings camera;
+    CameraSettings camera{.Framerate = 25.0f};
     RaceStateMachine race{fakes, fakes, ticks, app, camera};
 };
 

@@ -66,10 +66,6 @@ protected:
     };
 
     SavePathTest() {
-        app.BufferLenght = 40;
-        camera.Width = kWidth;
-        camera.Height = kHeight;
-        camera.Framerate = 25.0f;
         SavePathServices s;
         s.findLocalShare = [this] { return shareMissing ? std::string() : dir.Path(); };
         s.localAddress = [] { return std::string("127.0.0.1"); };
@@ -138,8 +134,8 @@ protected:
     std::chrono::milliseconds writeDelay{0};
     std::vector<std::string> replies;
     bool connected = false; // a host, over TCP
-    AppSettings app;
-    CameraSettings camera;
+    AppSettings app{.BufferLenght = 40};
+    CameraSettings camera{.Width = kWidth, .Height = kHeight, .Framerate = 25.0f};
     ManualTickSource ticks{100000};
     RaceStateMachine race{*this, *this, ticks, app, camera};
     std::atomic<uint32_t> adjustment{FrameAdjustment{}.Pack()};

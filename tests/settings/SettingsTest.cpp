@@ -166,15 +166,9 @@ constexpr const char* kSomeLine = "20\t10\t0\t0\t2\t3\t1\r\n";
 
 class PerformanceLogTest : public ::testing::Test {
 protected:
-    PerformanceLogTest() {
-        app.SavePerformanceLog = 1;
-        camera.Width = 800;
-        camera.Height = 400;
-    }
-
     test::TempDir dir{"quillon-perflog"};
-    AppSettings app;
-    CameraSettings camera;
+    AppSettings app{.SavePerformanceLog = 1};
+    CameraSettings camera{.Width = 800, .Height = 400};
 };
 
 TEST_F(PerformanceLogTest, NameHeaderAndLinesFollowTheFrameRate) {

@@ -65,9 +65,8 @@ protected:
         env.insert("TMPDIR", QString::fromStdString(tmp.path.string()));
         recorder.setProcessEnvironment(env);
         recorder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        args << "--camera"
-             << "sim"
-             << "--smb-conf" << QString::fromStdString((dir / "smb.conf").string());
+        args +=
+            {"--camera", "sim", "--smb-conf", QString::fromStdString((dir / "smb.conf").string())};
         recorder.start(QString::fromStdString((dir / "quillon-id").string()), args);
         ASSERT_TRUE(recorder.waitForStarted(5000));
     }
