@@ -1,151 +1,63 @@
 #include "core/FramePipeline.h"
-#include "core/FrameImage.h"
-#include "core/FrameRing.h"
 
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <vector>
 
+#include "core/FrameImage.h"
+#include "core/FrameRing.h"
+#include "core/GreyPreview.h"
 #include "settings/CameraSettings.h"
 
 namespace quillon {
 namespace {
 
-// Grey conversion: each raw byte becomes three equal bytes, so expected values are easy.
-struct GreyConverter : FrameConverter {
-    bool busy = false;
-    bool fail = false;
-    bool IsBusy() const override { return busy; }
-    bool ConvertToRgb24(const uint8_t* raw, uint8_t* bgr, uint32_t w, uint32_t h,
-                        uint32_t) override {
-        if (fail)
-            return false;
-        for (size_t i = 0; i < size_t(w) * h; ++i)
-            bgr[3 * i] = bgr[3 * i + 1] = bgr[3 * i + 2] = raw[i];
-        return true;
-    }
-};
-
-struct CapturingOutput : FrameOutput {
-    std::vector<uint8_t> shown;
-    uint32_t width = 0, height = 0;
-    int frames = 0;
-    std::vector<int32_t> brightness;
-    void ShowFrame(const uint8_t* bgr, uint32_t w, uint32_t h) override {
-        ++frames;
-        shown.assign(bgr, bgr + size_t(w) * h * 3);
-        width = w;
-        height = h;
-    }
-    void ShowBrightness(int32_t b) override { brightness.push_back(b); }
-};
-
 class FramePipelineTest : public ::testing::Test {
 protected:
-    FramePipelineTest() {
-        stores.Allocate();
-        camera.Width = 600;
-        camera.Height = 360;
-        camera.Reduction = 1;
-        camera.Brightnes = 0;
-        camera.Contrast = 100;
-        raw.assign(600 * 360, 100);
-    }
+    FramePipelineTest() { stores.Allocate(); }
     bool Process() { return pipeline.OnFrameReady(raw.data(), raw.size()); }
+    void Process(int frames, uint8_t value) {
+        raw.assign(raw.size(), value);
+        for (int i = 0; i < frames; ++i)
+            Process();
+    }
 
     FrameStores stores;
-    CameraSettings camera;
-    GreyConverter converter;
-    CapturingOutput output;
+    CameraSettings camera{.Width = 600, .Height = 360};
+    GreyPreview preview;
     std::atomic<uint32_t> adjustment{0};
-    FramePipeline pipeline{stores, camera, converter, output, adjustment};
-    std::vector<uint8_t> raw;
+    FramePipeline pipeline{stores, camera, preview, preview, adjustment};
+    std::vector<uint8_t> raw = std::vector<uint8_t>(600 * 360, 100);
 };
 
-TEST(FramePixelOps, BrightnessClipsAtBothEnds) {
-    std::array<uint8_t, 256> t{};
-    image::BuildAdjustTable(10, 100, t);
-    EXPECT_EQ(t[245], 255);
-    EXPECT_EQ(t[246], 255);
-    EXPECT_EQ(t[100], 110);
-    image::BuildAdjustTable(-10, 100, t);
-    EXPECT_EQ(t[9], 0);
-    EXPECT_EQ(t[10], 0);
-    EXPECT_EQ(t[11], 1);
-}
-
-TEST(FramePixelOps, ContrastTableFollowsTheCurve) {
-    std::array<uint8_t, 256> t{};
+// Brightness applies before contrast, and both clip at 0 and 255.
+TEST(FramePixelOps, AdjustTableBrightensThenFollowsTheContrastCurve) {
+    std::array<uint8_t, 256> t{}, expected{};
+    std::iota(expected.begin(), expected.end(), 0);
     image::BuildAdjustTable(0, 100, t);
-    for (int i = 0; i < 256; ++i)
-        EXPECT_EQ(t[size_t(i)], i);
+    EXPECT_EQ(t, expected);
+    expected.fill(127);
     image::BuildAdjustTable(0, 0, t);
-    for (int i = 0; i < 256; ++i)
-        EXPECT_EQ(t[size_t(i)], 127);
-    image::BuildAdjustTable(0, 200, t);
-    EXPECT_EQ(t[0], 0);
-    EXPECT_EQ(t[64], 0);
-    EXPECT_EQ(t[128], 128);
-    EXPECT_EQ(t[255], 255);
-    // Brightness applies before contrast: 118 + 10 = 128 stays 128 at 200 %.
-    image::BuildAdjustTable(10, 200, t);
-    EXPECT_EQ(t[118], 128);
+    EXPECT_EQ(t, expected);
+    const struct {
+        int32_t brightness, contrast, in, out;
+    } cases[] = {{10, 100, 245, 255}, {10, 100, 246, 255}, {10, 100, 100, 110}, {-10, 100, 9, 0},
+                 {-10, 100, 10, 0},   {-10, 100, 11, 1},   {0, 200, 0, 0},      {0, 200, 64, 0},
+                 {0, 200, 128, 128},  {0, 200, 255, 255},  {10, 200, 118, 128}};
+    for (const auto& c : cases) {
+        image::BuildAdjustTable(c.brightness, c.contrast, t);
+        EXPECT_EQ(t[size_t(c.in)], c.out) << c.brightness << " " << c.contrast << " " << c.in;
+    }
 }
 
 TEST(FramePixelOps, ReductionTakesOddPixels) {
-    const uint32_t w = 600, h = 360;
-    std::vector<uint8_t> bgr(size_t(w) * h * 3);
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x) {
-            uint8_t* p = &bgr[(size_t(y) * w + x) * 3];
-            p[0] = uint8_t(x);
-            p[1] = uint8_t(y);
-            p[2] = uint8_t(x ^ y);
-        }
-    std::vector<uint8_t> out(300 * 180 * 3, 0xEE);
-    image::Reduce(bgr.data(), w, h, 2, out.data());
-    for (uint32_t y = 0; y < 180; ++y)
-        for (uint32_t x = 0; x < 300; ++x) {
-            const uint8_t* p = &out[(size_t(y) * 300 + x) * 3];
-            ASSERT_EQ(p[0], uint8_t(2 * x + 1));
-            ASSERT_EQ(p[1], uint8_t(2 * y + 1));
-            ASSERT_EQ(p[2], uint8_t((2 * x + 1) ^ (2 * y + 1)));
-        }
-}
-
-TEST_F(FramePipelineTest, FramesOfAnotherSizeOrWhileBusyAreDropped) {
-    EXPECT_TRUE(pipeline.OnFrameReady(raw.data(), raw.size() - 1));
-    EXPECT_TRUE(pipeline.OnFrameReady(nullptr, raw.size()));
-    converter.busy = true;
-    EXPECT_TRUE(Process());
-    converter.busy = false;
-    converter.fail = true;
-    EXPECT_TRUE(Process());
-    EXPECT_EQ(pipeline.DroppedFrames(), 4u);
-    EXPECT_EQ(output.frames, 0);
-    EXPECT_EQ(camera.FrameTimeMs, -1);
-    converter.fail = false;
-    EXPECT_FALSE(Process());
-    EXPECT_EQ(output.frames, 1);
-    EXPECT_GE(camera.FrameTimeMs, 0);
-}
-
-TEST_F(FramePipelineTest, ReducedBrightenedImageReachesThePreview) {
-    camera.Reduction = 2;
-    camera.Brightnes = 10;
-    ASSERT_FALSE(Process());
-    EXPECT_EQ(output.width, 300u);
-    EXPECT_EQ(output.height, 180u);
-    ASSERT_EQ(output.shown.size(), 300u * 180 * 3);
-    EXPECT_EQ(output.shown.front(), 110);
-    EXPECT_EQ(output.shown.back(), 110);
-    // The settings in effect go to the camera thread for the frames it records.
-    EXPECT_EQ(FrameAdjustment::Unpack(adjustment), (FrameAdjustment{10, 100, 2}));
-    // A new value acts on the next frame.
-    camera.Contrast = 0;
-    ASSERT_FALSE(Process());
-    EXPECT_EQ(output.shown.front(), 127);
-    EXPECT_EQ(FrameAdjustment::Unpack(adjustment), (FrameAdjustment{10, 0, 2}));
+    std::vector<uint8_t> bgr(6 * 4 * 3), out(3 * 2 * 3);
+    std::iota(bgr.begin(), bgr.end(), 0);
+    image::Reduce(bgr.data(), 6, 4, 2, out.data());
+    // Pixels (1,1), (3,1), (5,1), (1,3), (3,3) and (5,3) of a 6 x 4 image.
+    EXPECT_EQ(out, (std::vector<uint8_t>{21, 22, 23, 27, 28, 29, 33, 34, 35, 57, 58, 59, 63, 64, 65,
+                                         69, 70, 71}));
 }
 
 // Scaled down for the screen, the preview reads one Bayer cell per pixel (red at its top left,
@@ -166,29 +78,54 @@ TEST(FramePixelOps, ScaledPreviewReadsOneBayerCellPerPixel) {
     EXPECT_EQ(out, (std::vector<uint8_t>{1, 1, 1, 5, 5, 5}));
 }
 
+TEST_F(FramePipelineTest, FramesOfAnotherSizeOrWhileBusyAreDropped) {
+    EXPECT_TRUE(pipeline.OnFrameReady(raw.data(), raw.size() - 1));
+    EXPECT_TRUE(pipeline.OnFrameReady(nullptr, raw.size()));
+    preview.busy = true;
+    EXPECT_TRUE(Process());
+    preview.busy = false;
+    preview.fail = true;
+    EXPECT_TRUE(Process());
+    EXPECT_EQ(pipeline.DroppedFrames(), 4u);
+    EXPECT_EQ(preview.frames, 0);
+    EXPECT_EQ(camera.FrameTimeMs, -1);
+    preview.fail = false;
+    EXPECT_FALSE(Process());
+    EXPECT_EQ(preview.frames, 1);
+    EXPECT_GE(camera.FrameTimeMs, 0);
+}
+
+TEST_F(FramePipelineTest, ReducedBrightenedImageReachesThePreview) {
+    camera.Reduction = 2;
+    camera.Brightnes = 10;
+    ASSERT_FALSE(Process());
+    EXPECT_EQ(preview.width, 300u);
+    EXPECT_EQ(preview.height, 180u);
+    EXPECT_EQ(preview.shown, std::vector<uint8_t>(300 * 180 * 3, 110));
+    // The settings in effect go to the camera thread for the frames it records.
+    EXPECT_EQ(FrameAdjustment::Unpack(adjustment), (FrameAdjustment{10, 100, 2}));
+    // A new value acts on the next frame.
+    camera.Contrast = 0;
+    ASSERT_FALSE(Process());
+    EXPECT_EQ(preview.shown.front(), 127);
+    EXPECT_EQ(FrameAdjustment::Unpack(adjustment), (FrameAdjustment{10, 0, 2}));
+}
+
 TEST_F(FramePipelineTest, AutoBrightnessStepsTowardTheTarget) {
     pipeline.SetAutoBrightness(true);
-    camera.MeanValue = 100;
-    raw.assign(raw.size(), 115);
-    // Six frames pass before the first correction (counter above 5).
-    for (int i = 0; i < 6; ++i)
-        Process();
+    Process(6, 115); // six frames pass before the first correction
     EXPECT_EQ(camera.Brightnes, 0);
     Process();
     EXPECT_EQ(camera.Brightnes, -5);
-    EXPECT_EQ(output.brightness, std::vector<int32_t>{-5});
+    EXPECT_EQ(preview.brightness, std::vector<int32_t>{-5});
     // Within 10 % of the target: the offset stays but the edit is still told.
     camera.Brightnes = 0;
-    raw.assign(raw.size(), 108);
-    for (int i = 0; i < 6; ++i)
-        Process();
+    Process(6, 108);
     EXPECT_EQ(camera.Brightnes, 0);
-    EXPECT_EQ(output.brightness.back(), 0);
+    EXPECT_EQ(preview.brightness.back(), 0);
     // Target -1: the next measured mean becomes the target.
     camera.MeanValue = -1;
-    raw.assign(raw.size(), 80);
-    for (int i = 0; i < 6; ++i)
-        Process();
+    Process(6, 80);
     EXPECT_EQ(camera.MeanValue, 80);
     EXPECT_EQ(camera.Brightnes, 0);
 }

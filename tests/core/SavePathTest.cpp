@@ -1,70 +1,91 @@
 #include "core/SavePath.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include <cstring>
 #include <deque>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "core/FramePipeline.h"
+#include "common/TempDir.h"
+#include "core/GreyPreview.h"
 #include "settings/AppSettings.h"
 #include "settings/CameraSettings.h"
 
 namespace quillon {
 namespace {
 
-namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 struct Written {
-    uint32_t time;
-    uint32_t sequence;
+    uint32_t time, sequence;
 };
 
-// A recording that remembers what the save worker gave it; optionally slow, or failing.
-struct FakeRecording : Recording {
-    std::mutex* mutex;
-    std::vector<Written>* log;
-    std::vector<uint8_t>* firstImage;
-    std::string path;
-    bool everyFrame;
-    std::chrono::milliseconds delay{0};
-    std::atomic<bool> failed{false};
-    FakeRecording(std::mutex* m, std::vector<Written>* l, std::vector<uint8_t>* image,
-                  std::string p, bool e)
-        : mutex(m), log(l), firstImage(image), path(std::move(p)), everyFrame(e) {}
-    void WriteFrame(uint32_t width, uint32_t height, const uint8_t* data, uint16_t bits,
-                    uint32_t time, uint32_t sequence) override {
-        if (delay.count() > 0)
+// Polls `done` for up to two seconds.
+bool Eventually(const std::function<bool()>& done) {
+    for (int i = 0; i < 2000 && !done(); ++i)
+        std::this_thread::sleep_for(1ms);
+    return done();
+}
+
+// The race, the save path and its worker, fed frames on the test's thread as the camera
+// thread would, one every 40 ms of the race clock. The test is the host link, and hands the
+// race's recording steps on to the save path made after the race.
+class SavePathTest : public ::testing::Test, public ReplySink, public RecordingSteps {
+protected:
+    static constexpr uint32_t kWidth = 16, kHeight = 8;
+
+    // A recording that logs what it is given; slow or failing when the test says so.
+    struct FakeRecording : Recording {
+        FakeRecording(SavePathTest& t, std::string p, bool all)
+            : test(t), log(t.logs.emplace_back()), path(std::move(p)), everyFrame(all),
+              delay(t.writeDelay) {}
+        SavePathTest& test;
+        std::vector<Written>& log; // kept by the test after the recording is deleted
+        std::string path;
+        bool everyFrame;
+        std::chrono::milliseconds delay;
+        std::atomic<bool> failed{false};
+        void WriteFrame(uint32_t width, uint32_t height, const uint8_t* data, uint16_t bits,
+                        uint32_t time, uint32_t sequence) override {
             std::this_thread::sleep_for(delay);
-        std::lock_guard lock(*mutex);
-        if (bits == 8) {
-            EXPECT_EQ(data[4], uint8_t(sequence)); // the frame kept is its own
+            std::lock_guard lock(test.mutex);
+            if (bits == 8) {
+                EXPECT_EQ(data[4], uint8_t(sequence)); // the frame kept is its own
+            }
+            if (test.firstImage.empty())
+                test.firstImage.assign(data, data + size_t(width) * height * bits / 8);
+            log.push_back({time, sequence});
         }
-        if (firstImage->empty())
-            firstImage->assign(data, data + size_t(width) * height * bits / 8);
-        log->push_back({time, sequence});
-    }
-    bool IsEveryFrame() const override { return everyFrame; }
-    bool IsOpen() const override { return true; }
-    const std::string& Path() const override { return path; }
-    bool HasFailed() const override { return failed; }
-    std::string LastError() const override { return "No space left on device"; }
-};
+        bool IsEveryFrame() const override { return everyFrame; }
+        bool IsOpen() const override { return true; }
+        const std::string& Path() const override { return path; }
+        bool HasFailed() const override { return failed; }
+        std::string LastError() const override { return "No space left on device"; }
+    };
 
-struct Link : ReplySink {
-    std::vector<std::string> replies;
+    SavePathTest() {
+        SavePathServices s;
+        s.findLocalShare = [this] { return shareMissing ? std::string() : dir.Path(); };
+        s.localAddress = [] { return std::string("127.0.0.1"); };
+        s.hostAddress = [] { return std::string("10.0.0.7"); };
+        s.createRemoteFile = [this](const std::string&, std::string&) { return !remoteRefuses; };
+        s.createRecording = [this](const std::string& p, uint32_t, uint32_t, uint32_t, bool all) {
+            std::lock_guard lock(mutex);
+            recording = new FakeRecording(*this, p, all);
+            return std::unique_ptr<Recording>(recording);
+        };
+        s.convert = GreyConversion;
+        s.recordingFailed = [this](const std::string& p, const std::string& reason) {
+            std::lock_guard lock(mutex);
+            failures.push_back(p + ": " + reason);
+        };
+        path = std::make_unique<SavePath>(race, *this, ticks, app, camera, intake, s);
+    }
+
     void SendReply(std::string_view text) override { replies.emplace_back(text); }
     bool IsHostConnected() const override { return connected; }
-    bool connected = false;
-};
-
-// Forwards the race's recording steps to the save path made after it.
-struct Steps : RecordingSteps {
-    SavePath* path = nullptr;
     bool HasRecorder() const override { return path->HasRecorder(); }
     bool IsEveryFrame() const override { return path->IsEveryFrame(); }
     void StopSaveWorker() override { path->StopSaveWorker(); }
@@ -72,69 +93,14 @@ struct Steps : RecordingSteps {
     void PrepareRecording() override { path->PrepareRecording(); }
     void StartSavePass() override { path->StartSavePass(); }
     void ArrivalClosed() override { path->ArrivalClosed(); }
-};
 
-// Grey frames: every raw byte becomes three equal bytes.
-bool GreyConversion(const uint8_t* raw, uint8_t* bgr, uint32_t w, uint32_t h, uint32_t) {
-    for (size_t i = 0; i < size_t(w) * h; ++i)
-        bgr[3 * i] = bgr[3 * i + 1] = bgr[3 * i + 2] = raw[i];
-    return true;
-}
-
-// The race, the save path and its worker, fed frames on the test's thread as the camera
-// thread would, one every 40 ms of the race clock.
-class SavePathTest : public ::testing::Test {
-protected:
-    static constexpr uint32_t kWidth = 16, kHeight = 8;
-
-    SavePathTest() {
-        char pattern[] = "/tmp/quillon-save-XXXXXX";
-        folder = mkdtemp(pattern);
-        app.Filetype = kFileVlv;
-        app.BufferLenght = 40;
-        app.FramesBefore = 15;
-        app.FramesAfter = 10;
-        camera.Width = kWidth;
-        camera.Height = kHeight;
-        camera.Reduction = 1;
-        camera.Framerate = 25.0f;
-        SavePathServices services;
-        services.findLocalShare = [this] { return shareMissing ? std::string() : folder.string(); };
-        services.localAddress = [] { return std::string("127.0.0.1"); };
-        services.hostAddress = [] { return std::string("10.0.0.7"); };
-        services.createRemoteFile = [this](const std::string&, std::string&) {
-            return !remoteRefuses;
-        };
-        services.createRecording = [this](const std::string& p, uint32_t, uint32_t, uint32_t,
-                                          bool every) -> std::unique_ptr<Recording> {
-            std::lock_guard lock(logMutex);
-            auto r = std::make_unique<FakeRecording>(&logMutex, &logs.emplace_back(),
-                                                     &images.emplace_back(), p, every);
-            r->delay = writeDelay;
-            recording = r.get();
-            return r;
-        };
-        services.convert = GreyConversion;
-        services.recordingFailed = [this](const std::string& p, const std::string& reason) {
-            std::lock_guard lock(logMutex);
-            failures.push_back(p + ": " + reason);
-        };
-        path = std::make_unique<SavePath>(race, link, ticks, app, camera, intake, services);
-        steps.path = path.get();
-    }
-    ~SavePathTest() override {
-        path.reset();
-        fs::remove_all(folder);
-    }
-
-    // One camera frame every 40 ms; its sequence number also marks its pixels.
+    // One camera frame every 40 ms; its number, in its first bytes as the camera puts it,
+    // also marks its pixels.
     void Frames(int count) {
         for (int i = 0; i < count; ++i) {
             ticks.Advance(40);
-            ++sequence;
-            std::vector<uint8_t> raw(kWidth * kHeight, uint8_t(sequence));
-            for (int b = 0; b < 4; ++b)
-                raw[size_t(b)] = uint8_t(sequence >> (8 * b));
+            std::vector<uint8_t> raw(kWidth * kHeight, uint8_t(++sequence));
+            std::memcpy(raw.data(), &sequence, 4);
             intake.Take(raw.data(), raw.size(), sequence);
         }
     }
@@ -144,15 +110,12 @@ protected:
     void ArriveNow() { ArriveAt(std::to_string(race.CurrentRaceTime())); }
     void ArriveAt(const std::string& time) {
         race.OnArrival(time);
-        for (int i = 0; i < 2000 && !path->HasTakenArrivals(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        ASSERT_TRUE(path->HasTakenArrivals());
+        ASSERT_TRUE(Eventually([this] { return path->HasTakenArrivals(); }));
     }
     void EndNow() { race.OnEndArrival(std::to_string(race.CurrentRaceTime())); }
 
     std::vector<Written> Log(size_t index) {
-        std::lock_guard lock(logMutex);
+        std::lock_guard lock(mutex);
         return logs[index];
     }
 
@@ -166,25 +129,24 @@ protected:
         }
     }
 
-    fs::path folder;
-    bool shareMissing = false;
-    bool remoteRefuses = false; // the host's share is missing or refuses access
+    test::TempDir dir{"quillon-save"};
+    bool shareMissing = false, remoteRefuses = false; // the host's share refuses access
     std::chrono::milliseconds writeDelay{0};
-    AppSettings app;
-    CameraSettings camera;
+    std::vector<std::string> replies;
+    bool connected = false; // a host, over TCP
+    AppSettings app{.BufferLenght = 40};
+    CameraSettings camera{.Width = kWidth, .Height = kHeight, .Framerate = 25.0f};
     ManualTickSource ticks{100000};
-    Link link;
-    Steps steps;
-    RaceStateMachine race{link, steps, ticks, app, camera};
+    RaceStateMachine race{*this, *this, ticks, app, camera};
     std::atomic<uint32_t> adjustment{FrameAdjustment{}.Pack()};
     FrameIntake intake{race.Clock(), race.StateWord(), adjustment};
-    std::unique_ptr<SavePath> path;
-    std::mutex logMutex;
+    std::mutex mutex; // guards what the worker's thread fills in below
     std::deque<std::vector<Written>> logs;
-    std::deque<std::vector<uint8_t>> images;
+    std::vector<uint8_t> firstImage; // of the first frame written
     std::vector<std::string> failures;
     FakeRecording* recording = nullptr;
     uint32_t sequence = 0;
+    std::unique_ptr<SavePath> path;
 };
 
 TEST(FrameRing, NearestFrameWithTiesToTheOlderAndOnlyAfterWhatWasWritten) {
@@ -213,8 +175,8 @@ TEST_F(SavePathTest, ArrivalRecordsFromTheWindowStartToTheEndOfTheAfterWindow) {
     race.OnStart();
     ASSERT_TRUE(path->HasRecorder());
     EXPECT_EQ(path->Ring().Length(), 60);
-    EXPECT_EQ(link.replies.front(), "FILENAME~L~127.0.0.1~QUILLON100000.vlv@");
-    EXPECT_TRUE(fs::exists(folder / "QUILLON100000.vlv"));
+    EXPECT_EQ(replies.front(), "FILENAME~L~127.0.0.1~QUILLON100000.vlv@");
+    EXPECT_TRUE(std::filesystem::exists(dir.File("QUILLON100000.vlv")));
     Frames(30);  // frames 1..30 kept
     ArriveNow(); // before-window 600 ms
     Frames(10);
@@ -232,9 +194,8 @@ TEST_F(SavePathTest, ArrivalRecordsFromTheWindowStartToTheEndOfTheAfterWindow) {
     // frame 30) through the arrival, then 10 frames after its end: 15..50. The second window
     // starts at frame 55 and ends 10 frames after frame 73.
     const std::vector<Written> log = Log(0);
-    std::vector<Written> first(log.begin(), log.begin() + 36), second(log.begin() + 36, log.end());
-    ExpectContiguous(first, 15, 50);
-    ExpectContiguous(second, 55, 83);
+    ExpectContiguous({log.begin(), log.begin() + 36}, 15, 50);
+    ExpectContiguous({log.begin() + 36, log.end()}, 55, 83);
 }
 
 // A before-window longer than the ring starts at the oldest kept frame; the intake never
@@ -245,6 +206,7 @@ TEST_F(SavePathTest, LongBeforeWindowStartsAtTheOldestKeptFrame) {
         uint32_t firstRecorded;
     } cases[] = {{60, 61}, {40, 61}, {39, 61}, {38, 62}, {20, 80}}; // ring 40, arrival at 100
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.framesBefore);
         app.FramesBefore = c.framesBefore;
         ticks.Advance(1);
         race.OnStart();
@@ -253,30 +215,32 @@ TEST_F(SavePathTest, LongBeforeWindowStartsAtTheOldestKeptFrame) {
         EndNow();
         // The camera delivers far slower than this loop: let the worker write the kept frames
         // first, or the ring would be full of them when the after-window comes.
-        for (int i = 0; i < 2000 && path->FramesWritten() < 101 - c.firstRecorded; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        Eventually([&] { return path->FramesWritten() >= 101 - c.firstRecorded; });
         Frames(12);
         race.OnIdle();
-        SCOPED_TRACE(c.framesBefore);
         ExpectContiguous(Log(logs.size() - 1), c.firstRecorded + sequence - 112, sequence - 2);
     }
 }
 
-TEST_F(SavePathTest, ArrivalThatClosesWhileTheWorkerIsBehindKeepsOnlyItsWindow) {
-    writeDelay = std::chrono::milliseconds(8);
+// An arrival that closes while the worker is behind keeps only its window. A clock sync that
+// steps the race time back a little costs no frame: they get the last time + 1 ms.
+TEST_F(SavePathTest, ArrivalClosingWhileTheWorkerIsBehindKeepsItsWindowWithRisingTimes) {
+    writeDelay = 8ms;
     race.OnStart();
     Frames(30);
     ArriveNow();
+    race.SetRaceTime(race.CurrentRaceTime() - 100);
     Frames(3);
     EndNow();
     Frames(20);    // 34..43 still belong to the arrival, 44..53 come after it
     race.OnIdle(); // waits for the worker to write what the window holds
-    ExpectContiguous(Log(0), 15, 43);
+    const std::vector<Written> log = Log(0);
+    ExpectContiguous(log, 15, 43);
+    EXPECT_EQ(log[16].time, log[15].time + 1);
 }
 
 TEST_F(SavePathTest, FullRingLosesTheNewestFramesNeverTheOnesStillToWrite) {
-    writeDelay = std::chrono::milliseconds(40);
+    writeDelay = 40ms;
     race.OnStart();
     Frames(20);
     ArriveNow();
@@ -284,23 +248,20 @@ TEST_F(SavePathTest, FullRingLosesTheNewestFramesNeverTheOnesStillToWrite) {
     EXPECT_GT(path->LostFrames(), 0u);
     race.OnIdle();
     const std::vector<Written> log = Log(0);
-    std::vector<Written> firstRun;
-    for (const Written& w : log) {
-        if (!firstRun.empty() && w.sequence != firstRun.back().sequence + 1)
-            break;
-        firstRun.push_back(w);
-    }
+    size_t run = 1;
+    while (run < log.size() && log[run].sequence == log[run - 1].sequence + 1)
+        ++run;
     // One unbroken run from the window's start as far as the ring reached; every frame is
     // either written or counted as lost.
-    ExpectContiguous(firstRun, 5, firstRun.back().sequence);
-    EXPECT_GE(firstRun.size(), 40u);
+    ExpectContiguous({log.begin(), log.begin() + run}, 5, log[run - 1].sequence);
+    EXPECT_GE(run, 40u);
     EXPECT_EQ(log.size() + path->LostFrames(), 80u - 4u);
 }
 
 // READY ends the last recording with everything its window held, and empties the ring: the
 // last race's frames (times of another race clock) can never start the next recording.
 TEST_F(SavePathTest, ReadyFinishesTheLastRecordingAndForgetsItsFrames) {
-    writeDelay = std::chrono::milliseconds(5);
+    writeDelay = 5ms;
     race.OnStart();
     Frames(30);
     ArriveNow();
@@ -315,22 +276,6 @@ TEST_F(SavePathTest, ReadyFinishesTheLastRecordingAndForgetsItsFrames) {
     race.OnIdle();
     ASSERT_EQ(logs.size(), 2u);
     ExpectContiguous(Log(1), 44, 46);
-}
-
-// A clock sync that steps the race time back a little must not cost frames: they get the
-// last time + 1 ms. A large step back (the host's clock restarted) is taken as it is.
-TEST_F(SavePathTest, SmallClockStepsBackStillGiveEveryFrameARisingTime) {
-    race.OnStart();
-    Frames(20);
-    ArriveNow();
-    race.SetRaceTime(race.CurrentRaceTime() - 100);
-    Frames(4);
-    EndNow();
-    Frames(12);
-    race.OnIdle();
-    const std::vector<Written> log = Log(0);
-    ExpectContiguous(log, 5, 34);
-    EXPECT_EQ(log[16].time, log[15].time + 1);
 }
 
 TEST_F(SavePathTest, EveryFrameRecordingGetsEveryFrameWithoutTimes) {
@@ -357,20 +302,8 @@ TEST_F(SavePathTest, ShownImageIsWhatTheRecordingKeeps) {
     camera.Contrast = 130;
     FrameStores stores;
     ASSERT_TRUE(stores.Allocate());
-    struct Shown : FrameOutput {
-        std::vector<uint8_t> image;
-        void ShowFrame(const uint8_t* bgr, uint32_t w, uint32_t h) override {
-            image.assign(bgr, bgr + size_t(w) * h * 3);
-        }
-    } shown;
-    struct Grey : FrameConverter {
-        bool IsBusy() const override { return false; }
-        bool ConvertToRgb24(const uint8_t* raw, uint8_t* bgr, uint32_t w, uint32_t h,
-                            uint32_t f) override {
-            return GreyConversion(raw, bgr, w, h, f);
-        }
-    } grey;
-    FramePipeline pipeline(stores, camera, grey, shown, adjustment);
+    GreyPreview preview;
+    FramePipeline pipeline(stores, camera, preview, preview, adjustment);
     std::vector<uint8_t> raw(kWidth * kHeight);
     for (size_t i = 0; i < raw.size(); ++i)
         raw[i] = uint8_t(i * 7);
@@ -379,8 +312,8 @@ TEST_F(SavePathTest, ShownImageIsWhatTheRecordingKeeps) {
     ArriveNow();
     intake.Take(raw.data(), raw.size(), 1);
     race.OnIdle();
-    ASSERT_EQ(images.size(), 1u);
-    EXPECT_EQ(images[0], shown.image);
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(firstImage, preview.shown);
 }
 
 TEST_F(SavePathTest, FailingRecordingIsReportedOnceWithItsFileAndReason) {
@@ -389,61 +322,54 @@ TEST_F(SavePathTest, FailingRecordingIsReportedOnceWithItsFileAndReason) {
     recording->failed = true;
     Frames(3);
     race.OnIdle();
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0], (folder / "QUILLON100000.vlv").string() + ": No space left on device");
+    EXPECT_EQ(failures, std::vector<std::string>{dir.File("QUILLON100000.vlv") +
+                                                 ": No space left on device"});
 }
 
-TEST_F(SavePathTest, NoShareOrNoRingGivesTheErrorReplyAndNoRecording) {
-    shareMissing = true;
-    race.OnArrival("0");
-    EXPECT_EQ(link.replies, (std::vector<std::string>{"FILENAME~L~127.0.0.1~QUILLON100000.vlv@",
-                                                      SavePath::kShareErrorText, "RE~READY",
-                                                      "RE~START", "RE~ARRIVAL"}));
-    Frames(10);
-    race.OnIdle();
-    EXPECT_TRUE(logs.empty());
+// The host's share only with Directory=1 and a host connected; otherwise the local share.
+// Without a share the host hears so, and the race runs on without a recording.
+TEST_F(SavePathTest, DirectoryAndHostChooseTheShareAndTheReply) {
+    const std::string local = dir.File("QUILLON100000.vlv");
+    const std::string localReply = "FILENAME~L~127.0.0.1~QUILLON100000.vlv@";
+    const std::string remoteReply = "FILENAME~R~QUILLON100000.vlv@";
+    const struct {
+        int32_t directory;
+        bool connected, missing, refuses;
+        std::string reply;
+        std::string path; // empty: no recording, the ERROR reply
+    } cases[] = {
+        {0, true, false, false, localReply, local},
+        {1, false, false, false, localReply, local},
+        {1, true, false, false, remoteReply, "smb://10.0.0.7/QuillonFiles/QUILLON100000.vlv"},
+        {1, true, false, true, remoteReply, ""},
+        {0, false, true, false, localReply, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply + " " + c.path);
+        app.Directory = c.directory;
+        connected = c.connected;
+        shareMissing = c.missing;
+        remoteRefuses = c.refuses;
+        replies.clear();
+        ticks.Set(100000); // the file's name
+        race.OnArrival("0");
+        ASSERT_GE(replies.size(), 2u);
+        EXPECT_EQ(replies[0], c.reply);
+        EXPECT_EQ(replies[1], c.path.empty() ? SavePath::kShareErrorText : "RE~READY");
+        EXPECT_EQ(path->Recorder() ? path->Recorder()->Path() : "", c.path);
+        Frames(3);
+        race.OnIdle();
+    }
     // A ring larger than the machine's memory is refused: the host hears so, and no recording
     // is kept that would never receive a frame.
     shareMissing = false;
     camera.Width = 2048;
     camera.Height = 1536;
     app.BufferLenght = 100000000;
-    link.replies.clear();
+    replies.clear();
     race.OnReady();
-    EXPECT_EQ(link.replies[1], SavePath::kShareErrorText);
+    EXPECT_EQ(replies[1], SavePath::kShareErrorText);
     EXPECT_FALSE(path->HasRecorder());
-}
-
-// The host's share only with Directory=1 and a host connected; otherwise the local share.
-TEST_F(SavePathTest, DirectoryAndHostChooseTheShareAndTheReply) {
-    const std::string local = (folder / "QUILLON100000.vlv").string();
-    const std::string localReply = "FILENAME~L~127.0.0.1~QUILLON100000.vlv@";
-    const struct {
-        int32_t directory;
-        bool connected;
-        bool refuses;
-        std::string reply;
-        std::string path; // empty: no recording, the ERROR reply
-    } cases[] = {
-        {0, true, false, localReply, local},
-        {1, false, false, localReply, local},
-        {1, true, false, "FILENAME~R~QUILLON100000.vlv@",
-         "smb://10.0.0.7/QuillonFiles/QUILLON100000.vlv"},
-        {1, true, true, "FILENAME~R~QUILLON100000.vlv@", ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.reply + " " + c.path);
-        app.Directory = c.directory;
-        link.connected = c.connected;
-        remoteRefuses = c.refuses;
-        link.replies.clear();
-        race.OnReady();
-        ASSERT_GE(link.replies.size(), 2u);
-        EXPECT_EQ(link.replies[0], c.reply);
-        EXPECT_EQ(link.replies[1], c.path.empty() ? SavePath::kShareErrorText : "RE~READY");
-        EXPECT_EQ(path->Recorder() ? path->Recorder()->Path() : "", c.path);
-        race.OnIdle();
-    }
 }
 
 TEST(RecordingFiles, RemotePathIsPercentEncodedWithIpv6InBrackets) {

@@ -1,15 +1,14 @@
 #include "core/ShareFolders.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "common/TempDir.h"
+
 namespace quillon {
 namespace {
-
-namespace fs = std::filesystem;
 
 TEST(ShareFolders, ReadsTestparmOutputExactly) {
     const std::string out =
@@ -24,22 +23,18 @@ TEST(ShareFolders, ReadsTestparmOutputExactly) {
 }
 
 TEST(ShareFolders, FindsTheShareThroughSambasOwnParser) {
-    char pattern[] = "/tmp/quillon-smb-XXXXXX";
-    const fs::path dir = mkdtemp(pattern);
-    fs::create_directories(dir / "share");
-    fs::create_directories(dir / "usershares");
-    const fs::path conf = dir / "smb.conf";
-    std::ofstream(conf) << "[global]\n  usershare path = " << (dir / "usershares").string()
-                        << "\n[QuillonFiles]\n  path = " << (dir / "share").string()
-                        << "\n  guest ok = yes\n";
-    EXPECT_EQ(FindShareFolder(conf.string(), "QuillonFiles"), (dir / "share").string());
+    test::TempDir dir("quillon-smb");
+    std::filesystem::create_directories(dir.File("usershares"));
+    const std::string conf = dir.File("smb.conf");
+    const std::string global = "[global]\n  usershare path = " + dir.File("usershares") + "\n";
+    std::ofstream(conf) << global << "[QuillonFiles]\n  path = " << dir.File("share") << "\n";
+    EXPECT_EQ(FindShareFolder(conf, "QuillonFiles"), dir.File("share"));
     // A usershare of that name is found too.
-    std::ofstream(dir / "usershares" / "quillonfiles")
-        << "#VERSION 2\npath=" << (dir / "user").string() << "\nsharename=QuillonFiles\n";
-    std::ofstream(conf) << "[global]\n  usershare path = " << (dir / "usershares").string() << "\n";
-    EXPECT_EQ(FindShareFolder(conf.string(), "QuillonFiles"), (dir / "user").string());
-    EXPECT_EQ(FindShareFolder((dir / "missing.conf").string(), "QuillonFiles"), "");
-    fs::remove_all(dir);
+    std::ofstream(dir.File("usershares/quillonfiles"))
+        << "#VERSION 2\npath=" << dir.File("user") << "\nsharename=QuillonFiles\n";
+    std::ofstream(conf) << global;
+    EXPECT_EQ(FindShareFolder(conf, "QuillonFiles"), dir.File("user"));
+    EXPECT_EQ(FindShareFolder(dir.File("missing.conf"), "QuillonFiles"), "");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QSharedMemory>
+#include <QtEndian>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -20,9 +21,9 @@ public:
         uint8_t block[40] = {};
         block[0] = uint8_t(flags);
         block[1] = uint8_t(flags >> 8);
-        PutBigEndian(block + 4, counter);
-        PutBigEndian(block + 8, t1);
-        PutBigEndian(block + 20, t0);
+        qToBigEndian(counter, block + 4);
+        qToBigEndian(t1, block + 8);
+        qToBigEndian(t0, block + 20);
         std::memcpy(block + 32, &scale, 8); // this machine is little-endian, as the field
         memory.lock();
         std::memcpy(memory.data(), block, sizeof block);
@@ -42,14 +43,6 @@ public:
     }
 
     QSharedMemory memory{"VL_QUILLONID"};
-
-private:
-    static void PutBigEndian(uint8_t* p, uint32_t v) {
-        p[0] = uint8_t(v >> 24);
-        p[1] = uint8_t(v >> 16);
-        p[2] = uint8_t(v >> 8);
-        p[3] = uint8_t(v);
-    }
 };
 
 } // namespace quillon

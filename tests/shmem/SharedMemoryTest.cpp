@@ -1,11 +1,14 @@
-// The segment and its lock against a host built on Qt's own QSharedMemory and QSystemSemaphore,
-// and the poll turning the host's block into race operations.
+// The host's block as the recorder reads it; the segment and its lock against a host built on
+// Qt's own QSharedMemory and QSystemSemaphore; and the poll turning the block into race
+// operations.
 #include <gtest/gtest.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
 #include <QSystemSemaphore>
+#include <cstring>
 #include <filesystem>
+#include <limits>
 
 #include "QtHost.h"
 #include "common/Network.h"
@@ -13,6 +16,7 @@
 #include "settings/AppSettings.h"
 #include "settings/CameraSettings.h"
 #include "shmem/CQSharedMemory.h"
+#include "shmem/HostBlock.h"
 #include "shmem/IpcNames.h"
 #include "shmem/SharedMemoryLink.h"
 
@@ -22,23 +26,86 @@ namespace {
 namespace fs = std::filesystem;
 constexpr const char* kKey = SharedMemoryLink::kKey;
 
+TEST(HostBlockTest, FieldsDecodeWithTheirByteOrders) {
+    // Flags 0x1234 (the recorder reads bits of byte 1), then big-endian counter, t1 and t0.
+    uint8_t raw[40] = {0x34, 0x12, 0, 0, 0x01, 0x02, 0x03, 0x04, 0xFF, 0, 0, 0x01};
+    raw[20] = 0x80, raw[23] = 0x02;
+    const double scale = 0.25;
+    std::memcpy(raw + 32, &scale, 8);
+    const HostBlock block = DecodeHostBlock(raw, sizeof raw);
+    EXPECT_EQ(block.flags, 0x1234);
+    EXPECT_EQ(block.counter, 0x01020304u);
+    EXPECT_EQ(block.t1, 0xFF000001u);
+    EXPECT_EQ(block.t0, 0x80000002u);
+    EXPECT_EQ(block.scale, 0.25);
+    // A short block reads as zeros past its end.
+    EXPECT_EQ(DecodeHostBlock(raw, 6).counter, 0x01020000u);
+    EXPECT_EQ(DecodeHostBlock(nullptr, 40).flags, 0);
+}
+
+TEST(HostBlockTest, RaceTimeWrapsScalesAndTruncates) {
+    const struct {
+        uint32_t t1, t0;
+        double scale;
+        uint32_t ms;
+    } cases[] = {
+        {12345, 345, 1000.0, 12000},                         // counts in milliseconds
+        {5, 0xFFFFFFFBu, 1000.0, 10},                        // t1 < t0: the clock passed 2^32
+        {100, 200, 1000.0, 0xFFFFFF9Cu},                     // not negative: wraps to a large time
+        {1999, 0, 1.0, 1},                                   // 1.999 ms truncates
+        {10, 0, 100.0, 1},                                   // 100 us counts
+        {0xFFFFFFFFu, 0, 10000.0, uint32_t(42949672950ull)}, // low 32 bits of a 64-bit time
+        {10, 0, -1000.0, uint32_t(-10)}, // a negative scale truncates toward zero
+        {10, 0, std::numeric_limits<double>::quiet_NaN(), 0},
+        {10, 0, std::numeric_limits<double>::infinity(), 0},
+        {0xFFFFFFFFu, 0, 1e300, 0}, // beyond 64 bits
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ((HostBlock{0, 0, c.t1, c.t0, c.scale}.RaceTime()), c.ms)
+            << c.t1 << " " << c.t0 << " " << c.scale;
+    }
+}
+
+TEST(HostBlockTest, PollDecidesByTheFirstRuleThatApplies) {
+    const unsigned open = kPollSetClock | kPollArrival;
+    const struct {
+        uint16_t flags;
+        uint32_t counter;
+        PollSituation now; // ready, started, arrival open, last counter
+        unsigned steps;
+    } cases[] = {
+        // First poll after start, running, counter 7 over the last 0: an arrival.
+        {0x0800, 7, {false, true, false, 0}, open},
+        {0x0800, 7, {false, true, false, 7}, kPollSetClock}, // the same counter again
+        {0x0800, 3, {false, true, false, 7}, kPollSetClock}, // a smaller one opens nothing
+        {0x0400, 9, {true, false, false, 7}, 0},             // a step without running
+        // The arrival bit opens once; while it stays, only the clock follows the host.
+        {0x1800, 0, {false, true, false, 0}, open},
+        {0x1800, 0, {false, true, true, 0}, kPollSetClock},
+        {0x1000, 0, {false, false, false, 0}, kPollStart | open}, // not started yet
+        // Running: start, or end an open arrival; the clock follows.
+        {0x0800, 0, {true, false, false, 0}, kPollStart | kPollSetClock},
+        {0x0800, 0, {false, true, true, 0}, kPollEndArrival | kPollSetClock},
+        {0x0C00, 0, {false, true, false, 0}, kPollSetClock},
+        // Ready once; flags 0 and foreign bits are idle at every poll.
+        {0x0400, 0, {false, false, false, 0}, kPollReady},
+        {0x0400, 0, {true, false, false, 0}, 0},
+        {0x0000, 0, {false, false, false, 0}, kPollIdle},
+        {0xE3FF, 99, {false, true, true, 0}, kPollIdle},
+        // Idle with the arrival time left at 0 is no open arrival.
+        {0x0800, 1, {false, false, true, 0}, kPollStart | open},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DecidePoll(HostBlock{c.flags, c.counter}, c.now), c.steps)
+            << std::hex << c.flags << " counter " << c.counter << " last " << c.now.lastCounter;
+    }
+}
+
 class SharedMemoryTest : public ::testing::Test {
 protected:
     void SetUp() override { TestCoreApplication(); }
     PrivateTempDir tmp;
 };
-
-TEST_F(SharedMemoryTest, NamesAreQtsForAnyKey) {
-    EXPECT_EQ(ipc::NativeKey(ipc::kSharedMemoryPrefix, kKey),
-              "qipc_sharedmemory_VLQUILLONID79c66930557f8c480086014a5996e7023bff6835");
-    EXPECT_EQ(ipc::NativeKey(ipc::kSystemSemaphorePrefix, kKey),
-              "qipc_systemsem_VLQUILLONID79c66930557f8c480086014a5996e7023bff6835");
-    for (const char* key : {kKey, "a-b c9_Z", "1234"}) {
-        EXPECT_EQ(ipc::KeyFilePath(ipc::kSharedMemoryPrefix, key),
-                  QSharedMemory(key).nativeKey().toStdString());
-    }
-    EXPECT_EQ(fs::path(ipc::KeyFilePath(ipc::kSharedMemoryPrefix, kKey)).parent_path(), tmp.path);
-}
 
 TEST_F(SharedMemoryTest, RecorderFirstTheHostAttachesToAZeroedSegment) {
     auto recorder = std::make_unique<CQSharedMemory>(kKey, 165, 169);
@@ -110,7 +177,6 @@ TEST_F(SharedMemoryTest, ASegmentNobodyIsAttachedToIsMadeAnew) {
 
 // The race operations the poll drives, with the clock and a recording path.
 struct Race : ReplySink, RecordingSteps {
-    Race() : machine(*this, *this, ticks, app, camera) { camera.Framerate = 25.0f; }
     void SendReply(std::string_view) override {}
     bool IsHostConnected() const override { return false; }
     bool IsSharedMemoryMode() const override { return true; }
@@ -120,18 +186,17 @@ struct Race : ReplySink, RecordingSteps {
     void DeleteRecorder() override {}
     void PrepareRecording() override {}
     void StartSavePass() override { ++passes; }
+    int passes = 0;
     ManualTickSource ticks{5000};
     AppSettings app;
-    CameraSettings camera;
-    RaceStateMachine machine;
-    int passes = 0;
-    std::string path = "/srv/QuillonFiles/QUILLON1.avi";
+    CameraSettings camera{.Framerate = 25.0f};
+    RaceStateMachine machine{*this, *this, ticks, app, camera};
 };
 
 TEST_F(SharedMemoryTest, PollFollowsTheHostsCounterAndClockAndWritesThePathBack) {
     Race race;
-    race.path = std::string(200, 'p');
-    SharedMemoryLink link(race.machine, [&race] { return race.path; });
+    const std::string path(200, 'p');
+    SharedMemoryLink link(race.machine, [&path] { return path; });
     link.SwitchOn();
     auto host = std::make_unique<QtHost>();
     ASSERT_TRUE(host->Attach());
@@ -142,7 +207,7 @@ TEST_F(SharedMemoryTest, PollFollowsTheHostsCounterAndClockAndWritesThePathBack)
     EXPECT_EQ(race.machine.State(), kStarted);
     EXPECT_EQ(race.passes, 1);
     EXPECT_EQ(race.machine.ArrivalTime(), 3000u);
-    EXPECT_EQ(host->Bytes(41, 128), race.path.substr(0, 128));
+    EXPECT_EQ(host->Bytes(41, 128), path.substr(0, 128));
     link.Poll(); // ended at the next poll
     EXPECT_NE(race.machine.ArrivalEndTime(), 0u);
     // A smaller counter opens nothing and is the new reference; the next step over it opens.
@@ -163,7 +228,7 @@ TEST_F(SharedMemoryTest, PollFollowsTheHostsCounterAndClockAndWritesThePathBack)
     link.Poll();
     link.Poll();
     EXPECT_EQ(race.passes, 2);
-    link.WriteFilePath(race.path);
+    link.WriteFilePath(path);
     EXPECT_EQ(host->Bytes(41, 124), std::string(124, 'p'));
     link.WriteFilePath("0123456789");
     EXPECT_EQ(host->Bytes(41, 124), "0123456789" + std::string(114, '\0'));

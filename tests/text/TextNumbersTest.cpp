@@ -5,7 +5,7 @@
 namespace quillon {
 namespace {
 
-TEST(TextNumbers, IntegersFollowAtoiWithoutOverflow) {
+TEST(TextNumbers, NumbersFollowAtoiAndStrtodWithoutOverflowHexOrInfinity) {
     EXPECT_EQ(ParseInt("  42abc"), 42);
     EXPECT_EQ(ParseInt("-17"), -17);
     EXPECT_EQ(ParseInt("+8"), 8);
@@ -15,9 +15,7 @@ TEST(TextNumbers, IntegersFollowAtoiWithoutOverflow) {
     EXPECT_EQ(ParseInt("99999999999999999999"), 2147483647);
     EXPECT_EQ(ParseInt("-99999999999999999999"), -2147483647 - 1);
     EXPECT_EQ(ParseRaceTime("-1"), 0xFFFFFFFFu);
-}
-
-TEST(TextNumbers, DecimalsReadFractionAndExponentOnly) {
+    // Decimals read a fraction and an exponent only.
     EXPECT_DOUBLE_EQ(ParseDecimal(" 2.5ms"), 2.5);
     EXPECT_DOUBLE_EQ(ParseDecimal("1e2"), 100.0);
     EXPECT_DOUBLE_EQ(ParseDecimal("-.5"), -0.5);
