@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quillon {
@@ -26,30 +27,25 @@ using ::testing::Return;
 class ObservedSimApi : public ICameraApi {
 public:
     ObservedSimApi() {
-        ON_CALL(*this, NumCameras).WillByDefault(Invoke(&sim, &SimCameraApi::NumCameras));
-        ON_CALL(*this, CameraOpen).WillByDefault(Invoke(&sim, &SimCameraApi::CameraOpen));
-        ON_CALL(*this, CameraClose).WillByDefault(Invoke(&sim, &SimCameraApi::CameraClose));
-        ON_CALL(*this, SetProperty).WillByDefault(Invoke(&sim, &SimCameraApi::SetProperty));
-        ON_CALL(*this, GetProperty).WillByDefault(Invoke(&sim, &SimCameraApi::GetProperty));
-        ON_CALL(*this, GetFormat).WillByDefault(Invoke(&sim, &SimCameraApi::GetFormat));
-        ON_CALL(*this, SetFormat).WillByDefault(Invoke(&sim, &SimCameraApi::SetFormat));
-        ON_CALL(*this, StreamVideoControl)
-            .WillByDefault(Invoke(&sim, &SimCameraApi::StreamVideoControl));
-        ON_CALL(*this, AddStreamingCallback)
-            .WillByDefault(Invoke(&sim, &SimCameraApi::AddStreamingCallback));
-        ON_CALL(*this, RemoveStreamingCallback)
-            .WillByDefault(Invoke(&sim, &SimCameraApi::RemoveStreamingCallback));
-        ON_CALL(*this, ConvertFrameToRgb24)
-            .WillByDefault(Invoke(&sim, &SimCameraApi::ConvertFrameToRgb24));
-        ON_CALL(*this, EnumAvailableFrameRates)
-            .WillByDefault(Invoke(&sim, &SimCameraApi::EnumAvailableFrameRates));
-        ON_CALL(*this, QueryVersion).WillByDefault(Invoke(&sim, &SimCameraApi::QueryVersion));
-        ON_CALL(*this, OneShotAutoWhiteBalance)
-            .WillByDefault(Invoke(&sim, &SimCameraApi::OneShotAutoWhiteBalance));
-        ON_CALL(*this, DisplayPropertyPage)
-            .WillByDefault(Invoke(&sim, &SimCameraApi::DisplayPropertyPage));
-        ON_CALL(*this, GpoSelect).WillByDefault(Invoke(&sim, &SimCameraApi::GpoSelect));
-        ON_CALL(*this, GpioWrite).WillByDefault(Invoke(&sim, &SimCameraApi::GpioWrite));
+#define QUILLON_DELEGATE(name) ON_CALL(*this, name).WillByDefault(Invoke(&sim, &SimCameraApi::name))
+        QUILLON_DELEGATE(NumCameras);
+        QUILLON_DELEGATE(CameraOpen);
+        QUILLON_DELEGATE(CameraClose);
+        QUILLON_DELEGATE(SetProperty);
+        QUILLON_DELEGATE(GetProperty);
+        QUILLON_DELEGATE(GetFormat);
+        QUILLON_DELEGATE(SetFormat);
+        QUILLON_DELEGATE(StreamVideoControl);
+        QUILLON_DELEGATE(AddStreamingCallback);
+        QUILLON_DELEGATE(RemoveStreamingCallback);
+        QUILLON_DELEGATE(ConvertFrameToRgb24);
+        QUILLON_DELEGATE(EnumAvailableFrameRates);
+        QUILLON_DELEGATE(QueryVersion);
+        QUILLON_DELEGATE(OneShotAutoWhiteBalance);
+        QUILLON_DELEGATE(DisplayPropertyPage);
+        QUILLON_DELEGATE(GpoSelect);
+        QUILLON_DELEGATE(GpioWrite);
+#undef QUILLON_DELEGATE
     }
 
     MOCK_METHOD(int32_t, NumCameras, (), (override));
@@ -79,6 +75,7 @@ public:
 };
 
 void IgnoreFrame(void*, uint8_t*, uint32_t) {}
+using Messages = std::vector<std::string>;
 
 class CameraFaultTest : public ::testing::Test {
 protected:
@@ -87,8 +84,11 @@ protected:
         api = owned.get();
         camera = std::make_unique<CCamera>(
             std::move(owned), [this](const std::string& text) { messages.push_back(text); });
-        // Any call is fine unless a test expects otherwise; its own expectations come later
-        // and so take precedence.
+        AllowEveryCall();
+    }
+    // Any call is fine unless a test expects otherwise; its own expectations come later and so
+    // take precedence.
+    void AllowEveryCall() {
         EXPECT_CALL(*api, StreamVideoControl(_, _)).Times(AnyNumber());
         EXPECT_CALL(*api, SetProperty(_, _, _, _)).Times(AnyNumber());
         EXPECT_CALL(*api, GetProperty(_, _, _, _)).Times(AnyNumber());
@@ -97,28 +97,25 @@ protected:
         EXPECT_CALL(*api, AddStreamingCallback(_, _, _)).Times(AnyNumber());
         EXPECT_CALL(*api, CameraClose(_)).Times(AnyNumber());
     }
+    void ExpectationsMet() {
+        ::testing::Mock::VerifyAndClearExpectations(api);
+        AllowEveryCall();
+    }
 
     // The camera's destructor stops the stream; that is not part of any test's expectations.
     void TearDown() override { ::testing::Mock::VerifyAndClearExpectations(api); }
 
     static CameraSettings Settings() {
         CameraSettings s;
-        s.XOffset = 624;
-        s.YOffset = 568;
-        s.Width = 800;
-        s.Height = 400;
-        s.Framerate = 50.0f;
-        s.Exposure = 4.0f;
-        s.Gain = 1500;
-        s.RedGain = 1100;
-        s.GreenGain1 = 1200;
-        s.GreenGain2 = 1300;
-        s.BlueGain = 1400;
+        std::tie(s.XOffset, s.YOffset, s.Width, s.Height) = std::make_tuple(624, 568, 800, 400);
+        std::tie(s.Framerate, s.Exposure) = std::make_tuple(50.0f, 4.0f);
+        std::tie(s.Gain, s.RedGain, s.GreenGain1, s.GreenGain2, s.BlueGain) =
+            std::make_tuple(1500, 1100, 1200, 1300, 1400);
         return s;
     }
 
     NiceMock<ObservedSimApi>* api = nullptr;
-    std::vector<std::string> messages;
+    Messages messages;
     std::unique_ptr<CCamera> camera;
 };
 
@@ -132,32 +129,28 @@ TEST_F(CameraFaultTest, OpenAsksForCameraOneThenSetsMarkerAndOutputs) {
     EXPECT_TRUE(camera->OpenCamera());
 }
 
-TEST_F(CameraFaultTest, NoCameraMeansNoOpenAndTheConnectMessage) {
+TEST_F(CameraFaultTest, StartThatFailsAnywhereEndsWithTheCameraClosedAndAMessage) {
     EXPECT_CALL(*api, NumCameras()).WillOnce(Return(0));
     EXPECT_CALL(*api, CameraOpen(_)).Times(0);
     EXPECT_EQ(camera->StartCamera(&IgnoreFrame, nullptr), CameraStartResult::kNotConnected);
-    EXPECT_EQ(messages, std::vector<std::string>{kMsgUnableToConnect});
-
     EXPECT_CALL(*api, NumCameras()).WillOnce(Return(1));
     EXPECT_CALL(*api, CameraOpen(_)).WillOnce(Return(kNoCameraHandle));
     EXPECT_FALSE(camera->OpenCamera());
-}
+    ExpectationsMet();
 
-TEST_F(CameraFaultTest, RefusedCallbackClosesTheCameraAgain) {
     EXPECT_CALL(*api, AddStreamingCallback(_, _, _)).WillOnce(Return(kNoCallbackId));
     EXPECT_CALL(*api, CameraClose(_));
     EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStart)).Times(0);
     EXPECT_EQ(camera->StartCamera(&IgnoreFrame, nullptr), CameraStartResult::kClosedAgain);
     EXPECT_FALSE(camera->HasCamera());
-    EXPECT_EQ(messages, std::vector<std::string>{kMsgUnableToAddCallback});
-}
+    ExpectationsMet();
 
-TEST_F(CameraFaultTest, RefusedStreamClosesTheCameraAgain) {
     EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStart)).WillOnce(Return(false));
     EXPECT_CALL(*api, CameraClose(_));
     EXPECT_EQ(camera->StartCamera(&IgnoreFrame, nullptr), CameraStartResult::kClosedAgain);
     EXPECT_FALSE(camera->HasCamera());
-    EXPECT_EQ(messages, std::vector<std::string>{kMsgUnableToStartStreaming});
+    EXPECT_EQ(messages,
+              (Messages{kMsgUnableToConnect, kMsgUnableToAddCallback, kMsgUnableToStartStreaming}));
 }
 
 TEST_F(CameraFaultTest, ApplySettingsStopsReconfiguresRestartsThenSendsGains) {
@@ -191,36 +184,35 @@ TEST_F(CameraFaultTest, ApplySettingsStopsReconfiguresRestartsThenSendsGains) {
     EXPECT_TRUE(camera->ApplySettings(Settings()));
 }
 
-TEST_F(CameraFaultTest, FailedRestartFailsAndLeavesBusyClearSoTheNextApplyRuns) {
-    ASSERT_TRUE(camera->OpenCamera());
-    EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStart)).WillOnce(Return(false));
-    EXPECT_CALL(*api, SetProperty(_, kPropGain, _, _)).Times(0);
-    EXPECT_FALSE(camera->ApplySettings(Settings()));
-    EXPECT_FALSE(camera->IsBusy());
-    ::testing::Mock::VerifyAndClearExpectations(api);
-
-    EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStop));
-    EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStart));
-    EXPECT_TRUE(camera->ApplySettings(Settings()));
-    EXPECT_TRUE(messages.empty());
-}
-
-TEST_F(CameraFaultTest, UnreadableFormatFailsBeforeStopping) {
+// A format that cannot be read fails before anything stops; a failed restart fails without
+// the gains; neither leaves the camera busy. A stream that will not stop is left alone and
+// only the gains go out.
+TEST_F(CameraFaultTest, ApplyThatFailsMidwayLeavesTheCameraReadyForTheNext) {
     ASSERT_TRUE(camera->OpenCamera());
     EXPECT_CALL(*api, GetFormat(_, _, _)).WillOnce(Return(false));
     EXPECT_CALL(*api, StreamVideoControl(_, _)).Times(0);
     EXPECT_FALSE(camera->ApplySettings(Settings()));
     EXPECT_FALSE(camera->IsBusy());
-}
+    ExpectationsMet();
 
-TEST_F(CameraFaultTest, StreamThatWillNotStopIsLeftAloneAndCountsAsSuccess) {
-    ASSERT_TRUE(camera->OpenCamera());
+    EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStart)).WillOnce(Return(false));
+    EXPECT_CALL(*api, SetProperty(_, kPropGain, _, _)).Times(0);
+    EXPECT_FALSE(camera->ApplySettings(Settings()));
+    EXPECT_FALSE(camera->IsBusy());
+    ExpectationsMet();
+
+    EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStop));
+    EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStart));
+    EXPECT_TRUE(camera->ApplySettings(Settings()));
+    EXPECT_TRUE(messages.empty());
+    ExpectationsMet();
+
     EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStop)).WillOnce(Return(false));
     EXPECT_CALL(*api, SetFormat(_, _, _)).Times(0);
     EXPECT_CALL(*api, SetProperty(_, kPropExposure, _, _)).Times(0);
     EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStart)).Times(0);
     EXPECT_CALL(*api, SetProperty(_, kPropGainBlue, _, _));
-    EXPECT_TRUE(camera->ApplySettings(Settings()));
+    EXPECT_TRUE(camera->ApplySettings(Settings())) << "a stream that will not stop counts as done";
 }
 
 TEST_F(CameraFaultTest, WhileApplyingEverythingBusyRefusesToStart) {
@@ -242,17 +234,13 @@ TEST_F(CameraFaultTest, WhileApplyingEverythingBusyRefusesToStart) {
     EXPECT_TRUE(camera->ConvertToRgb24(rgb.data(), raw.data(), 8, 8, 0));
 }
 
-TEST_F(CameraFaultTest, UnreadableExposureLeavesTheRecordUntouched) {
+// A failed read leaves its output as it was; the gains are read in order all the same.
+TEST_F(CameraFaultTest, FailedReadsKeepTheirOutputs) {
     ASSERT_TRUE(camera->OpenCamera());
     EXPECT_CALL(*api, GetProperty(_, kPropExposure, _, _)).WillOnce(Return(false));
     CameraSettings s = Settings();
     EXPECT_FALSE(camera->ReadFormat(s));
-    EXPECT_EQ(s.Width, 800u);
-    EXPECT_EQ(s.Exposure, 4.0f);
-}
-
-TEST_F(CameraFaultTest, GainsAreReadInOrderAndAFailedReadKeepsItsOutput) {
-    ASSERT_TRUE(camera->OpenCamera());
+    EXPECT_EQ(std::tie(s.Width, s.Exposure), std::make_tuple(800u, 4.0f));
     {
         InSequence order;
         EXPECT_CALL(*api, GetProperty(_, kPropGain, _, _));
@@ -263,9 +251,7 @@ TEST_F(CameraFaultTest, GainsAreReadInOrderAndAFailedReadKeepsItsOutput) {
     }
     int32_t gain = -1, red = -7, green1 = -1, green2 = -1, blue = -1;
     camera->ReadGains(gain, red, green1, green2, blue);
-    EXPECT_EQ(gain, 1000);
-    EXPECT_EQ(red, -7);
-    EXPECT_EQ(blue, 1000);
+    EXPECT_EQ(std::tie(gain, red, blue), std::make_tuple(1000, -7, 1000));
 }
 
 TEST_F(CameraFaultTest, FailedMoveShowsTheButtonMessage) {
@@ -274,7 +260,7 @@ TEST_F(CameraFaultTest, FailedMoveShowsTheButtonMessage) {
     ASSERT_TRUE(camera->ApplySettings(s));
     EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStart)).WillOnce(Return(false));
     EXPECT_FALSE(camera->MoveRegion(RegionMove::kLeft, s).has_value());
-    EXPECT_EQ(messages, std::vector<std::string>{"Unable to move camera left"});
+    EXPECT_EQ(messages, Messages{"Unable to move camera left"});
 }
 
 } // namespace
