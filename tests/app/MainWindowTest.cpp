@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QScreen>
-#include <stdlib.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -11,8 +10,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
-#include <filesystem>
-#include <functional>
 #include <map>
 #include <tuple>
 
@@ -26,8 +23,6 @@
 
 namespace quillon {
 namespace {
-
-namespace fs = std::filesystem;
 
 double MeanLevel(const QImage& image) {
     double sum = 0;
