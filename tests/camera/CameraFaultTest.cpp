@@ -186,7 +186,7 @@ TEST_F(CameraFaultTest, ApplySettingsStopsReconfiguresRestartsThenSendsGains) {
 
 // A format that cannot be read fails before anything stops; a failed restart fails without
 // the gains; neither leaves the camera busy. A stream that will not stop is left alone and
-// only the gains go out.
+// only the gains go out. A failed move is reported for its button.
 TEST_F(CameraFaultTest, ApplyThatFailsMidwayLeavesTheCameraReadyForTheNext) {
     ASSERT_TRUE(camera->OpenCamera());
     EXPECT_CALL(*api, GetFormat(_, _, _)).WillOnce(Return(false));
@@ -213,6 +213,13 @@ TEST_F(CameraFaultTest, ApplyThatFailsMidwayLeavesTheCameraReadyForTheNext) {
     EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStart)).Times(0);
     EXPECT_CALL(*api, SetProperty(_, kPropGainBlue, _, _));
     EXPECT_TRUE(camera->ApplySettings(Settings())) << "a stream that will not stop counts as done";
+    ExpectationsMet();
+
+    // A move that fails to apply names its button.
+    CameraSettings s = Settings();
+    EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStart)).WillOnce(Return(false));
+    EXPECT_FALSE(camera->MoveRegion(RegionMove::kLeft, s).has_value());
+    EXPECT_EQ(messages, Messages{"Unable to move camera left"});
 }
 
 TEST_F(CameraFaultTest, WhileApplyingEverythingBusyRefusesToStart) {
@@ -252,15 +259,6 @@ TEST_F(CameraFaultTest, FailedReadsKeepTheirOutputs) {
     int32_t gain = -1, red = -7, green1 = -1, green2 = -1, blue = -1;
     camera->ReadGains(gain, red, green1, green2, blue);
     EXPECT_EQ(std::tie(gain, red, blue), std::make_tuple(1000, -7, 1000));
-}
-
-TEST_F(CameraFaultTest, FailedMoveShowsTheButtonMessage) {
-    ASSERT_TRUE(camera->OpenCamera());
-    CameraSettings s = Settings();
-    ASSERT_TRUE(camera->ApplySettings(s));
-    EXPECT_CALL(*api, StreamVideoControl(_, StreamMode::kStart)).WillOnce(Return(false));
-    EXPECT_FALSE(camera->MoveRegion(RegionMove::kLeft, s).has_value());
-    EXPECT_EQ(messages, Messages{"Unable to move camera left"});
 }
 
 } // namespace
