@@ -170,35 +170,5 @@ TEST_F(AravisCameraTest, OneShotWhiteBalanceMakesTheFrameGrey) {
     EXPECT_LT(channelSpread(), 1.05);
 }
 
-// A camera killed mid-stream is noticed, its missing frames keep counting, and it is opened
-// again with its settings when it comes back. Closing while it is gone does not wait long.
-TEST_F(AravisCameraTest, CameraKilledMidStreamIsOpenedAgainWithItsSettings) {
-    auto camera = Streaming(Centred(50.0f), catcher);
-    ASSERT_TRUE(catcher.WaitForFrames(20));
-    fake.Stop();
-    ASSERT_TRUE(WaitFor([&] { return camera->IsCameraLost(); }, std::chrono::seconds(6)));
-    const uint64_t lostAtDetection = camera->LostFrames();
-    EXPECT_GE(lostAtDetection, 50u); // at least the 2 s of silence at 50 fps
-    CameraSettings format;
-    EXPECT_FALSE(camera->ReadFormat(format));
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    EXPECT_GT(camera->LostFrames(), lostAtDetection);
-
-    ASSERT_TRUE(fake.Start());
-    const uint32_t before = catcher.frames;
-    ASSERT_TRUE(WaitFor([&] { return catcher.frames > before + 10; }, std::chrono::seconds(10)));
-    EXPECT_FALSE(camera->IsCameraLost());
-    ASSERT_TRUE(camera->ReadFormat(format));
-    EXPECT_EQ(std::tie(format.Width, format.YOffset), std::make_tuple(800u, 824u));
-    EXPECT_FLOAT_EQ(format.Framerate, 50.0f);
-    EXPECT_EQ(catcher.wrongLengths, 0u);
-
-    fake.Stop();
-    ASSERT_TRUE(WaitFor([&] { return camera->IsCameraLost(); }, std::chrono::seconds(6)));
-    const auto start = Clock::now();
-    camera.reset();
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
-}
-
 } // namespace
 } // namespace quillon
