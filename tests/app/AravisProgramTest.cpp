@@ -69,11 +69,6 @@ protected:
         return listening;
     }
 
-    std::string Race(const std::string& script) {
-        return RunTool("quillon-host", {"--port", QString::number(port), "--script",
-                                        QString::fromStdString(script)});
-    }
-
     // Waits for `text` on the recorder's standard error, keeping what it read.
     bool RecorderSays(const std::string& text, int timeoutMs) {
         QElapsedTimer timer;
@@ -107,8 +102,9 @@ protected:
     // An arrival at the camera's rate: 800 x 400 frames, numbers without a gap, times one frame
     // apart, covering the arrival and the frames around it. The recorder stops afterwards.
     void ExpectWholeArrivalAt(int rate) {
-        const std::string host =
-            Race("READY; START; wait 1.5; ARRIVAL; wait 1; ENDARRIVAL; wait 1; IDLE");
+        const std::string host = RunTool(
+            "quillon-host", {"--port", QString::number(port), "--script",
+                             "READY; START; wait 1.5; ARRIVAL; wait 1; ENDARRIVAL; wait 1; IDLE"});
         EXPECT_EQ(StopRecorder(), 0);
         std::vector<fs::path> files;
         for (const auto& entry : fs::directory_iterator(recordings))

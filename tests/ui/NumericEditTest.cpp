@@ -2,8 +2,6 @@
 // spin arrows, a drag on the popup slider.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-
 #include "common/TestApplication.h"
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -36,9 +34,9 @@ protected:
     }
 
     QLineEdit& Text() { return *edit.findChild<QLineEdit*>("text"); }
-    QToolButton& Arrow(const char* name) { return *edit.findChild<QToolButton*>(name); }
-    std::pair<int, QString> Now() { return {edit.GetPos(), Text().text()}; }
-    QToolButton& PopupButton() { return *edit.findChild<QToolButton*>("popup"); }
+    // "up", "down" or "popup".
+    QToolButton& Button(const char* name) { return *edit.findChild<QToolButton*>(name); }
+    Shown Now() { return {edit.GetPos(), Text().text()}; }
     void Click(QToolButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }
     void Key(Qt::Key key) { QTest::keyClick(&Text(), key); }
 
@@ -82,12 +80,12 @@ TEST_F(NumericEditTest, StepSnapsSetPosSpinAndArrowKeys) {
         EXPECT_EQ(Now(), Shown(expected, QString::number(expected))) << "request " << request;
     }
     edit.SetPos(10);
-    Click(Arrow("up"));
+    Click(Button("up"));
     EXPECT_EQ(edit.GetPos(), 15);
     Key(Qt::Key_Up);
     EXPECT_EQ(edit.GetPos(), 20);
     Key(Qt::Key_Down);
-    Click(Arrow("down"));
+    Click(Button("down"));
     EXPECT_EQ(Now(), Shown(10, "10"));
 
     // A step must be positive and smaller than the range.
@@ -105,7 +103,7 @@ TEST_F(NumericEditTest, StepSnapsSetPosSpinAndArrowKeys) {
     edit.SetRange(0, 100000);
     edit.SetStep(1);
     edit.SetPos(40000);
-    Click(Arrow("up"));
+    Click(Button("up"));
     EXPECT_EQ(Now(), Shown(40001, "40001"));
 }
 
@@ -120,10 +118,10 @@ TEST_F(NumericEditTest, TypedValueBeyondTheRangeStaysOnRedWhileThePositionIsClam
     EXPECT_EQ(told.back(), 255);
 
     // The spin stands at the clamped end: up does nothing, down comes back into the range.
-    Click(Arrow("up"));
+    Click(Button("up"));
     EXPECT_EQ(Text().text(), "300");
     EXPECT_TRUE(Notified().empty());
-    Click(Arrow("down"));
+    Click(Button("down"));
     EXPECT_EQ(Now(), Shown(254, "254"));
     EXPECT_EQ(FieldColour(), normal);
 
@@ -166,7 +164,7 @@ TEST_F(NumericEditTest, NotifiesOnlyWhenThePositionChanges) {
     edit.SetPos(-255);
     Notified();
     Key(Qt::Key_Down);
-    Click(Arrow("down"));
+    Click(Button("down"));
     EXPECT_EQ(Notified(), Positions{});
 
     // A new range pulls the position in without a word to the parent.
@@ -206,7 +204,8 @@ TEST_F(NumericEditTest, ReadOnlyEditShowsItsValueButTheOperatorCannotChangeIt) {
     Notified();
     edit.SetReadOnly(true);
     EXPECT_TRUE(edit.GetReadOnly());
-    EXPECT_FALSE(PopupButton().isEnabled() || Arrow("up").isEnabled() || Arrow("down").isEnabled());
+    EXPECT_FALSE(Button("popup").isEnabled() || Button("up").isEnabled() ||
+                 Button("down").isEnabled());
     QTest::keyClicks(&Text(), "7");
     Key(Qt::Key_Up);
     EXPECT_EQ(Now(), Shown(40, "40"));
@@ -216,8 +215,8 @@ TEST_F(NumericEditTest, ReadOnlyEditShowsItsValueButTheOperatorCannotChangeIt) {
     EXPECT_EQ(Text().text(), "-30");
     EXPECT_EQ(Notified(), Positions{-30});
     edit.SetReadOnly(false);
-    EXPECT_TRUE(PopupButton().isEnabled());
-    Click(Arrow("up"));
+    EXPECT_TRUE(Button("popup").isEnabled());
+    Click(Button("up"));
     EXPECT_EQ(edit.GetPos(), -29);
 }
 
@@ -234,10 +233,10 @@ TEST_F(NumericEditTest, PopupSliderDragsThePositionInSteps) {
     elsewhere.setFocus();
     ASSERT_TRUE(elsewhere.hasFocus());
 
-    QTest::mousePress(&PopupButton(), Qt::LeftButton);
+    QTest::mousePress(&Button("popup"), Qt::LeftButton);
     auto* popup = edit.findChild<CMyTrackPopup*>();
     ASSERT_NE(popup, nullptr);
-    EXPECT_TRUE(popup->isVisible() && edit.IsPopupOpen() && PopupButton().isDown());
+    EXPECT_TRUE(popup->isVisible() && edit.IsPopupOpen() && Button("popup").isDown());
     const int y = popup->height() / 2;
     QTest::mouseMove(popup, QPoint(popup->width() - 1, y));
     EXPECT_EQ(Now(), Shown(900, "900"));
@@ -254,7 +253,7 @@ TEST_F(NumericEditTest, PopupSliderDragsThePositionInSteps) {
     QTest::mouseMove(popup, QPoint(0, y));
     EXPECT_EQ(edit.GetPos(), 0);
     QTest::mouseRelease(popup, Qt::LeftButton, {}, QPoint(0, y));
-    EXPECT_FALSE(edit.IsPopupOpen() || PopupButton().isDown());
+    EXPECT_FALSE(edit.IsPopupOpen() || Button("popup").isDown());
     EXPECT_TRUE(Text().hasFocus());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(edit.findChild<CMyTrackPopup*>(), nullptr);
