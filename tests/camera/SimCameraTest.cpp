@@ -112,25 +112,21 @@ TEST_F(SimCameraTest, RefusesFormatsThatDoNotFitAndKeepsItsOwn) {
 TEST(SimCameraHandlesTest, EachCameraHasItsOwnHandleSerialAndState) {
     SimCameraApi api(2);
     EXPECT_EQ(api.NumCameras(), 2);
-    EXPECT_EQ(api.CameraOpen(0), kNoCameraHandle);
-    EXPECT_EQ(api.CameraOpen(3), kNoCameraHandle);
+    EXPECT_EQ(std::make_pair(api.CameraOpen(0), api.CameraOpen(3)),
+              std::make_pair(kNoCameraHandle, kNoCameraHandle));
     const CameraHandle first = api.CameraOpen(1), second = api.CameraOpen(2);
-    ASSERT_NE(first, kNoCameraHandle);
-    ASSERT_NE(second, kNoCameraHandle);
-    EXPECT_NE(first, second);
+    ASSERT_TRUE(first != kNoCameraHandle && second != kNoCameraHandle && first != second);
     EXPECT_EQ(api.CameraOpen(1), kNoCameraHandle) << "already open";
-
     VersionInfo v1, v2;
     ASSERT_TRUE(api.QueryVersion(first, v1) && api.QueryVersion(second, v2));
-    EXPECT_EQ(v1.serialNumber, 21000512u);
-    EXPECT_EQ(v2.serialNumber, 21000513u);
+    EXPECT_EQ(std::make_pair(v1.serialNumber, v2.serialNumber),
+              std::make_pair(21000512u, 21000513u));
 
     float value = 0;
     uint32_t flags = 0;
-    EXPECT_FALSE(api.GetProperty(kNoCameraHandle, kPropExposure, value, flags));
-    EXPECT_FALSE(api.GetProperty(first + 7, kPropExposure, value, flags));
-    ASSERT_TRUE(api.SetProperty(first, kPropExposure, 5.0f, 0));
-    ASSERT_TRUE(api.CameraClose(first));
+    EXPECT_FALSE(api.GetProperty(kNoCameraHandle, kPropExposure, value, flags) ||
+                 api.GetProperty(first + 7, kPropExposure, value, flags));
+    ASSERT_TRUE(api.SetProperty(first, kPropExposure, 5.0f, 0) && api.CameraClose(first));
     EXPECT_FALSE(api.GetProperty(first, kPropExposure, value, flags)) << "closed handle";
     EXPECT_FALSE(api.CameraClose(first));
     ASSERT_EQ(api.CameraOpen(1), first);
