@@ -315,6 +315,7 @@ TEST_F(DialogsTest, PerformanceLogOfARealRun) {
     for (std::string line; std::getline(log, line);)
         lines.push_back(line);
     ASSERT_GE(lines.size(), 6u + 5u);
+    EXPECT_EQ(lines[1], "CPU frequency\t1000000000\r") << "the tick source's";
     EXPECT_EQ(lines[4], "40\r") << "the frame interval of 25 fps";
     for (size_t i = 6; i < lines.size(); ++i)
         EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), '\t'), 6) << lines[i];

@@ -112,6 +112,10 @@ TEST_F(CameraTest, FirstRunCentresAn800x400RegionAt10Ms) {
     EXPECT_EQ(s.Gain, 1234u) << "gains keep their values";
     ASSERT_TRUE(camera.ApplySettings(s));
     EXPECT_EQ(camera.SerialNumberText(), "21000512") << "of two cameras, camera one";
+    float value = -1;
+    uint32_t flags = 0;
+    ASSERT_TRUE(camera.Api().GetProperty(camera.Handle(), kPropDistinctFirstBytes, value, flags));
+    EXPECT_EQ(std::tie(value, flags), std::make_tuple(0.0f, kFlagDistinctFirstBytes));
     EXPECT_TRUE(camera.CloseCamera());
     EXPECT_FALSE(camera.HasCamera());
     EXPECT_TRUE(messages.empty());
