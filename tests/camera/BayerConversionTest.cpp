@@ -1,79 +1,63 @@
+// The demosaic of the four Bayer tiles a camera may send, the frame conversions, and the
+// arithmetic between the recorder's camera units and GenICam features.
 #include "camera/BayerConversion.h"
+#include "camera/AravisMapping.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <random>
+#include <tuple>
 #include <vector>
 
 namespace quillon {
 namespace {
 
+using Bytes = std::vector<uint8_t>;
+
 // Straightforward bilinear RGGB demosaic with the documented border rule, written
-// independently of the library's kernels.
-std::vector<uint8_t> ReferenceDemosaic(const std::vector<uint8_t>& raw, int w, int h) {
+// independently of the library's kernels: a border pixel takes the colour of its nearest
+// interior pixel.
+Bytes ReferenceDemosaic(const Bytes& raw, int w, int h) {
     auto at = [&](int x, int y) { return int{raw[y * w + x]}; };
-    auto mean2 = [](int a, int b) { return (a + b + 1) >> 1; };
-    auto mean4 = [](int a, int b, int c, int d) { return (a + b + c + d + 2) >> 2; };
-    std::vector<uint8_t> out(size_t(w) * h * 3);
-    auto put = [&](int x, int y, int b, int g, int r) {
-        uint8_t* p = &out[(size_t(y) * w + x) * 3];
-        p[0] = uint8_t(b);
-        p[1] = uint8_t(g);
-        p[2] = uint8_t(r);
-    };
-    for (int y = 1; y < h - 1; ++y) {
-        for (int x = 1; x < w - 1; ++x) {
-            const int cross = mean4(at(x - 1, y), at(x + 1, y), at(x, y - 1), at(x, y + 1));
-            const int diag =
-                mean4(at(x - 1, y - 1), at(x + 1, y - 1), at(x - 1, y + 1), at(x + 1, y + 1));
-            const int horizontal = mean2(at(x - 1, y), at(x + 1, y));
-            const int vertical = mean2(at(x, y - 1), at(x, y + 1));
+    Bytes out;
+    for (int row = 0; row < h; ++row) {
+        for (int column = 0; column < w; ++column) {
+            const int x = std::clamp(column, 1, w - 2), y = std::clamp(row, 1, h - 2);
+            const int here = at(x, y);
+            const int cross = (at(x - 1, y) + at(x + 1, y) + at(x, y - 1) + at(x, y + 1) + 2) >> 2;
+            const int diagonal =
+                (at(x - 1, y - 1) + at(x + 1, y - 1) + at(x - 1, y + 1) + at(x + 1, y + 1) + 2) >>
+                2;
+            const int across = (at(x - 1, y) + at(x + 1, y) + 1) >> 1;
+            const int upDown = (at(x, y - 1) + at(x, y + 1) + 1) >> 1;
             const bool evenRow = y % 2 == 0, evenColumn = x % 2 == 0;
-            if (evenRow && evenColumn) {
-                put(x, y, diag, cross, at(x, y)); // red site
-            } else if (!evenRow && !evenColumn) {
-                put(x, y, at(x, y), cross, diag); // blue site
-            } else if (evenRow) {
-                put(x, y, vertical, at(x, y), horizontal); // green on a red row
-            } else {
-                put(x, y, horizontal, at(x, y), vertical); // green on a blue row
-            }
+            const std::array<int, 3> bgr = evenRow == evenColumn
+                                               ? (evenRow ? std::array{diagonal, cross, here}
+                                                          : std::array{here, cross, diagonal})
+                                               : (evenRow ? std::array{upDown, here, across}
+                                                          : std::array{across, here, upDown});
+            out.insert(out.end(), bgr.begin(), bgr.end());
         }
-    }
-    for (int y = 1; y < h - 1; ++y) {
-        for (int c = 0; c < 3; ++c) {
-            out[(size_t(y) * w) * 3 + c] = out[(size_t(y) * w + 1) * 3 + c];
-            out[(size_t(y) * w + w - 1) * 3 + c] = out[(size_t(y) * w + w - 2) * 3 + c];
-        }
-    }
-    for (size_t i = 0; i < size_t(w) * 3; ++i) {
-        out[i] = out[size_t(w) * 3 + i];
-        out[(size_t(h) - 1) * w * 3 + i] = out[(size_t(h) - 2) * w * 3 + i];
     }
     return out;
 }
 
-std::vector<uint8_t> RandomFrame(int w, int h, uint32_t seed) {
+Bytes RandomFrame(int w, int h, uint32_t seed) {
     std::mt19937 rng(seed);
-    std::vector<uint8_t> raw(size_t(w) * h);
-    for (uint8_t& v : raw) {
+    Bytes raw(size_t(w) * h);
+    for (uint8_t& v : raw)
         v = uint8_t(rng());
-    }
     return raw;
 }
-
-struct Size {
-    int width;
-    int height;
-};
 
 class DemosaicKernelTest : public ::testing::TestWithParam<DemosaicKernel> {
 protected:
     void SetUp() override {
-        if (!DemosaicKernelSupported(GetParam())) {
+        if (!DemosaicKernelSupported(GetParam()))
             GTEST_SKIP() << "kernel not supported by this processor";
-        }
     }
 };
 
@@ -81,28 +65,29 @@ protected:
 // both colour-site parities of that step; saturated and alternating values probe the rounding
 // of the four-pixel means at the extremes.
 TEST_P(DemosaicKernelTest, MatchesReference) {
-    const Size sizes[] = {{3, 3},    {4, 5},   {7, 4},     {33, 6},  {34, 5}, {35, 7},
-                          {36, 3},   {63, 5},  {64, 8},    {65, 9},  {66, 4}, {97, 6},
-                          {130, 11}, {801, 7}, {800, 400}, {2048, 6}};
-    std::vector<std::pair<Size, std::vector<uint8_t>>> frames;
+    struct Frame {
+        int width, height;
+        Bytes raw;
+    };
+    std::vector<Frame> frames;
+    const std::pair<int, int> sizes[] = {
+        {3, 3},  {4, 5},  {7, 4},  {33, 6}, {34, 5},   {35, 7},  {36, 3},    {63, 5},
+        {64, 8}, {65, 9}, {66, 4}, {97, 6}, {130, 11}, {801, 7}, {800, 400}, {2048, 6}};
     uint32_t seed = 1;
-    for (const Size& s : sizes)
-        frames.push_back({s, RandomFrame(s.width, s.height, seed++)});
+    for (const auto& [w, h] : sizes)
+        frames.push_back({w, h, RandomFrame(w, h, seed++)});
     const int w = 70, h = 6;
-    std::vector<uint8_t> checker(size_t(w) * h), stripes(size_t(w) * h);
+    Bytes checker(w * h), stripes(w * h);
     for (int i = 0; i < w * h; ++i) {
         checker[i] = ((i % w + i / w) % 2) ? 255 : 0;
         stripes[i] = (i % 3 == 0) ? 1 : (i % 3 == 1 ? 254 : 127);
     }
-    for (const auto& extreme : {std::vector<uint8_t>(size_t(w) * h, 255),
-                                std::vector<uint8_t>(size_t(w) * h, 0), checker, stripes})
-        frames.push_back({{w, h}, extreme});
-    for (const auto& [size, raw] : frames) {
-        std::vector<uint8_t> out(raw.size() * 3, 0xAB);
-        ASSERT_TRUE(
-            DemosaicRggbToBgr24(raw.data(), size.width, size.height, out.data(), GetParam()));
-        EXPECT_EQ(out, ReferenceDemosaic(raw, size.width, size.height))
-            << size.width << " x " << size.height;
+    for (const Bytes& extreme : {Bytes(w * h, 255), Bytes(w * h, 0), checker, stripes})
+        frames.push_back({w, h, extreme});
+    for (const Frame& f : frames) {
+        Bytes out(f.raw.size() * 3, 0xAB);
+        ASSERT_TRUE(DemosaicRggbToBgr24(f.raw.data(), f.width, f.height, out.data(), GetParam()));
+        EXPECT_EQ(out, ReferenceDemosaic(f.raw, f.width, f.height)) << f.width << " x " << f.height;
     }
 }
 
@@ -110,41 +95,78 @@ INSTANTIATE_TEST_SUITE_P(Kernels, DemosaicKernelTest,
                          ::testing::Values(DemosaicKernel::kAuto, DemosaicKernel::kScalar,
                                            DemosaicKernel::kAvx2));
 
-TEST(DemosaicTest, RefusesFramesWithoutInterior) {
-    std::vector<uint8_t> raw(16, 10), out(48, 0);
-    EXPECT_FALSE(DemosaicRggbToBgr24(raw.data(), 2, 8, out.data()));
-    EXPECT_FALSE(DemosaicRggbToBgr24(raw.data(), 8, 2, out.data()));
-    EXPECT_EQ(out, std::vector<uint8_t>(48, 0));
-}
-
-TEST(GreyConversionTest, RepeatsEachByteThreeTimes) {
-    const std::vector<uint8_t> grey = RandomFrame(37, 3, 7); // not a multiple of 32 pixels
-    std::vector<uint8_t> out(grey.size() * 3);
-    GreyToBgr24(grey.data(), 37, 3, out.data());
-    std::vector<uint8_t> expected;
-    for (uint8_t v : grey)
-        expected.insert(expected.end(), 3, v);
-    EXPECT_EQ(out, expected);
-}
-
+// Frames without an interior are refused and left alone; the frame conversion picks the
+// demosaic or grey (each byte three times; 37 pixels wide: no multiple of 32) by pixel format
+// and refuses other formats and other conversion parameters.
 TEST(RawFrameConversionTest, PicksConversionByPixelFormatAndRefusesOthers) {
-    const std::vector<uint8_t> raw = RandomFrame(40, 6, 3);
-    std::vector<uint8_t> out(raw.size() * 3), expected(raw.size() * 3);
+    Bytes tiny(16, 10), untouched(48, 0);
+    EXPECT_FALSE(DemosaicRggbToBgr24(tiny.data(), 2, 8, untouched.data()));
+    EXPECT_FALSE(DemosaicRggbToBgr24(tiny.data(), 8, 2, untouched.data()));
+    EXPECT_EQ(untouched, Bytes(48, 0));
+
+    const Bytes raw = RandomFrame(37, 3, 7);
+    Bytes out(raw.size() * 3), expected;
+    for (uint8_t v : raw)
+        expected.insert(expected.end(), 3, v);
     const ConversionParams bilinear;
-
-    ASSERT_TRUE(
-        ConvertRawFrameToBgr24(raw.data(), 40, 6, kPixelFormatBayerRggb8, bilinear, out.data()));
-    EXPECT_EQ(out, ReferenceDemosaic(raw, 40, 6));
-
-    ASSERT_TRUE(ConvertRawFrameToBgr24(raw.data(), 40, 6, kPixelFormatMono8, bilinear, out.data()));
-    GreyToBgr24(raw.data(), 40, 6, expected.data());
+    ASSERT_TRUE(ConvertRawFrameToBgr24(raw.data(), 37, 3, kPixelFormatMono8, bilinear, out.data()));
     EXPECT_EQ(out, expected);
+    ASSERT_TRUE(
+        ConvertRawFrameToBgr24(raw.data(), 37, 3, kPixelFormatBayerRggb8, bilinear, out.data()));
+    EXPECT_EQ(out, ReferenceDemosaic(raw, 37, 3));
 
-    EXPECT_FALSE(ConvertRawFrameToBgr24(raw.data(), 40, 6, 7, bilinear, out.data()));
-    EXPECT_FALSE(ConvertRawFrameToBgr24(raw.data(), 40, 6, kPixelFormatBayerRggb8,
+    EXPECT_FALSE(ConvertRawFrameToBgr24(raw.data(), 37, 3, 7, bilinear, out.data()));
+    EXPECT_FALSE(ConvertRawFrameToBgr24(raw.data(), 37, 3, kPixelFormatBayerRggb8,
                                         ConversionParams{2, kColourCorrectionNone}, out.data()));
-    EXPECT_FALSE(ConvertRawFrameToBgr24(raw.data(), 40, 6, kPixelFormatBayerRggb8,
+    EXPECT_FALSE(ConvertRawFrameToBgr24(raw.data(), 37, 3, kPixelFormatBayerRggb8,
                                         ConversionParams{kDemosaicBilinear, 1}, out.data()));
+}
+
+// The arithmetic between the recorder's camera units and GenICam features.
+TEST(AravisMappingTest, RegionsRoundDownFrameIdsCountWhatWasSkippedAndGainsGoToDecibels) {
+    // max off the grid; a zero increment counts as one.
+    const std::tuple<int64_t, int64_t, int64_t, int64_t, int64_t> rounded[] = {
+        {801, 16, 2048, 16, 800},
+        {3000, 0, 2044, 8, 2040},
+        {5, 16, 2048, 16, 16},
+        {13, 1, 100, 0, 13}};
+    for (const auto& [value, min, max, increment, expected] : rounded)
+        EXPECT_EQ(RoundToIncrement(value, min, max, increment), expected) << value;
+    // GigE Vision 1.x wraps past 0; a large jump back is a camera that started counting again.
+    const std::tuple<uint64_t, uint64_t, uint64_t> skips[] = {
+        {0, 7, 0}, {6, 10, 3}, {65535, 1, 0}, {65533, 2, 3}, {20000, 3, 0}, {70000, 5, 0}};
+    for (const auto& [previous, id, skipped] : skips)
+        EXPECT_EQ(FramesSkipped(previous, id), skipped) << previous << " -> " << id;
+    EXPECT_EQ(OfferedFrameRates(1.0, 163.5),
+              (std::vector<float>{3.75f, 7.5f, 15, 25, 29.97f, 50, 60, 100, 163.5f}));
+    EXPECT_NEAR(GainFactorToDb(10.0), 20.0, 1e-9);
+    EXPECT_NEAR(GainDbToFactor(GainFactorToDb(3.875)), 3.875, 1e-9);
+}
+
+// A flat colour seen through each tile comes out as that colour everywhere, borders included.
+TEST(BayerTileTest, EveryTileDemosaicsToItsColoursAndScalingSaturates) {
+    constexpr uint32_t kWidth = 67, kHeight = 9; // odd, and wide enough for the vector kernel
+    constexpr uint8_t kRed = 200, kGreen = 100, kBlue = 30;
+    for (const DemosaicKernel kernel : {DemosaicKernel::kScalar, DemosaicKernel::kAuto}) {
+        // The patterns in their order put red at (p & 1, p >> 1) of the tile, blue opposite.
+        for (const uint32_t p : {0, 1, 2, 3}) {
+            std::vector<uint8_t> raw(kWidth * kHeight), bgr(raw.size() * 3);
+            for (size_t i = 0; i < raw.size(); ++i) {
+                const bool redColumn = (i % kWidth & 1) == (p & 1);
+                const bool redRow = (i / kWidth & 1) == (p >> 1);
+                raw[i] = redColumn && redRow ? kRed : !redColumn && !redRow ? kBlue : kGreen;
+            }
+            ASSERT_TRUE(DemosaicBayerToBgr24(raw.data(), kWidth, kHeight, BayerPattern(p),
+                                             bgr.data(), kernel));
+            size_t wrong = 0;
+            for (size_t i = 0; i < raw.size(); ++i)
+                wrong += bgr[3 * i] != kBlue || bgr[3 * i + 1] != kGreen || bgr[3 * i + 2] != kRed;
+            EXPECT_EQ(wrong, 0u) << "tile " << p << " kernel " << int(kernel);
+        }
+    }
+    std::vector<uint8_t> bgr{10, 100, 200, 0, 255, 128};
+    ScaleChannels(bgr.data(), 2, 2.0f, 1.0f, 1.5f);
+    EXPECT_EQ(bgr, (std::vector<uint8_t>{20, 100, 255, 0, 255, 192})) << "scaling saturates";
 }
 
 } // namespace

@@ -2,8 +2,6 @@
 // spin arrows, a drag on the popup slider.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-
 #include "common/TestApplication.h"
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -23,6 +21,7 @@ constexpr unsigned kSpinAndPopup = CNumericEdit::NES_SPIN | CNumericEdit::NES_PO
 const QColor kRed{255, 128, 128};
 
 using Positions = std::vector<int>;
+using Shown = std::pair<int, QString>;
 
 class NumericEditTest : public ::testing::Test {
 protected:
@@ -35,8 +34,9 @@ protected:
     }
 
     QLineEdit& Text() { return *edit.findChild<QLineEdit*>("text"); }
-    QToolButton& Arrow(const char* name) { return *edit.findChild<QToolButton*>(name); }
-    QToolButton& PopupButton() { return *edit.findChild<QToolButton*>("popup"); }
+    // "up", "down" or "popup".
+    QToolButton& Button(const char* name) { return *edit.findChild<QToolButton*>(name); }
+    Shown Now() { return {edit.GetPos(), Text().text()}; }
     void Click(QToolButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }
     void Key(Qt::Key key) { QTest::keyClick(&Text(), key); }
 
@@ -71,28 +71,22 @@ protected:
 
 TEST_F(NumericEditTest, StepSnapsSetPosSpinAndArrowKeys) {
     edit.SetStep(5);
-    struct Case {
-        int request;
-        int expected;
-    };
     // From 10: inside one step either way goes to that step, further out truncates toward 0.
-    for (const Case& c : {Case{12, 15}, Case{8, 5}, Case{23, 20}, Case{-7, -5}}) {
+    const std::pair<int, int> cases[] = {{12, 15}, {8, 5}, {23, 20}, {-7, -5}};
+    for (const auto& [request, expected] : cases) {
         edit.SetPos(10);
         ASSERT_EQ(edit.GetPos(), 10);
-        edit.SetPos(c.request);
-        EXPECT_EQ(edit.GetPos(), c.expected) << "request " << c.request;
-        EXPECT_EQ(Text().text(), QString::number(c.expected));
+        edit.SetPos(request);
+        EXPECT_EQ(Now(), Shown(expected, QString::number(expected))) << "request " << request;
     }
-
     edit.SetPos(10);
-    Click(Arrow("up"));
+    Click(Button("up"));
     EXPECT_EQ(edit.GetPos(), 15);
     Key(Qt::Key_Up);
     EXPECT_EQ(edit.GetPos(), 20);
     Key(Qt::Key_Down);
-    Click(Arrow("down"));
-    EXPECT_EQ(edit.GetPos(), 10);
-    EXPECT_EQ(Text().text(), "10");
+    Click(Button("down"));
+    EXPECT_EQ(Now(), Shown(10, "10"));
 
     // A step must be positive and smaller than the range.
     edit.SetRange(0, 100);
@@ -102,59 +96,55 @@ TEST_F(NumericEditTest, StepSnapsSetPosSpinAndArrowKeys) {
     }
     // Snapped first, then clamped: the snapped value stays in the text.
     edit.SetPos(-7);
-    EXPECT_EQ(edit.GetPos(), 0);
-    EXPECT_EQ(Text().text(), "-5");
+    EXPECT_EQ(Now(), Shown(0, "-5"));
     EXPECT_EQ(FieldColour(), kRed);
+
+    // The spin keeps positions beyond sixteen bits.
+    edit.SetRange(0, 100000);
+    edit.SetStep(1);
+    edit.SetPos(40000);
+    Click(Button("up"));
+    EXPECT_EQ(Now(), Shown(40001, "40001"));
 }
 
 TEST_F(NumericEditTest, TypedValueBeyondTheRangeStaysOnRedWhileThePositionIsClamped) {
     const QColor normal = FieldColour();
     ASSERT_NE(normal, kRed);
-
     Retype("300");
-    EXPECT_EQ(Text().text(), "300");
-    EXPECT_EQ(edit.GetPos(), 255);
+    EXPECT_EQ(Now(), Shown(255, "300"));
     EXPECT_EQ(FieldColour(), kRed);
     const Positions told = Notified();
     ASSERT_FALSE(told.empty());
     EXPECT_EQ(told.back(), 255);
 
     // The spin stands at the clamped end: up does nothing, down comes back into the range.
-    Click(Arrow("up"));
+    Click(Button("up"));
     EXPECT_EQ(Text().text(), "300");
     EXPECT_TRUE(Notified().empty());
-    Click(Arrow("down"));
-    EXPECT_EQ(edit.GetPos(), 254);
-    EXPECT_EQ(Text().text(), "254");
+    Click(Button("down"));
+    EXPECT_EQ(Now(), Shown(254, "254"));
     EXPECT_EQ(FieldColour(), normal);
 
     // A minus sign sticks only at position 0 (alone it reads as 0).
     edit.SetPos(0);
     Retype("-1000");
-    EXPECT_EQ(Text().text(), "-1000");
-    EXPECT_EQ(edit.GetPos(), -255);
+    EXPECT_EQ(Now(), Shown(-255, "-1000"));
     EXPECT_EQ(FieldColour(), kRed);
 }
 
 TEST_F(NumericEditTest, OnlyDigitsAndMinusCanBeTyped) {
     Retype("1a2 .+b3");
-    EXPECT_EQ(Text().text(), "123");
-    EXPECT_EQ(edit.GetPos(), 123);
-
+    EXPECT_EQ(Now(), Shown(123, "123"));
     Key(Qt::Key_Backspace);
-    EXPECT_EQ(Text().text(), "12");
-    EXPECT_EQ(edit.GetPos(), 12);
-
+    EXPECT_EQ(Now(), Shown(12, "12"));
     // Away from 0 a lone minus reads as 0 and is replaced at once...
     Retype("-");
-    EXPECT_EQ(Text().text(), "0");
-    EXPECT_EQ(edit.GetPos(), 0);
+    EXPECT_EQ(Now(), Shown(0, "0"));
     // ...at 0 it waits for its digits.
     Retype("-");
     EXPECT_EQ(Text().text(), "-");
     QTest::keyClicks(&Text(), "4");
-    EXPECT_EQ(Text().text(), "-4");
-    EXPECT_EQ(edit.GetPos(), -4);
+    EXPECT_EQ(Now(), Shown(-4, "-4"));
 }
 
 TEST_F(NumericEditTest, NotifiesOnlyWhenThePositionChanges) {
@@ -169,27 +159,23 @@ TEST_F(NumericEditTest, NotifiesOnlyWhenThePositionChanges) {
     edit.SetPos(300);
     EXPECT_EQ(Notified(), Positions{255});
     edit.SetPos(300);
-    EXPECT_EQ(Notified(), Positions{});
     Key(Qt::Key_Up);
     EXPECT_EQ(Notified(), Positions{});
-
     edit.SetPos(-255);
     Notified();
     Key(Qt::Key_Down);
-    Click(Arrow("down"));
+    Click(Button("down"));
     EXPECT_EQ(Notified(), Positions{});
 
     // A new range pulls the position in without a word to the parent.
     edit.SetPos(5);
     Notified();
     edit.SetRange(10, 20);
-    EXPECT_EQ(edit.GetPos(), 10);
-    EXPECT_EQ(Text().text(), "10");
+    EXPECT_EQ(Now(), Shown(10, "10"));
     edit.SetPos(18);
     Notified();
     edit.SetRange(0, 15);
-    EXPECT_EQ(edit.GetPos(), 15);
-    EXPECT_EQ(Text().text(), "15");
+    EXPECT_EQ(Now(), Shown(15, "15"));
     EXPECT_EQ(Notified(), Positions{});
 }
 
@@ -203,25 +189,14 @@ TEST_F(NumericEditTest, ParentMaySetEditsFromItsChangeHandler) {
             edit.SetPos(200);
     });
     Retype("250");
-    EXPECT_EQ(edit.GetPos(), 200);
-    EXPECT_EQ(Text().text(), "200");
+    EXPECT_EQ(Now(), Shown(200, "200"));
     EXPECT_EQ(contrast.GetPos(), 300);
-
     Key(Qt::Key_Down);
     EXPECT_EQ(contrast.GetPos(), 299);
     Key(Qt::Key_Up);
     Key(Qt::Key_Up);
-    EXPECT_EQ(edit.GetPos(), 200);
-    EXPECT_EQ(Text().text(), "200");
+    EXPECT_EQ(Now(), Shown(200, "200"));
     EXPECT_EQ(contrast.GetPos(), 300);
-}
-
-TEST_F(NumericEditTest, SpinKeepsPositionsBeyondSixteenBits) {
-    edit.SetRange(0, 100000);
-    edit.SetPos(40000);
-    Click(Arrow("up"));
-    EXPECT_EQ(edit.GetPos(), 40001);
-    EXPECT_EQ(Text().text(), "40001");
 }
 
 TEST_F(NumericEditTest, ReadOnlyEditShowsItsValueButTheOperatorCannotChangeIt) {
@@ -229,24 +204,19 @@ TEST_F(NumericEditTest, ReadOnlyEditShowsItsValueButTheOperatorCannotChangeIt) {
     Notified();
     edit.SetReadOnly(true);
     EXPECT_TRUE(edit.GetReadOnly());
-    EXPECT_FALSE(PopupButton().isEnabled());
-    EXPECT_FALSE(Arrow("up").isEnabled());
-    EXPECT_FALSE(Arrow("down").isEnabled());
-
+    EXPECT_FALSE(Button("popup").isEnabled() || Button("up").isEnabled() ||
+                 Button("down").isEnabled());
     QTest::keyClicks(&Text(), "7");
     Key(Qt::Key_Up);
-    EXPECT_EQ(edit.GetPos(), 40);
-    EXPECT_EQ(Text().text(), "40");
+    EXPECT_EQ(Now(), Shown(40, "40"));
     EXPECT_EQ(Notified(), Positions{});
-
     // The program still sets it, as the automatic brightness does.
     edit.SetPos(-30);
     EXPECT_EQ(Text().text(), "-30");
     EXPECT_EQ(Notified(), Positions{-30});
-
     edit.SetReadOnly(false);
-    EXPECT_TRUE(PopupButton().isEnabled());
-    Click(Arrow("up"));
+    EXPECT_TRUE(Button("popup").isEnabled());
+    Click(Button("up"));
     EXPECT_EQ(edit.GetPos(), -29);
 }
 
@@ -263,26 +233,18 @@ TEST_F(NumericEditTest, PopupSliderDragsThePositionInSteps) {
     elsewhere.setFocus();
     ASSERT_TRUE(elsewhere.hasFocus());
 
-    QTest::mousePress(&PopupButton(), Qt::LeftButton);
+    QTest::mousePress(&Button("popup"), Qt::LeftButton);
     auto* popup = edit.findChild<CMyTrackPopup*>();
     ASSERT_NE(popup, nullptr);
-    EXPECT_TRUE(popup->isVisible());
-    EXPECT_TRUE(edit.IsPopupOpen());
-    EXPECT_TRUE(PopupButton().isDown());
-
+    EXPECT_TRUE(popup->isVisible() && edit.IsPopupOpen() && Button("popup").isDown());
     const int y = popup->height() / 2;
     QTest::mouseMove(popup, QPoint(popup->width() - 1, y));
-    EXPECT_EQ(edit.GetPos(), 900);
-    EXPECT_EQ(Text().text(), "900");
+    EXPECT_EQ(Now(), Shown(900, "900"));
     EXPECT_EQ(Notified(), Positions{900});
-
     QTest::mouseMove(popup, QPoint(popup->width() / 2, y));
     const int middle = edit.GetPos();
-    EXPECT_GT(middle, 0);
-    EXPECT_LT(middle, 900);
-    EXPECT_EQ(middle % 50, 0);
+    EXPECT_TRUE(middle > 0 && middle < 900 && middle % 50 == 0) << middle;
     EXPECT_EQ(Notified(), Positions{middle});
-
     // While the slider is open, a value set in code is shown but not announced.
     edit.SetPos(300);
     EXPECT_EQ(Text().text(), "300");
@@ -291,8 +253,7 @@ TEST_F(NumericEditTest, PopupSliderDragsThePositionInSteps) {
     QTest::mouseMove(popup, QPoint(0, y));
     EXPECT_EQ(edit.GetPos(), 0);
     QTest::mouseRelease(popup, Qt::LeftButton, {}, QPoint(0, y));
-    EXPECT_FALSE(edit.IsPopupOpen());
-    EXPECT_FALSE(PopupButton().isDown());
+    EXPECT_FALSE(edit.IsPopupOpen() || Button("popup").isDown());
     EXPECT_TRUE(Text().hasFocus());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(edit.findChild<CMyTrackPopup*>(), nullptr);
