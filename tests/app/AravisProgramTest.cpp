@@ -157,9 +157,10 @@ TEST_F(AravisProgramTest, ListsTheCameraWithoutADisplayAndOnFirstRunTakesACentre
                                                                 << settings.str();
 }
 
-// 200 frames a second leave the user-interface thread 5 ms per frame. On a machine whose
-// processors are taken by other work (parallel builds) that is a measurement of the neighbours,
-// so the test says so instead of failing.
+// At 200 frames a second the fake camera, a process on this same machine, needs its share of
+// the processors to send every frame in time. On a machine whose processors are taken by other
+// work (parallel builds) that is a measurement of the neighbours, so the test says so instead
+// of failing.
 TEST_F(AravisProgramTest, ArrivalRecordingHoldsEveryFrameAt200Fps) {
     double load = 0.0;
     std::ifstream("/proc/loadavg") >> load;
