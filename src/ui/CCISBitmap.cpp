@@ -21,10 +21,12 @@ void CCISBitmap::DrawTransparent(QPainter& painter, int x, int y, QColor transpa
         for (int row = 0; row < m_masked.height(); ++row) {
             auto* pixel = reinterpret_cast<QRgb*>(m_masked.scanLine(row));
             for (int column = 0; column < m_masked.width(); ++column) {
-                if ((pixel[column] & RGB_MASK) == key)
-                    pixel[column] = 0;
+                pixel[column] = (pixel[column] & RGB_MASK) == key ? 0 : qPremultiply(pixel[column]);
             }
         }
+        // Premultiplied here, so that the painter converts nothing when it draws: a conversion
+        // would go through Qt's thread pool at every paint.
+        m_masked.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);
         m_maskedColour = key;
     }
     painter.drawImage(x, y, m_masked);
