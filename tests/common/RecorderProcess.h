@@ -199,10 +199,11 @@ protected:
         for (size_t i = 1; i < frames.size(); ++i) {
             const Frame &a = frames[i - 1], &b = frames[i];
             ASSERT_GT(b.time, a.time) << "frame " << i;
-            if (b.time - a.time > 5 * period)
+            if (b.time - a.time > 5 * period) {
                 runs.emplace_back();
-            else if (a.sequence >= 0)
+            } else if (a.sequence >= 0) {
                 EXPECT_EQ(b.sequence, a.sequence + 1) << "frame " << i;
+            }
             runs.back().push_back(b);
         }
         ASSERT_EQ(runs.size(), run.arrival.size()) << run.hostOutput;
