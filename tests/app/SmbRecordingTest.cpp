@@ -13,12 +13,19 @@ namespace {
 constexpr const char* kShareError =
     "<- ERROR~Cannot find the QuillonFiles folder, or access is denied.";
 
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
 class SmbRecordingTest : public RecorderProcessTest {
 protected:
     void SetUp() override {
         RecorderProcessTest::SetUp();
         directory = 1;
-        recordings = dir / "remote";
+        fs::create_directories(recordings = dir / "remote");
         smbPort = FreePort();
         recorderArgs = {"--smb-port", QString::number(smbPort)};
     }
@@ -27,26 +34,6 @@ protected:
                      const std::string& shareName = "QuillonFiles") {
         return server.Configure(dir / "smbd", recordings, smbPort, user, password, shareName) &&
                server.Start();
-    }
-
-    // Runs a host script against the recorder that StartRecorder started.
-    std::string Host(const std::string& script) {
-        return RunTool("quillon-host", {"--port", QString::number(port), "--script",
-                                        QString::fromStdString(script)});
-    }
-
-    void ExpectOrderlyExit() {
-        ::kill(pid_t(recorder.processId()), SIGTERM);
-        EXPECT_TRUE(recorder.waitForFinished(15000));
-        EXPECT_EQ(recorder.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(recorder.exitCode(), 0);
-    }
-
-    static size_t Count(const std::string& text, const std::string& what) {
-        size_t n = 0;
-        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-            ++n;
-        return n;
     }
 
     PrivateSmbServer server;
@@ -60,70 +47,63 @@ class SmbRecordingKindTest : public SmbRecordingTest,
 TEST_P(SmbRecordingKindTest, RemoteRecordingHoldsBothArrivals) {
     ASSERT_TRUE(StartServer());
     const RaceRun run = RaceTwoArrivals(GetParam());
-    EXPECT_NE(run.hostOutput.find("<- FILENAME~R~QUILLON"), std::string::npos) << run.hostOutput;
-    EXPECT_EQ(run.hostOutput.find(kShareError), std::string::npos)
-        << run.hostOutput << recorder.readAllStandardError().toStdString();
+    EXPECT_THAT(run.hostOutput, HasSubstr("<- FILENAME~R~QUILLON"));
+    EXPECT_THAT(run.hostOutput, Not(HasSubstr(kShareError)))
+        << recorder.readAllStandardError().toStdString();
     ASSERT_FALSE(run.recording.empty());
-    EXPECT_NE(run.hostOutput.find("~" + run.recording.filename().string() + "@"),
-              std::string::npos);
-    ExpectTwoArrivals(run);
+    EXPECT_THAT(run.hostOutput, HasSubstr("~" + run.recording.filename().string() + "@"));
+    ExpectArrivals(run);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SmbRecordingKindTest, ::testing::Values("VLV", "AVI", "WMV"));
 
-// A share for one account: the right password records, a wrong one is the host's ERROR reply
-// (and never turns into a guest).
-TEST_F(SmbRecordingTest, AccountShareTakesTheRightPasswordOnly) {
-    const std::string user = getpwuid(getuid())->pw_name;
-    ASSERT_TRUE(StartServer(user, "Finish-Line 7"));
+// The share as the recorder may find it: missing under that name, no server at all, no local
+// share, or a share for one account with a wrong or the right password (a wrong one never turns
+// into a guest). A share it cannot use is the host's ERROR reply, and the race goes on.
+TEST_F(SmbRecordingTest, OnlyAUsableShareRecordsAndTheRaceGoesOnWithout) {
+    const std::string user = getpwuid(getuid())->pw_name, password = "Finish-Line 7";
     const struct {
-        const char* password;
-        bool records;
-    } cases[] = {{"Finish-Line 7", true}, {"wrong", false}};
+        std::string share;    // the server's share, none without a server
+        std::string password; // the recorder's password for the account, none for a guest
+        int directory;
+    } cases[] = {{"OtherFiles", "", 1},
+                 {"", "", 1},
+                 {"", "", 0},
+                 {"QuillonFiles", "wrong", 1},
+                 {"QuillonFiles", password, 1}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.password);
-        const fs::path auth = dir / "auth";
-        std::ofstream(auth) << "# the recorder's account on the host\nusername = " << user
-                            << "\npassword = " << c.password << "\n";
-        recorderArgs = {"--smb-port", QString::number(smbPort), "--smb-auth",
-                        QString::fromStdString(auth.string())};
-        WriteSettings("VLV");
-        ASSERT_TRUE(StartRecorder());
-        const std::string out =
-            Host("READY; START; wait 1; ARRIVAL; wait 0.5; ENDARRIVAL; wait 1; IDLE");
-        EXPECT_EQ(out.find(kShareError) == std::string::npos, c.records) << out;
-        EXPECT_NE(out.find("<- RE~IDLE"), std::string::npos) << out;
-        ExpectOrderlyExit();
-        if (c.records) {
-            ASSERT_FALSE(fs::is_empty(recordings));
-            EXPECT_FALSE(ReadFrames(fs::directory_iterator(recordings)->path()).empty());
-            fs::remove_all(recordings);
-            fs::create_directory(recordings);
-        } else {
-            EXPECT_TRUE(fs::is_empty(recordings));
-            EXPECT_NE(recorder.readAllStandardError().toStdString().find("recording failed"),
-                      std::string::npos);
-        }
-    }
-}
-
-// No share of that name on the host, or no server at all: the ERROR reply, and the race goes on.
-TEST_F(SmbRecordingTest, MissingShareOrServerGivesTheErrorReply) {
-    for (const bool serverRuns : {true, false}) {
-        SCOPED_TRACE(serverRuns ? "share missing" : "no server");
-        if (serverRuns) {
-            ASSERT_TRUE(StartServer({}, {}, "OtherFiles"));
-        }
+        SCOPED_TRACE("server share " + c.share + ", password " + c.password +
+                     (c.directory ? "" : ", local share"));
+        const bool serves =
+            c.share.empty() || (c.password.empty() ? StartServer({}, {}, c.share)
+                                                   : StartServer(user, password, c.share));
+        ASSERT_TRUE(serves);
+        std::ofstream(dir / "auth") << "# the recorder's account on the host\nusername = " << user
+                                    << "\npassword = " << c.password;
+        recorderArgs = {"--smb-port", QString::number(smbPort)};
+        if (!c.password.empty())
+            recorderArgs << "--smb-auth" << Path(dir / "auth");
+        if ((directory = c.directory) == 0)
+            std::ofstream(dir / "smb.conf") << "[global]\n  workgroup = TEST\n";
         WriteSettings("AVI");
-        ASSERT_TRUE(StartRecorder());
+        ASSERT_TRUE(StartListening());
         QElapsedTimer timer;
         timer.start();
-        const std::string out = Host("READY; START; wait 0.5; ARRIVAL; wait 0.3; IDLE");
-        EXPECT_LT(timer.elapsed(), 10000);
-        EXPECT_NE(out.find("<- FILENAME~R~"), std::string::npos) << out;
-        EXPECT_NE(out.find(kShareError), std::string::npos) << out;
-        EXPECT_NE(out.find("<- RE~IDLE"), std::string::npos) << out;
-        ExpectOrderlyExit();
+        const std::string out =
+            Host("READY; START; wait 1; ARRIVAL; wait 0.5; ENDARRIVAL; wait 1; IDLE");
+        EXPECT_LT(timer.elapsed(), 12000);
+        const bool records = c.password == password;
+        EXPECT_EQ(out.find(kShareError) == std::string::npos, records) << out;
+        EXPECT_THAT(out, HasSubstr(c.directory ? "<- FILENAME~R~" : "<- FILENAME~L~"));
+        EXPECT_THAT(out, HasSubstr("<- RE~IDLE"));
+        EXPECT_EQ(Stop(), 0);
+        EXPECT_EQ(fs::is_empty(recordings), !records);
+        if (c.directory) { // a failed host share is told on the standard error too
+            EXPECT_EQ(recorder.readAllStandardError().contains("recording failed"), !records);
+        }
+        if (records) {
+            EXPECT_FALSE(Inspect(Recording()).listed.empty());
+        }
         server.Stop();
     }
 }
@@ -136,11 +116,9 @@ class SmbServerLossTest : public SmbRecordingTest, public ::testing::WithParamIn
 TEST_P(SmbServerLossTest, RecorderKeepsServingAndTheRecordingStaysReadable) {
     ASSERT_TRUE(StartServer());
     WriteSettings("AVI");
-    ASSERT_TRUE(StartRecorder());
+    ASSERT_TRUE(StartListening());
     QProcess host;
-    host.start(QString::fromStdString((fs::path(QUILLON_BUILD_DIR) / "quillon-host").string()),
-               {"--port", QString::number(port)});
-    ASSERT_TRUE(host.waitForStarted());
+    host.start(Tool("quillon-host"), {"--port", QString::number(port)});
     std::string out;
     // Sends steps, then reads the host's output until `marker` has come `count` times in all;
     // returns the time that took.
@@ -172,27 +150,22 @@ TEST_P(SmbServerLossTest, RecorderKeepsServingAndTheRecordingStaysReadable) {
     EXPECT_EQ(Count(out, "<- RE~IDLE"), 3u) << out;
     EXPECT_EQ(Count(out, "<- FILENAME~R~"), 3u) << out;
     EXPECT_EQ(Count(out, kShareError), 1u) << out; // the READY while the server was gone
-    ExpectOrderlyExit();
-    const std::string errors = recorder.readAllStandardError().toStdString();
-    EXPECT_NE(errors.find("recording failed: cannot write smb://"), std::string::npos) << errors;
+    EXPECT_EQ(Stop(), 0);
+    EXPECT_THAT(recorder.readAllStandardError().toStdString(),
+                HasSubstr("recording failed: cannot write smb://"));
 
-    // The first recording is the largest: what reached the share before the server died.
+    // The first recording is the largest: what reached the share before the server died. An
+    // outside reader plays every whole frame of it, in the order of their times.
     fs::path first;
     for (const auto& entry : fs::directory_iterator(recordings))
         if (first.empty() || entry.file_size() > fs::file_size(first))
             first = entry.path();
     ASSERT_FALSE(first.empty());
-    const std::vector<Frame> frames = ReadFrames(first);
-    ASSERT_FALSE(frames.empty());
-    // An outside reader plays every whole frame that reached the share.
-    QProcess probe;
-    probe.start("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0",
-                            "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0",
-                            QString::fromStdString(first.string())});
-    ASSERT_TRUE(probe.waitForFinished(30000));
-    EXPECT_EQ(probe.readAllStandardOutput().trimmed().toStdString(), std::to_string(frames.size()));
-    for (size_t i = 1; i < frames.size(); ++i)
-        EXPECT_GT(frames[i].time, frames[i - 1].time);
+    const Inspection file = Inspect(first);
+    ASSERT_FALSE(file.listed.empty()) << file.output;
+    EXPECT_EQ(DecodedFrames(first), file.frames);
+    for (size_t i = 1; i < file.listed.size(); ++i)
+        EXPECT_GT(file.listed[i].time, file.listed[i - 1].time);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, SmbServerLossTest, ::testing::Values(SIGKILL, SIGSTOP));

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -24,7 +25,6 @@ public:
     static constexpr const char* kId = "Aravis-Fake-GV01";
     static constexpr const char* kSerial = "GV01";
     static constexpr const char* kAddress = "127.0.0.1";
-    static constexpr uint32_t kSensorSide = 2048;
     static constexpr int kNice = -10;
 
     FakeGvCamera() = default;
@@ -35,84 +35,60 @@ public:
     // The program's path, or empty when it is not installed.
     static std::string ProgramPath() {
         const char* path = std::getenv("PATH");
-        std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-        size_t start = 0;
-        while (start <= dirs.size()) {
-            const size_t end = std::min(dirs.find(':', start), dirs.size());
-            const std::string candidate = dirs.substr(start, end - start) + "/" + kProgram;
-            if (::access(candidate.c_str(), X_OK) == 0)
-                return candidate;
-            start = end + 1;
-        }
+        std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+        for (std::string dir; std::getline(dirs, dir, ':');)
+            if (::access((dir + "/" + kProgram).c_str(), X_OK) == 0)
+                return dir + "/" + kProgram;
         return {};
     }
 
     // Starts it and waits until its control port answers on 127.0.0.1; false when it does not
-    // come up within a few seconds.
-    // `lostPerThousand` makes it drop that many of every thousand stream packets.
+    // come up within a few seconds. `lostPerThousand` makes it drop that many of every thousand
+    // stream packets.
     bool Start(int lostPerThousand = 0) {
         Stop();
-        const std::string program = ProgramPath();
-        if (program.empty())
-            return false;
+        const std::string program = ProgramPath(), lost = std::to_string(lostPerThousand);
         // Another fake camera on the port would answer in its place and not die with Stop().
-        if (!WaitForPort(false)) {
-            std::fprintf(stderr, "another GigE Vision camera holds port 3956 of 127.0.0.1\n");
+        if (program.empty() || !WaitForPort(false)) {
+            std::fprintf(stderr, "no %s, or another camera holds port 3956 of 127.0.0.1\n",
+                         kProgram);
             return false;
         }
-        std::string lost = std::to_string(lostPerThousand);
-        char* argv[] = {const_cast<char*>(kProgram),
-                        const_cast<char*>("-i"),
-                        const_cast<char*>(kAddress),
-                        const_cast<char*>("-r"),
-                        lost.data(),
-                        nullptr};
-        // A test that dies must not leave the camera running: the kernel kills it with us.
         m_pid = ::fork();
         if (m_pid == 0) {
+            // A test that dies must not leave the camera running: the kernel kills it with us.
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             const int devNull = ::open("/dev/null", O_WRONLY);
             ::dup2(devNull, STDOUT_FILENO);
             ::dup2(devNull, STDERR_FILENO);
-            ::execv(program.c_str(), argv);
+            ::execl(program.c_str(), kProgram, "-i", kAddress, "-r", lost.c_str(), nullptr);
             ::_exit(127);
         }
-        if (m_pid < 0)
-            return false;
         // A real camera does not share the recorder's processors; where allowed, the fake one
         // goes before the builds and tests that run beside it.
         setpriority(PRIO_PROCESS, id_t(m_pid), kNice);
-        return WaitForPort(true);
+        return m_pid > 0 && WaitForPort(true);
     }
 
     // Kills it at once, as a pulled cable or a power cut would.
     void Stop() {
-        if (m_pid <= 0)
-            return;
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
         m_pid = -1;
     }
 
-    bool Running() const { return m_pid > 0; }
-
 private:
+    // Waits until the GigE Vision control port 3956 of 127.0.0.1 is bound (or free), as the
+    // kernel lists bound UDP sockets.
     static bool WaitForPort(bool bound) {
         for (int i = 0; i < 100; ++i) {
-            if (ControlPortBound() == bound)
+            std::stringstream udp;
+            udp << std::ifstream("/proc/net/udp").rdbuf();
+            if ((udp.str().find(" 0100007F:0F74 ") != std::string::npos) == bound)
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
-
-    // The GigE Vision control port 3956 on 127.0.0.1, as the kernel lists bound UDP sockets.
-    static bool ControlPortBound() {
-        std::ifstream udp("/proc/net/udp");
-        std::string line;
-        while (std::getline(udp, line)) {
-            if (line.find(" 0100007F:0F74 ") != std::string::npos)
-                return true;
         }
         return false;
     }

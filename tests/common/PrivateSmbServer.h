@@ -13,11 +13,11 @@
 #include <unistd.h>
 
 #include <QProcess>
-#include <QTcpSocket>
-#include <QThread>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "common/Network.h"
 
 namespace quillon {
 
@@ -36,9 +36,9 @@ public:
         namespace fs = std::filesystem;
         m_root = root;
         m_port = port;
-        for (const char* sub : {"private", "lock", "state", "cache", "pid"})
-            fs::create_directories(root / sub);
-        fs::create_directories(shareFolder);
+        for (const fs::path& folder : {root / "private", root / "lock", root / "state",
+                                       root / "cache", root / "pid", shareFolder})
+            fs::create_directories(folder);
         const std::string r = root.string();
         std::ofstream conf(root / "smb.conf");
         conf << "[global]\n  interfaces = 127.0.0.1\n  bind interfaces only = yes\n"
@@ -69,29 +69,17 @@ public:
 
     // Starts smbd and waits until it accepts connections.
     bool Start() {
-        const std::string conf = (m_root / "smb.conf").string();
+        const std::string conf = "--configfile=" + (m_root / "smb.conf").string();
         const std::string log = (m_root / "smbd.out").string();
         m_pid = ::fork();
         if (m_pid == 0) {
             const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            if (out >= 0) {
-                ::dup2(out, 1);
-                ::dup2(out, 2);
-            }
-            const std::string configArg = "--configfile=" + conf;
-            ::execlp("smbd", "smbd", "--foreground", "--debug-stdout", configArg.c_str(), nullptr);
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+            ::execlp("smbd", "smbd", "--foreground", "--debug-stdout", conf.c_str(), nullptr);
             ::_exit(127);
         }
-        if (m_pid < 0)
-            return false;
-        for (int i = 0; i < 100; ++i) {
-            QTcpSocket probe;
-            probe.connectToHost("127.0.0.1", quint16(m_port));
-            if (probe.waitForConnected(100))
-                return true;
-            QThread::msleep(50);
-        }
-        return false;
+        return m_pid > 0 && WaitUntilListening(m_port, 5000);
     }
 
     // Ends the server and every connection it serves (smbd leads its own process group);
@@ -106,8 +94,7 @@ public:
     }
 
     int Port() const { return m_port; }
-    // The server's process, which leads the process group of all its processes.
-    pid_t Pid() const { return m_pid; }
+    pid_t Pid() const { return m_pid; } // the leader of the process group of all its processes
 
 private:
     std::filesystem::path m_root;

@@ -6,6 +6,7 @@
 #include <sys/shm.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace quillon {
@@ -17,9 +18,8 @@ public:
     PrivateTempDir() {
         char pattern[] = "/tmp/quillon-shm-XXXXXX";
         path = mkdtemp(pattern);
-        const char* old = getenv("TMPDIR");
-        m_old = old ? old : "";
-        m_hadOld = old != nullptr;
+        if (const char* old = getenv("TMPDIR"))
+            m_old = old;
         setenv("TMPDIR", path.c_str(), 1);
     }
     ~PrivateTempDir() {
@@ -27,25 +27,18 @@ public:
         // the only way to find it.
         for (const auto& entry : std::filesystem::directory_iterator(path)) {
             const key_t key = ftok(entry.path().c_str(), 'Q');
-            if (key == -1)
-                continue;
-            if (const int id = shmget(key, 0, 0); id != -1)
+            if (const int id = key == -1 ? -1 : shmget(key, 0, 0); id != -1)
                 shmctl(id, IPC_RMID, nullptr);
-            if (const int id = semget(key, 0, 0); id != -1)
+            if (const int id = key == -1 ? -1 : semget(key, 0, 0); id != -1)
                 semctl(id, 0, IPC_RMID);
         }
-        if (m_hadOld) {
-            setenv("TMPDIR", m_old.c_str(), 1);
-        } else {
-            unsetenv("TMPDIR");
-        }
+        m_old ? setenv("TMPDIR", m_old->c_str(), 1) : unsetenv("TMPDIR");
         std::filesystem::remove_all(path);
     }
     std::filesystem::path path;
 
 private:
-    std::string m_old;
-    bool m_hadOld = false;
+    std::optional<std::string> m_old;
 };
 
 } // namespace quillon

@@ -12,10 +12,9 @@ class TempDir {
 public:
     explicit TempDir(const char* prefix = "quillon-test") {
         const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr)
+        m_path = std::string(base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+        if (mkdtemp(m_path.data()) == nullptr)
             throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
     }
     ~TempDir() {
         std::error_code ignored;

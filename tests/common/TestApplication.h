@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <utility>
 
 namespace quillon {
 
@@ -17,14 +18,9 @@ inline QApplication& TestApplication() {
         static char* argv[] = {name, nullptr};
         app = new QApplication(argc, argv);
         struct End final : ::testing::Environment {
-            QApplication*& ended;
-            explicit End(QApplication*& a) : ended(a) {}
-            void TearDown() override {
-                delete ended;
-                ended = nullptr;
-            }
+            void TearDown() override { delete std::exchange(app, nullptr); }
         };
-        ::testing::AddGlobalTestEnvironment(new End(app));
+        ::testing::AddGlobalTestEnvironment(new End);
     }
     return *app;
 }
