@@ -102,17 +102,18 @@ protected:
     // An arrival at the camera's rate: 800 x 400 frames, numbers without a gap, times one frame
     // apart, covering the arrival and the frames around it. The recorder stops afterwards.
     void ExpectWholeArrivalAt(int rate) {
-        const std::string host = RunTool(
-            "quillon-host", {"--port", QString::number(port), "--script",
-                             "READY; START; wait 1.5; ARRIVAL; wait 1; ENDARRIVAL; wait 1; IDLE"});
+        const std::string host =
+            Run(Tool("quillon-host"),
+                {"--port", QString::number(port), "--script",
+                 "READY; START; wait 1.5; ARRIVAL; wait 1; ENDARRIVAL; wait 1; IDLE"});
         EXPECT_EQ(StopRecorder(), 0);
         std::vector<fs::path> files;
         for (const auto& entry : fs::directory_iterator(recordings))
             files.push_back(entry.path());
         ASSERT_EQ(files.size(), 1u) << host << errors;
-        const std::string listing = RunTool("quillon-inspect", {QString::fromStdString(files[0])});
-        EXPECT_NE(listing.find("width: 800\nheight: 400\n"), std::string::npos) << listing;
-        const std::vector<Frame> frames = ReadFrames(files[0]);
+        const Inspection file = Inspect(files[0]);
+        EXPECT_NE(file.output.find("width: 800\nheight: 400\n"), std::string::npos) << file.output;
+        const std::vector<Frame>& frames = file.listed;
         ASSERT_GT(frames.size(), 2u) << host;
         size_t gaps = 0;
         for (size_t i = 1; i < frames.size(); ++i)
