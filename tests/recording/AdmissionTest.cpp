@@ -12,17 +12,12 @@ namespace {
 
 using Sequences = std::vector<uint32_t>;
 
-Sequences TenFrom(uint32_t first, uint32_t step) {
-    Sequences s;
+// first, then ten frames from `from` on in steps of `step`, then the rest.
+Sequences WithTen(uint32_t first, uint32_t from, uint32_t step, const Sequences& rest) {
+    Sequences all{first};
     for (uint32_t i = 0; i < 10; ++i)
-        s.push_back(first + i * step);
-    return s;
-}
-
-Sequences Join(std::initializer_list<Sequences> parts) {
-    Sequences all;
-    for (const Sequences& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
+        all.push_back(from + i * step);
+    all.insert(all.end(), rest.begin(), rest.end());
     return all;
 }
 
@@ -43,12 +38,12 @@ TEST(FrameAdmission, JumpsRepeatsAndResyncs) {
         {"the first frame compares with zero", false, {1500001}, {}, 1},
         {"after ten rejections the next is admitted whatever its jump",
          false,
-         Join({{100}, TenFrom(5000000, 1), {9000000, 9000001, 1}}),
+         WithTen(100, 5000000, 1, {9000000, 9000001, 1}),
          {100, 9000000, 9000001},
          1},
         {"after ten rejections an older frame is still dropped, the jump test resumes",
          false,
-         Join({{2000}, TenFrom(4000000, 0), {1000, 3000000, 2001}}),
+         WithTen(2000, 4000000, 0, {1000, 3000000, 2001}),
          {2000, 2001},
          0},
         {"every-frame mode keeps repeats and older frames but not wild jumps",
@@ -100,19 +95,20 @@ TEST_F(Admission, SharedRuleCarriesOverFromOneRecordingToTheNextAnOwnOneStartsAf
     EXPECT_EQ(Recorded({6, 7, 8}), (Sequences{6, 7, 8}));
 }
 
+// An AVI or container recording stays what it is: it must still be finished as such.
 TEST_F(Admission, OnlyWindowsMediaRecordingsTakeEveryFrameMode) {
-    CQuillonFile wmv(dir.File("a.wmv"), 25, 64, 48);
-    EXPECT_FALSE(wmv.IsEveryFrame());
-    wmv.SetEveryFrame();
-    EXPECT_EQ(wmv.GetKind(), kFileWmvAll);
-    EXPECT_TRUE(wmv.IsEveryFrame());
-    // An AVI or container recording stays what it is: it must still be finished as such.
-    for (const char* name : {"a.avi", "a.vlv"}) {
-        CQuillonFile other(dir.File(name), 25, 4, 4);
-        const uint16_t kind = other.GetKind();
-        other.SetEveryFrame();
-        EXPECT_EQ(other.GetKind(), kind) << name;
-        EXPECT_FALSE(other.IsEveryFrame()) << name;
+    const struct {
+        const char* name;
+        FileKind kind;
+        bool everyFrame;
+    } cases[] = {
+        {"a.wmv", kFileWmvAll, true}, {"a.avi", kFileAvi, false}, {"a.vlv", kFileVlv, false}};
+    for (const auto& c : cases) {
+        CQuillonFile recording(dir.File(c.name), 25, 64, 48);
+        EXPECT_FALSE(recording.IsEveryFrame()) << c.name;
+        recording.SetEveryFrame();
+        EXPECT_EQ(recording.GetKind(), c.kind) << c.name;
+        EXPECT_EQ(recording.IsEveryFrame(), c.everyFrame) << c.name;
     }
 }
 

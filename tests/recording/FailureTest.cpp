@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -12,13 +11,12 @@
 
 #include "TestSupport.h"
 #include "recording/ByteFields.h"
-#include "recording/QuillonFile.h"
+#include "recording/FrameTimeTrailer.h"
 
 namespace quillon {
 namespace {
 
-using test::Field;
-using Bytes = std::vector<uint8_t>;
+using namespace test;
 
 constexpr uint32_t kWidth = 64;
 constexpr uint32_t kHeight = 48;
@@ -26,36 +24,38 @@ constexpr uint32_t kVlvRecord = kWidth * kHeight + 4;
 constexpr size_t kAvihFlagsOffset = 44; // RIFF, LIST hdrl and the avih chunk head come first
 constexpr uint32_t kAvifHasIndex = 0x10;
 
-// Offers frames 1..count (NoiseFrame with seed i) and returns how many were written.
-uint32_t RecordUntilFull(CQuillonFile& recording, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
-        const Bytes frame = test::NoiseFrame(kWidth, kHeight, i);
-        recording.WriteFrame(kWidth, kHeight, frame.data(), 24, 100 * i, i + 1);
+// What the readers find in a recording that holds the first frames of Frames(..., noise): a sound
+// file, and the container's size or every AVI frame's pixels.
+void ExpectHolds(const std::string& path, uint32_t frames) {
+    const CommandResult check = Inspect("--check " + Quote(path));
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+    if (path.ends_with(".vlv")) {
+        EXPECT_EQ(FileSize(path), 22 + uint64_t(frames + 1) * kVlvRecord);
+        return;
     }
-    return recording.GetFramesWritten();
+    const std::string probe = Probe(path, "-select_streams 0 -show_entries stream=nb_frames");
+    EXPECT_EQ(Field(probe, "nb_frames"), std::to_string(frames));
+    EXPECT_TRUE(DecodeBgr(path) == Frames(kWidth, kHeight, frames, true)) << frames << " frames";
 }
 
-Bytes ExpectedFrames(uint32_t count) {
-    Bytes all;
-    for (uint32_t i = 0; i < count; ++i) {
-        const Bytes frame = test::NoiseFrame(kWidth, kHeight, i);
-        all.insert(all.end(), frame.begin(), frame.end());
+// Runs body in a child process with a file size limit and returns its exit code; the child never
+// returns to gtest.
+template <typename Body> int InChild(rlim_t fileSizeLimit, Body body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::signal(SIGXFSZ, SIG_IGN); // writes past the limit then fail with EFBIG
+        const rlimit limit = {fileSizeLimit, fileSizeLimit};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(body());
     }
-    return all;
-}
-
-// What FFmpeg makes of an AVI recording: frames counted from its headers, and all pixels.
-void ExpectAviHolds(const std::string& path, uint32_t frames) {
-    const std::string probe = test::Probe(path, "-select_streams 0 -show_entries stream=nb_frames");
-    EXPECT_EQ(Field(probe, "nb_frames"), frames > 0 ? std::to_string(frames) : "N/A");
-    const Bytes decoded = test::DecodeBgr(path);
-    EXPECT_TRUE(decoded == ExpectedFrames(frames))
-        << "decoded " << decoded.size() << " bytes for " << frames << " frames";
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 class FullDisk : public ::testing::Test {
 protected:
-    test::TempDir dir;
+    TempDir dir;
 };
 
 TEST_F(FullDisk, ContainerIsCutBackToTheLastWholeFrame) {
@@ -63,16 +63,14 @@ TEST_F(FullDisk, ContainerIsCutBackToTheLastWholeFrame) {
     const uint64_t limit = 22 + 3 * kVlvRecord + kVlvRecord / 2; // room for 2.5 frames
     {
         CQuillonFile recording(path, 25, kWidth, kHeight,
-                               std::make_unique<test::SizeLimitedOutput>(path, limit));
-        const Bytes frame(kWidth * kHeight, 0x42);
-        for (uint32_t i = 1; i <= 5; ++i)
-            recording.WriteFrame(kWidth, kHeight, frame.data(), 8, 0, i);
+                               std::make_unique<SizeLimitedOutput>(path, limit));
+        Offer(recording, kWidth, kHeight, 5, true);
         EXPECT_EQ(recording.GetFramesWritten(), 2u);
         EXPECT_TRUE(recording.IsOpen());
         EXPECT_TRUE(recording.HasFailed());
         EXPECT_NE(recording.GetLastError().find("No space left"), std::string::npos);
     }
-    EXPECT_EQ(test::FileSize(path), 22u + 3 * kVlvRecord);
+    ExpectHolds(path, 2);
 }
 
 // The disk runs full in the middle of the fourth frame; the index is written when it still fits.
@@ -80,103 +78,154 @@ TEST_F(FullDisk, AviIsFinishedAroundTheFramesItHoldsWithItsIndexIfThereIsRoom) {
     for (const auto& [room, flags] : {std::pair{5000u, kAvifHasIndex}, std::pair{20u, 0u}}) {
         SCOPED_TRACE(room); // 20 is less than the 104-byte idx1
         const std::string path = dir.File("race" + std::to_string(room) + ".avi");
-        auto output = std::make_unique<test::SizeLimitedOutput>(path, UINT64_MAX);
-        test::SizeLimitedOutput* limited = output.get();
+        auto output = std::make_unique<SizeLimitedOutput>(path, UINT64_MAX);
+        SizeLimitedOutput* limited = output.get();
         {
             CQuillonFile recording(path, 25, kWidth, kHeight, std::move(output));
-            EXPECT_EQ(RecordUntilFull(recording, 3), 3u);
+            Offer(recording, kWidth, kHeight, 3, true);
             limited->SetLimit(limited->Tell() + room);
-            EXPECT_EQ(RecordUntilFull(recording, 6), 3u);
+            Offer(recording, kWidth, kHeight, 6, true); // the first three again are repeats
+            EXPECT_EQ(recording.GetFramesWritten(), 3u);
             EXPECT_TRUE(recording.HasFailed());
         }
-        ExpectAviHolds(path, 3);
-        EXPECT_EQ(GetLe32(&test::ReadBytes(path)[kAvihFlagsOffset]) & kAvifHasIndex, flags);
+        ExpectHolds(path, 3);
+        EXPECT_EQ(GetLe32(&ReadBytes(path)[kAvihFlagsOffset]) & kAvifHasIndex, flags);
     }
 }
 
-TEST_F(FullDisk, DeviceWithNoSpaceAtAllIsReportedNotCrashedOn) {
-    const std::string avi = dir.File("full.avi");
-    const std::string wmv = dir.File("full.wmv");
-    std::filesystem::create_symlink("/dev/full", avi);
-    std::filesystem::create_symlink("/dev/full", wmv);
-    for (const std::string& path : {std::string("/dev/full"), avi, wmv}) {
-        CQuillonFile recording(path, 25, kWidth, kHeight);
-        RecordUntilFull(recording, 3);
-        EXPECT_EQ(recording.GetFramesWritten(), 0u) << path;
-        EXPECT_TRUE(recording.HasFailed()) << path;
-        EXPECT_NE(recording.GetLastError().find("No space left"), std::string::npos)
-            << path << ": " << recording.GetLastError();
+// No recording can be made: each kind says why, once, and drops its frames without a crash.
+TEST_F(FullDisk, RecordingThatCannotBeWrittenSaysWhy) {
+    for (const std::string kind : {".vlv", ".avi", ".wmv"}) {
+        std::filesystem::create_symlink("/dev/full", dir.File("full" + kind));
+        const struct {
+            std::string path;
+            bool output;
+            const char* error;
+        } cases[] = {{dir.File("full" + kind), true, "No space left"},
+                     {dir.File("missing/x" + kind), true, "No such file"},
+                     {dir.File("none" + kind), false, "no output"}};
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.path);
+            CQuillonFile recording(c.path, 25, kWidth, kHeight,
+                                   c.output ? std::make_unique<LocalFileOutput>(c.path) : nullptr);
+            Offer(recording, kWidth, kHeight, 3);
+            EXPECT_EQ(recording.GetFramesWritten(), 0u);
+            EXPECT_TRUE(recording.HasFailed());
+            EXPECT_NE(recording.GetLastError().find(c.error), std::string::npos)
+                << recording.GetLastError();
+        }
     }
-}
-
-TEST_F(FullDisk, MissingFolderMeansNoRecordingAndSaysWhy) {
-    for (const char* name : {"x.vlv", "x.avi", "x.wmv"}) {
-        CQuillonFile recording(dir.File(std::string("missing/") + name), 25, kWidth, kHeight);
-        EXPECT_EQ(RecordUntilFull(recording, 2), 0u);
-        EXPECT_FALSE(recording.IsOpen()) << name;
-        EXPECT_TRUE(recording.HasFailed()) << name;
-        EXPECT_FALSE(recording.GetLastError().empty()) << name;
-    }
-}
-
-// Runs body in a child process and returns its exit code; the child never returns to gtest.
-template <typename Body> int InChild(Body body) {
-    const pid_t pid = fork();
-    if (pid == 0)
-        _exit(body());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Records into path until the disk (or the file size limit) is full; the child's exit code is
-// the number of frames written, with 200 meaning "nothing failed".
-int RecordInChildUntilFull(const std::string& path) {
-    CQuillonFile recording(path, 25, kWidth, kHeight);
-    const uint32_t written = RecordUntilFull(recording, 150);
-    return recording.HasFailed() ? int(written) : 200;
 }
 
 TEST_F(FullDisk, FileSizeLimitOfTheProcessStopsEachKindCleanly) {
     for (const char* name : {"limit.vlv", "limit.avi", "limit.wmv"}) {
-        const std::string path = dir.File(name);
-        const int written = InChild([&] {
-            std::signal(SIGXFSZ, SIG_IGN); // writes past the limit then fail with EFBIG
-            const rlimit limit = {200000, 200000};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            return RecordInChildUntilFull(path);
-        });
         SCOPED_TRACE(name);
-        ASSERT_GE(written, 0);
+        const std::string path = dir.File(name);
+        // The child's exit code: the number of frames written, 200 if nothing failed.
+        const int written = InChild(200000, [&] {
+            CQuillonFile recording(path, 25, kWidth, kHeight);
+            Offer(recording, kWidth, kHeight, 150, true);
+            return recording.HasFailed() ? int(recording.GetFramesWritten()) : 200;
+        });
+        ASSERT_GT(written, 0);
         ASSERT_LT(written, 200);
-        EXPECT_LE(test::FileSize(path), 200000u);
-        if (path.ends_with(".vlv"))
-            EXPECT_EQ(test::FileSize(path), 22u + uint64_t(written + 1) * kVlvRecord);
-        else if (path.ends_with(".avi"))
-            ExpectAviHolds(path, uint32_t(written));
+        EXPECT_LE(FileSize(path), 200000u);
+        if (path.ends_with(".wmv"))
+            EXPECT_GE(DecodedFrames(path), 1);
         else
-            EXPECT_GE(test::DecodedFrames(path), 1);
+            ExpectHolds(path, uint32_t(written));
     }
 }
 
 // The process dies before the recording is finished, as at a power loss with the data written.
 TEST_F(FullDisk, UnfinishedRecordingsStillGiveTheirFrames) {
     for (const char* name : {"cut.vlv", "cut.avi", "cut.wmv"}) {
-        const std::string path = dir.File(name);
-        InChild([&] {
-            auto* recording = new CQuillonFile(path, 25, kWidth, kHeight);
-            RecordUntilFull(*recording, 30);
-            return 0; // leaves without deleting the recording
-        });
         SCOPED_TRACE(name);
-        if (path.ends_with(".vlv")) {
-            EXPECT_EQ(test::FileSize(path), 22u + 31 * uint64_t(kVlvRecord));
-        } else if (path.ends_with(".avi")) {
-            EXPECT_TRUE(test::DecodeBgr(path) == ExpectedFrames(30));
-        } else {
-            EXPECT_GE(test::DecodedFrames(path), 29);
-        }
+        const std::string path = dir.File(name);
+        InChild(RLIM_INFINITY, [&] {
+            Offer(*new CQuillonFile(path, 25, kWidth, kHeight), kWidth, kHeight, 30, true);
+            return 0; // leaves without finishing the recording
+        });
+        if (path.ends_with(".wmv"))
+            EXPECT_GE(DecodedFrames(path), 29);
+        else if (path.ends_with(".vlv"))
+            ExpectHolds(path, 30);
+        else
+            EXPECT_TRUE(DecodeBgr(path) == Frames(kWidth, kHeight, 30, true));
     }
+}
+
+TEST_F(FullDisk, TrailerThatDoesNotFitLeavesTheFileAsItWas) {
+    const std::string path = dir.File("video.bin");
+    SizeLimitedOutput output(path, 100);
+    const Bytes video(90, 0x55);
+    ASSERT_TRUE(output.Write(video.data(), video.size()));
+    std::string error;
+    EXPECT_FALSE(AppendFrameTimeTrailer(output, {1, 2, 3}, &error)); // needs 21 bytes
+    EXPECT_NE(error.find("No space"), std::string::npos);
+    output.Close();
+    EXPECT_EQ(ReadBytes(path), video);
+}
+
+// Many parts, together larger than the output's buffer: the gathered path.
+std::vector<ConstBuffer> Parts(const Bytes& bytes, size_t partSize) {
+    std::vector<ConstBuffer> parts;
+    for (size_t pos = 0; pos < bytes.size(); pos += partSize)
+        parts.push_back({&bytes[pos], std::min(partSize, bytes.size() - pos)});
+    return parts;
+}
+
+// Buffered, direct and gathered writes land in order, and patches and cuts work.
+TEST(LocalFileOutput, WritesOfEveryPathKeepTheirOrderPatchesAndCutsHold) {
+    TempDir dir;
+    const std::string path = dir.File("out.bin");
+    const Bytes small = NoiseFrame(10, 10, 1),
+                large = NoiseFrame(LocalFileOutput::kBufferSize, 1, 2),
+                gathered = NoiseFrame(LocalFileOutput::kBufferSize + 11, 1, 3),
+                tiny = NoiseFrame(10, 1, 4);
+    const uint64_t size = small.size() + large.size() + gathered.size() + tiny.size();
+    {
+        LocalFileOutput out(path);
+        ASSERT_TRUE(out.IsOpen());
+        ASSERT_TRUE(out.Write(small.data(), small.size()));
+        ASSERT_TRUE(out.Write(large.data(), large.size()));
+        const std::vector<ConstBuffer> parts = Parts(gathered, 1000); // more than one writev
+        ASSERT_TRUE(out.WriteParts(parts.data(), parts.size()));
+        const std::vector<ConstBuffer> few = Parts(tiny, 7); // fits the buffer
+        ASSERT_TRUE(out.WriteParts(few.data(), few.size()));
+        ASSERT_TRUE(out.Seek(10, SeekOrigin::Begin)); // patch a field in place
+        ASSERT_TRUE(out.Write("PATCH", 5));
+        ASSERT_TRUE(out.Seek(0, SeekOrigin::End));
+        EXPECT_EQ(out.Tell(), size);
+        ASSERT_TRUE(out.Truncate(size - 100)); // cuts what is still buffered too
+        EXPECT_EQ(FileSize(path), size - 100);
+        EXPECT_EQ(out.Tell(), size);
+        EXPECT_TRUE(out.Close());
+        EXPECT_FALSE(out.HasFailed());
+    }
+    Bytes expected = small;
+    for (const Bytes* b : {&large, &gathered, &tiny})
+        expected.insert(expected.end(), b->begin(), b->end());
+    std::copy_n("PATCH", 5, expected.begin() + 10);
+    expected.resize(size - 100);
+    EXPECT_TRUE(ReadBytes(path) == expected);
+}
+
+TEST(LocalFileOutput, GatheredWritePastAFileSizeLimitLeavesTheWrittenPrefix) {
+    TempDir dir;
+    const std::string path = dir.File("limited.bin");
+    const Bytes bytes = NoiseFrame(2 * LocalFileOutput::kBufferSize, 1, 5);
+    constexpr rlim_t kLimit = 300001; // inside a part
+    const int status = InChild(kLimit, [&] {
+        LocalFileOutput out(path);
+        const std::vector<ConstBuffer> parts = Parts(bytes, 4096);
+        const bool failed = !out.WriteParts(parts.data(), parts.size());
+        const bool said =
+            out.HasFailed() && out.LastError().find("File too large") != std::string::npos;
+        return failed && said && out.Tell() == kLimit ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(ReadBytes(path) == Bytes(bytes.begin(), bytes.begin() + kLimit));
 }
 
 } // namespace

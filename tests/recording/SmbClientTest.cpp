@@ -1,17 +1,16 @@
 #include "recording/SmbClient.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <fstream>
+
+#include "common/TempDir.h"
 
 namespace quillon {
 namespace {
 
 TEST(SmbClient, ReadsSmbclientsAuthenticationFile) {
-    char pattern[] = "/tmp/quillon-auth-XXXXXX";
-    const std::filesystem::path dir = mkdtemp(pattern);
+    const test::TempDir dir;
     const struct {
         const char* text;
         bool ok;
@@ -26,10 +25,10 @@ TEST(SmbClient, ReadsSmbclientsAuthenticationFile) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        std::ofstream(dir / "auth") << c.text;
+        std::ofstream(dir.File("auth")) << c.text;
         SmbLogin login;
         std::string error;
-        EXPECT_EQ(ReadSmbAuthFile((dir / "auth").string(), login, error), c.ok) << error;
+        EXPECT_EQ(ReadSmbAuthFile(dir.File("auth"), login, error), c.ok) << error;
         EXPECT_EQ(login.user, c.login.user);
         EXPECT_EQ(login.password, c.login.password);
         EXPECT_EQ(login.domain, c.login.domain);
@@ -37,8 +36,7 @@ TEST(SmbClient, ReadsSmbclientsAuthenticationFile) {
     }
     std::string error;
     SmbLogin login;
-    EXPECT_FALSE(ReadSmbAuthFile((dir / "missing").string(), login, error));
-    std::filesystem::remove_all(dir);
+    EXPECT_FALSE(ReadSmbAuthFile(dir.File("missing"), login, error));
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared helpers for the recording tests: temporary folders, running the outside readers
-// (ffprobe, ffmpeg, quillon-inspect), reading files back, making frames.
+// Shared helpers for the recording tests: running the outside readers (ffprobe, ffmpeg,
+// quillon-inspect), making frames and recordings, and a disk that runs full on demand.
 
 #include <cstdint>
 #include <string>
@@ -9,8 +9,11 @@
 
 #include "common/TempDir.h"
 #include "recording/LocalFileOutput.h"
+#include "recording/QuillonFile.h"
 
 namespace quillon::test {
+
+using Bytes = std::vector<uint8_t>;
 
 struct CommandResult {
     int exitCode = -1;
@@ -19,29 +22,49 @@ struct CommandResult {
 CommandResult RunCommand(const std::string& command);
 std::string Quote(const std::string& text);
 std::vector<std::string> Lines(const std::string& text);
+bool HasLine(const std::string& text, const std::string& line);
 // The value of "key=value" lines as ffprobe's default writer prints them; empty if missing.
 std::string Field(const std::string& text, const std::string& key);
 
 // ffprobe's output for the file, "-v error" and the given arguments.
 std::string Probe(const std::string& path, const std::string& args);
+// The built quillon-inspect with the given arguments; its error output is in the output too.
+CommandResult Inspect(const std::string& args);
 // The file's video as FFmpeg decodes it: packed BGR, top-down, frame after frame.
-std::vector<uint8_t> DecodeBgr(const std::string& path);
+Bytes DecodeBgr(const std::string& path);
 // How many frames FFmpeg decodes from the whole file; -1 when it complains about any.
 int DecodedFrames(const std::string& path);
+struct Packet {
+    long ms;
+    bool key;
+};
+// The video packets ffprobe reads: all of them, or from a seek to fromMs on.
+std::vector<Packet> Packets(const std::string& path, long fromMs = -1);
 
-std::vector<uint8_t> ReadBytes(const std::string& path);
+Bytes ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::string& bytes);
 uint64_t FileSize(const std::string& path);
-std::string InspectTool(); // the built quillon-inspect program
+// Copies the first size bytes of from into to.
+void CopyCut(const std::string& from, const std::string& to, uint64_t size);
 
 // A packed BGR frame, top-down, whose every pixel depends on (x, y, seed), so that frames and
 // rows differ and a flipped or shifted picture shows.
-std::vector<uint8_t> PatternFrame(uint32_t width, uint32_t height, uint32_t seed);
+Bytes PatternFrame(uint32_t width, uint32_t height, uint32_t seed);
 // A packed BGR frame of noise, the same for the same seed; it compresses badly, so that
-// Windows Media frames are large too.
-std::vector<uint8_t> NoiseFrame(uint32_t width, uint32_t height, uint32_t seed);
-// A frame of four coloured quarters: top-left red, top-right green, bottom-left blue,
-// bottom-right white; bytesPerPixel 3 (BGR) or 4 (BGRX).
-std::vector<uint8_t> QuarterFrame(uint32_t width, uint32_t height, uint32_t bytesPerPixel);
+// Windows Media frames are large and each looks like a scene cut.
+Bytes NoiseFrame(uint32_t width, uint32_t height, uint32_t seed);
+// count frames one after another: frame i is PatternFrame (or NoiseFrame) with seed i and its
+// sequence number i + 1 in its first four bytes.
+Bytes Frames(uint32_t width, uint32_t height, uint32_t count, bool noise = false);
+// Offers those frames to the recording, frame i with time 1000 + 40 x i; returns them.
+Bytes Offer(CQuillonFile& recording, uint32_t width, uint32_t height, uint32_t count,
+            bool noise = false);
+
+// Runs --repair on path and checks the result as a player would: FFmpeg decodes every frame
+// without complaint (expected of them, unless -1), a seek to the last frame lands on a key frame
+// at or before it (keyInterval: frames from one key frame to the next) and reads on to it, and
+// --check calls the file sound. Returns the number of frames decoded.
+int ExpectRepaired(const std::string& path, int expected, uint32_t rate, uint32_t keyInterval);
 
 // A local file that behaves as if the disk held only limit bytes of it: a write that would end
 // beyond the limit writes what fits and fails with "No space left on device".
