@@ -5,7 +5,6 @@
 #include "TestSupport.h"
 #include "recording/ByteFields.h"
 #include "recording/FrameAdmission.h"
-#include "recording/QuillonFile.h"
 
 namespace quillon {
 namespace {
@@ -22,44 +21,30 @@ Sequences WithTen(uint32_t first, uint32_t from, uint32_t step, const Sequences&
 }
 
 TEST(FrameAdmission, JumpsRepeatsAndResyncs) {
-    struct Case {
-        const char* what;
-        bool everyFrame;
-        Sequences offered, admitted;
-        uint32_t rejections;
+    // {every-frame mode, offered, admitted, rejections}
+    const std::tuple<bool, Sequences, Sequences, uint32_t> cases[] = {
+        // Repeats and older frames go.
+        {false, {1, 2, 2, 3, 1, 4}, {1, 2, 3, 4}, 0},
+        // A jump of exactly 1500000 passes, one more does not.
+        {false, {10, 1500010, 3000011, 1500011}, {10, 1500010, 1500011}, 0},
+        // The first frame compares with zero.
+        {false, {1500001}, {}, 1},
+        // After ten rejections the next is admitted whatever its jump.
+        {false, WithTen(100, 5000000, 1, {9000000, 9000001, 1}), {100, 9000000, 9000001}, 1},
+        // After ten rejections an older frame is still dropped, and the jump test resumes.
+        {false, WithTen(2000, 4000000, 0, {1000, 3000000, 2001}), {2000, 2001}, 0},
+        // Every-frame mode keeps repeats and older frames, but not wild jumps.
+        {true, {5, 5, 3, 1500003, 3000004}, {5, 5, 3, 1500003}, 1},
     };
-    const Case cases[] = {
-        {"repeats and older frames go", false, {1, 2, 2, 3, 1, 4}, {1, 2, 3, 4}, 0},
-        {"a jump of exactly 1500000 passes, one more does not",
-         false,
-         {10, 1500010, 3000011, 1500011},
-         {10, 1500010, 1500011},
-         0},
-        {"the first frame compares with zero", false, {1500001}, {}, 1},
-        {"after ten rejections the next is admitted whatever its jump",
-         false,
-         WithTen(100, 5000000, 1, {9000000, 9000001, 1}),
-         {100, 9000000, 9000001},
-         1},
-        {"after ten rejections an older frame is still dropped, the jump test resumes",
-         false,
-         WithTen(2000, 4000000, 0, {1000, 3000000, 2001}),
-         {2000, 2001},
-         0},
-        {"every-frame mode keeps repeats and older frames but not wild jumps",
-         true,
-         {5, 5, 3, 1500003, 3000004},
-         {5, 5, 3, 1500003},
-         1},
-    };
-    for (const Case& c : cases) {
+    for (const auto& [everyFrame, offered, expected, rejections] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(offered));
         FrameAdmission admission;
         Sequences admitted;
-        for (uint32_t s : c.offered)
-            if (admission.Admit(s, c.everyFrame))
+        for (uint32_t s : offered)
+            if (admission.Admit(s, everyFrame))
                 admitted.push_back(s);
-        EXPECT_EQ(admitted, c.admitted) << c.what;
-        EXPECT_EQ(admission.Rejections(), c.rejections) << c.what;
+        EXPECT_EQ(admitted, expected);
+        EXPECT_EQ(admission.Rejections(), rejections);
     }
 }
 
@@ -77,7 +62,7 @@ protected:
                 recording.WriteFrame(4, 1, frame, 8, 0, sequence);
             }
         }
-        const std::vector<uint8_t> file = test::ReadBytes(path);
+        const test::Bytes file = test::ReadBytes(path);
         Sequences held;
         for (size_t pos = 22 + 8; pos + 8 <= file.size(); pos += 8) // after the opening frame
             held.push_back(GetLe32(&file[pos]));

@@ -23,12 +23,32 @@ uint32_t Code(const char* fourCC) {
     return GetLe32(reinterpret_cast<const uint8_t*>(fourCC));
 }
 
-// Finds the n-th chunk with the given code in a header and returns a pointer to its data.
-const uint8_t* FindChunk(const Bytes& file, const char* code, int n) {
-    for (size_t i = 0; i + 8 <= file.size() && i < 65536; ++i)
-        if (std::memcmp(&file[i], code, 4) == 0 && n-- == 0)
-            return &file[i + 8];
-    return nullptr;
+// Checks little-endian fields of the given bits, {offset, value}, in the n-th chunk of a code.
+void ExpectFields(const Bytes& file, const char* code, int n, int bits,
+                  std::initializer_list<std::pair<int, uint32_t>> fields) {
+    size_t chunk = 0;
+    while (chunk + 8 < file.size() && (std::memcmp(&file[chunk], code, 4) != 0 || n-- > 0))
+        ++chunk;
+    ASSERT_LT(chunk + 8, file.size()) << code;
+    for (const auto& [offset, value] : fields) {
+        const uint8_t* field = file.data() + chunk + 8 + offset;
+        EXPECT_EQ(bits == 16 ? GetLe16(field) : GetLe32(field), value) << code << " +" << offset;
+    }
+}
+
+// The values as 32-bit little-endian fields, one after the other.
+Bytes Le32s(const std::vector<uint32_t>& values) {
+    Bytes bytes(4 * values.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        PutLe32(&bytes[4 * i], values[i]);
+    return bytes;
+}
+
+Bytes TrailerBytes(std::vector<uint32_t> times) {
+    times.push_back(uint32_t(times.size()));
+    Bytes bytes = Le32s(times);
+    bytes.insert(bytes.end(), {'V', 'L', 'W', 'M', 'V'});
+    return bytes;
 }
 
 class AviFile : public ::testing::Test {
@@ -72,55 +92,33 @@ TEST_F(AviFile, ReaderSeesBothStreamsWithEveryFramesPixelsUprightAndItsTime) {
         const std::string times = RunCommand("ffmpeg -v error -i " + Quote(path) +
                                              " -map 0:1 -c copy -f data - 2>/dev/null")
                                       .output;
-        ASSERT_EQ(times.size(), 20u);
-        for (uint32_t i = 0; i < 5; ++i)
-            EXPECT_EQ(GetLe32(reinterpret_cast<const uint8_t*>(times.data()) + 4 * i),
-                      1000 + 40 * i);
+        EXPECT_EQ(Bytes(times.begin(), times.end()), Le32s({1000, 1040, 1080, 1120, 1160}));
     }
 }
 
 TEST_F(AviFile, HeadersHoldTheRecordingsFormatAndTheIndexMarksEveryChunkKey) {
     const Bytes file = ReadBytes(Record(64, 48));
-    const struct {
-        const char* chunk;
-        int n, offset, bytes; // the n-th chunk of that code; the field's offset and size
-        uint32_t value;
-    } fields[] = {// The video stream header: no handler, 25 frames per second, five frames.
-                  {"strh", 0, 0, 4, Code("vids")},
-                  {"strh", 0, 4, 4, 0},
-                  {"strh", 0, 20, 4, 1},
-                  {"strh", 0, 24, 4, 25},
-                  {"strh", 0, 32, 4, 5},
-                  {"strh", 0, 36, 4, 64 * 48 * 4},
-                  {"strh", 0, 40, 4, 0xFFFFFFFF},
-                  {"strh", 0, 52, 2, 64},
-                  {"strh", 0, 54, 2, 48},
-                  // The bitmap: a positive height means bottom-up rows.
-                  {"strf", 0, 0, 4, 40},
-                  {"strf", 0, 4, 4, 64},
-                  {"strf", 0, 8, 4, 48},
-                  {"strf", 0, 14, 2, 24},
-                  {"strf", 0, 16, 4, 0},
-                  {"strf", 0, 20, 4, 64 * 48 * 3},
-                  // The timing stream, drawn below the picture.
-                  {"strh", 1, 0, 4, Code("txts")},
-                  {"strh", 1, 4, 4, Code("DRAW")},
-                  {"strh", 1, 24, 4, 25},
-                  {"strh", 1, 36, 4, 4},
-                  {"strh", 1, 40, 4, 0},
-                  {"strh", 1, 50, 2, 48},
-                  {"strh", 1, 54, 2, 68},
-                  {"strf", 1, -4, 4, 4},
-                  {"strf", 1, 0, 4, 4},
-                  // Stream names: the size counts the name and its zero, not the pad byte after it.
-                  {"strn", 0, -4, 4, 13},
-                  {"strn", 1, -4, 4, 14}};
-    for (const auto& f : fields) {
-        const uint8_t* chunk = FindChunk(file, f.chunk, f.n);
-        ASSERT_NE(chunk, nullptr) << f.chunk << f.n;
-        EXPECT_EQ(f.bytes == 4 ? GetLe32(chunk + f.offset) : GetLe16(chunk + f.offset), f.value)
-            << f.chunk << f.n << " at " << f.offset;
-    }
+    // The video stream: no handler, 25 frames per second, five frames; the bitmap's positive
+    // height means bottom-up rows.
+    ExpectFields(file, "strh", 0, 32,
+                 {{0, Code("vids")},
+                  {4, 0},
+                  {20, 1},
+                  {24, 25},
+                  {32, 5},
+                  {36, 64 * 48 * 4},
+                  {40, 0xFFFFFFFF}});
+    ExpectFields(file, "strh", 0, 16, {{52, 64}, {54, 48}});
+    ExpectFields(file, "strf", 0, 32, {{0, 40}, {4, 64}, {8, 48}, {16, 0}, {20, 64 * 48 * 3}});
+    ExpectFields(file, "strf", 0, 16, {{14, 24}});
+    // The timing stream, drawn below the picture.
+    ExpectFields(file, "strh", 1, 32,
+                 {{0, Code("txts")}, {4, Code("DRAW")}, {24, 25}, {36, 4}, {40, 0}});
+    ExpectFields(file, "strh", 1, 16, {{50, 48}, {54, 68}});
+    ExpectFields(file, "strf", 1, 32, {{-4, 4}, {0, 4}});
+    // Stream names: the size counts the name and its zero, not the pad byte after it.
+    ExpectFields(file, "strn", 0, 32, {{-4, 13}});
+    ExpectFields(file, "strn", 1, 32, {{-4, 14}});
     // The legacy index closes the file: 16 bytes per chunk, every chunk a key frame, or readers
     // that seek by it find nothing to start from.
     const std::string text(file.begin(), file.end());
@@ -177,24 +175,14 @@ TEST(VlvFormat, FrameRecordsArePixelBytesThenLittleEndianTime) {
     EXPECT_EQ(Slice(file, 42, 10), (Bytes{1, 2, 3, 4, 5, 6, 0x04, 0x03, 0x02, 0x01}));
 }
 
-Bytes TrailerBytes(const std::vector<uint32_t>& times) {
-    Bytes bytes(4 * times.size() + 4);
-    for (size_t i = 0; i < times.size(); ++i)
-        PutLe32(&bytes[4 * i], times[i]);
-    PutLe32(&bytes[4 * times.size()], uint32_t(times.size()));
-    bytes.insert(bytes.end(), {'V', 'L', 'W', 'M', 'V'});
-    return bytes;
-}
-
 TEST(RecordingFile, WindowsMediaTrailerHoldsEveryTimeInFrameOrderAfterTheVideo) {
     TempDir dir;
     const std::string path = dir.File("race.WMV");
     {
         CQuillonFile recording(path, 25, 64, 48);
-        const Bytes frame = PatternFrame(64, 48, 1);
-        uint32_t sequence = 1;
-        for (uint32_t time : {500u, 300u, 300u, 900u})
-            recording.WriteFrame(64, 48, frame.data(), 24, time, sequence++);
+        const uint32_t times[] = {500, 300, 300, 900};
+        for (uint32_t i = 0; i < 4; ++i)
+            recording.WriteFrame(64, 48, PatternFrame(64, 48, i).data(), 24, times[i], i + 1);
     }
     const Bytes file = ReadBytes(path);
     const Bytes expected = TrailerBytes({500, 300, 300, 900});
