@@ -80,22 +80,5 @@ TEST_F(Admission, SharedRuleCarriesOverFromOneRecordingToTheNextAnOwnOneStartsAf
     EXPECT_EQ(Recorded({6, 7, 8}), (Sequences{6, 7, 8}));
 }
 
-// An AVI or container recording stays what it is: it must still be finished as such.
-TEST_F(Admission, OnlyWindowsMediaRecordingsTakeEveryFrameMode) {
-    const struct {
-        const char* name;
-        FileKind kind;
-        bool everyFrame;
-    } cases[] = {
-        {"a.wmv", kFileWmvAll, true}, {"a.avi", kFileAvi, false}, {"a.vlv", kFileVlv, false}};
-    for (const auto& c : cases) {
-        CQuillonFile recording(dir.File(c.name), 25, 64, 48);
-        EXPECT_FALSE(recording.IsEveryFrame()) << c.name;
-        recording.SetEveryFrame();
-        EXPECT_EQ(recording.GetKind(), c.kind) << c.name;
-        EXPECT_EQ(recording.IsEveryFrame(), c.everyFrame) << c.name;
-    }
-}
-
 } // namespace
 } // namespace quillon
