@@ -35,7 +35,7 @@ void ExpectHolds(const std::string& path, uint32_t frames) {
     }
     const std::string probe = Probe(path, "-select_streams 0 -show_entries stream=nb_frames");
     EXPECT_EQ(Field(probe, "nb_frames"), std::to_string(frames));
-    EXPECT_TRUE(DecodeBgr(path) == Frames(kWidth, kHeight, frames, true)) << frames << " frames";
+    EXPECT_TRUE(DecodeBgr(path) == Frames(kWidth, kHeight, frames)) << frames << " frames";
 }
 
 // Runs body in a child process with a file size limit and returns its exit code; the child never
@@ -67,9 +67,9 @@ TEST_F(FullDisk, AviIsFinishedAroundTheFramesItHoldsWithItsIndexIfThereIsRoom) {
         SizeLimitedOutput* limited = output.get();
         {
             CQuillonFile recording(path, 25, kWidth, kHeight, std::move(output));
-            Offer(recording, kWidth, kHeight, 3, true);
+            Offer(recording, kWidth, kHeight, 3);
             limited->SetLimit(limited->Tell() + room);
-            Offer(recording, kWidth, kHeight, 6, true); // the first three again are repeats
+            Offer(recording, kWidth, kHeight, 6); // the first three again are repeats
             EXPECT_EQ(recording.GetFramesWritten(), 3u);
             EXPECT_TRUE(recording.HasFailed());
         }
@@ -111,14 +111,14 @@ TEST_F(FullDisk, FileSizeLimitAndUnfinishedRecordingsLeaveWholeFrames) {
         // The child's exit code: the number of frames written, 200 if nothing failed as it should.
         const int written = InChild(200000, [&] {
             CQuillonFile recording(limited, 25, kWidth, kHeight);
-            Offer(recording, kWidth, kHeight, 150, true);
+            Offer(recording, kWidth, kHeight, 150);
             const bool failed =
                 recording.IsOpen() && recording.HasFailed() &&
                 recording.GetLastError().find("File too large") != std::string::npos;
             return failed ? int(recording.GetFramesWritten()) : 200;
         });
         InChild(RLIM_INFINITY, [&] {
-            Offer(*new CQuillonFile(cut, 25, kWidth, kHeight), kWidth, kHeight, 30, true);
+            Offer(*new CQuillonFile(cut, 25, kWidth, kHeight), kWidth, kHeight, 30);
             return 0; // leaves without finishing the recording
         });
         ASSERT_GT(written, 0);
@@ -133,7 +133,7 @@ TEST_F(FullDisk, FileSizeLimitAndUnfinishedRecordingsLeaveWholeFrames) {
         if (kind == ".vlv")
             ExpectHolds(cut, 30);
         if (kind == ".avi") {
-            EXPECT_TRUE(DecodeBgr(cut) == Frames(kWidth, kHeight, 30, true));
+            EXPECT_TRUE(DecodeBgr(cut) == Frames(kWidth, kHeight, 30));
         }
     }
 }
@@ -169,7 +169,7 @@ TEST(LocalFileOutput, WritesOfEveryPathKeepTheirOrderPatchesAndCutsHold) {
     constexpr uint32_t kBuffer = LocalFileOutput::kBufferSize;
     const std::pair<uint32_t, size_t> writes[] = {{100, 0}, {kBuffer, 0}, {kBuffer, 500}, {10, 7}};
     for (const auto& [size, part] : writes) {
-        const Bytes bytes = NoiseFrame(size, 1, uint32_t(part));
+        const Bytes bytes = Frame(size, 1, uint32_t(part));
         const std::vector<ConstBuffer> parts = Parts(bytes, part ? part : bytes.size());
         ASSERT_TRUE(part ? out.WriteParts(parts.data(), parts.size())
                          : out.Write(bytes.data(), bytes.size()));
@@ -194,7 +194,7 @@ TEST(LocalFileOutput, WritesOfEveryPathKeepTheirOrderPatchesAndCutsHold) {
 TEST(LocalFileOutput, GatheredWritePastAFileSizeLimitLeavesTheWrittenPrefix) {
     TempDir dir;
     const std::string path = dir.File("limited.bin");
-    const Bytes bytes = NoiseFrame(2 * LocalFileOutput::kBufferSize, 1, 5);
+    const Bytes bytes = Frame(2 * LocalFileOutput::kBufferSize, 1, 5);
     constexpr rlim_t kLimit = 300001; // inside a part
     const int status = InChild(kLimit, [&] {
         LocalFileOutput out(path);

@@ -139,7 +139,7 @@ TEST_F(AviFile, SmallSegmentsMakeAnOpenDmlFileThatReadsWhole) {
         AviWriter writer(output, 2);
         ASSERT_TRUE(writer.Create(25, 8, 4));
         for (uint32_t i = 0; i < 6; ++i) {
-            const Bytes frame = PatternFrame(8, 4, i);
+            const Bytes frame = Frame(8, 4, i);
             ASSERT_TRUE(writer.WriteFrame(8, 4, frame.data(), 24, 1000 + 40 * i));
             written.insert(written.end(), frame.begin(), frame.end());
         }
@@ -182,7 +182,7 @@ TEST(RecordingFile, WindowsMediaTrailerHoldsEveryTimeInFrameOrderAfterTheVideo) 
         CQuillonFile recording(path, 25, 64, 48);
         const uint32_t times[] = {500, 300, 300, 900};
         for (uint32_t i = 0; i < 4; ++i)
-            recording.WriteFrame(64, 48, PatternFrame(64, 48, i).data(), 24, times[i], i + 1);
+            recording.WriteFrame(64, 48, Frame(64, 48, i).data(), 24, times[i], i + 1);
     }
     const Bytes file = ReadBytes(path);
     const Bytes expected = TrailerBytes({500, 300, 300, 900});

@@ -152,7 +152,7 @@ protected:
     // recording finishes into crash.<kind>.
     void RecordWithCrashImage(const std::string& kind) {
         CQuillonFile recording(dir.File("race." + kind), kRate, kWidth, kHeight);
-        Offer(recording, kWidth, kHeight, kFrames, true);
+        Offer(recording, kWidth, kHeight, kFrames);
         std::filesystem::copy_file(dir.File("race." + kind), dir.File("crash." + kind));
     }
 };

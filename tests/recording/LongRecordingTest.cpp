@@ -41,7 +41,7 @@ TEST(LongRecording, PastOneGibibyteReadsWholeAndIsRepairedWhenCutShort) {
     const std::string path = dir.File("long.avi"), crash = dir.File("crash.avi");
     // One buffer for every frame; its top and bottom rows carry the frame's index, so that each
     // frame differs and a frame out of place or upside down shows.
-    Bytes frame = PatternFrame(kWidth, kHeight, 5);
+    Bytes frame = Frame(kWidth, kHeight, 5);
     std::vector<std::string> expected;
     {
         CQuillonFile recording(path, kRate, kWidth, kHeight);

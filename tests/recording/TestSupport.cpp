@@ -28,13 +28,6 @@ CommandResult RunCommand(const std::string& command) {
     return result;
 }
 
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -111,19 +104,7 @@ void CopyCut(const std::string& from, const std::string& to, uint64_t size) {
     std::filesystem::resize_file(to, size);
 }
 
-Bytes PatternFrame(uint32_t width, uint32_t height, uint32_t seed) {
-    Bytes frame(size_t(width) * height * 3);
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x) {
-            uint8_t* p = &frame[(size_t(y) * width + x) * 3];
-            p[0] = static_cast<uint8_t>(x * 7 + seed);
-            p[1] = static_cast<uint8_t>(y * 13 + seed * 3);
-            p[2] = static_cast<uint8_t>((x ^ y) + seed * 11);
-        }
-    return frame;
-}
-
-Bytes NoiseFrame(uint32_t width, uint32_t height, uint32_t seed) {
+Bytes Frame(uint32_t width, uint32_t height, uint32_t seed) {
     Bytes frame(size_t(width) * height * 3);
     std::minstd_rand random(seed + 1);
     for (uint8_t& b : frame)
@@ -131,18 +112,18 @@ Bytes NoiseFrame(uint32_t width, uint32_t height, uint32_t seed) {
     return frame;
 }
 
-Bytes Frames(uint32_t width, uint32_t height, uint32_t count, bool noise) {
+Bytes Frames(uint32_t width, uint32_t height, uint32_t count) {
     Bytes all;
     for (uint32_t i = 0; i < count; ++i) {
-        Bytes frame = noise ? NoiseFrame(width, height, i) : PatternFrame(width, height, i);
+        Bytes frame = Frame(width, height, i);
         PutLe32(frame.data(), i + 1);
         all.insert(all.end(), frame.begin(), frame.end());
     }
     return all;
 }
 
-Bytes Offer(CQuillonFile& recording, uint32_t width, uint32_t height, uint32_t count, bool noise) {
-    const Bytes all = Frames(width, height, count, noise);
+Bytes Offer(CQuillonFile& recording, uint32_t width, uint32_t height, uint32_t count) {
+    const Bytes all = Frames(width, height, count);
     for (uint32_t i = 0; i < count; ++i)
         recording.WriteFrame(width, height, &all[size_t(width) * height * 3 * i], 24, 1000 + 40 * i,
                              i + 1);
@@ -172,21 +153,6 @@ int ExpectRepaired(const std::string& path, int expected, uint32_t rate, uint32_
     EXPECT_TRUE(keyInterval > 1 || packets.size() == 1);
     EXPECT_EQ(packets.back().ms, lastMs);
     return frames;
-}
-
-bool SizeLimitedOutput::Write(const void* data, size_t size) {
-    const uint64_t pos = m_file.Tell();
-    if (pos + size <= m_limit)
-        return m_file.Write(data, size);
-    if (pos < m_limit)
-        m_file.Write(data, size_t(m_limit - pos));
-    m_file.Flush();
-    m_bFailed = true;
-    return false;
-}
-
-std::string SizeLimitedOutput::LastError() const {
-    return m_bFailed ? "cannot write: No space left on device" : m_file.LastError();
 }
 
 } // namespace quillon::test

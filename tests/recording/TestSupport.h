@@ -3,6 +3,7 @@
 // Shared helpers for the recording tests: running the outside readers (ffprobe, ffmpeg,
 // quillon-inspect), making frames and recordings, and a disk that runs full on demand.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,7 +21,9 @@ struct CommandResult {
     std::string output; // standard output only, unless the command redirects
 };
 CommandResult RunCommand(const std::string& command);
-std::string Quote(const std::string& text);
+inline std::string Quote(const std::string& path) { // our own paths hold no quotes
+    return "'" + path + "'";
+}
 std::vector<std::string> Lines(const std::string& text);
 bool HasLine(const std::string& text, const std::string& line);
 // The value of "key=value" lines as ffprobe's default writer prints them; empty if missing.
@@ -47,18 +50,15 @@ uint64_t FileSize(const std::string& path);
 // Copies the first size bytes of from into to.
 void CopyCut(const std::string& from, const std::string& to, uint64_t size);
 
-// A packed BGR frame, top-down, whose every pixel depends on (x, y, seed), so that frames and
-// rows differ and a flipped or shifted picture shows.
-Bytes PatternFrame(uint32_t width, uint32_t height, uint32_t seed);
-// A packed BGR frame of noise, the same for the same seed; it compresses badly, so that
-// Windows Media frames are large and each looks like a scene cut.
-Bytes NoiseFrame(uint32_t width, uint32_t height, uint32_t seed);
-// count frames one after another: frame i is PatternFrame (or NoiseFrame) with seed i and its
-// sequence number i + 1 in its first four bytes.
-Bytes Frames(uint32_t width, uint32_t height, uint32_t count, bool noise = false);
+// A packed BGR frame of noise, the same for the same seed: frames and rows differ, so that a
+// frame out of place or a flipped or shifted picture shows; it compresses badly, so that Windows
+// Media frames are large and each looks like a scene cut.
+Bytes Frame(uint32_t width, uint32_t height, uint32_t seed);
+// count frames one after another: frame i is Frame(seed i) with its sequence number i + 1 in its
+// first four bytes.
+Bytes Frames(uint32_t width, uint32_t height, uint32_t count);
 // Offers those frames to the recording, frame i with time 1000 + 40 x i; returns them.
-Bytes Offer(CQuillonFile& recording, uint32_t width, uint32_t height, uint32_t count,
-            bool noise = false);
+Bytes Offer(CQuillonFile& recording, uint32_t width, uint32_t height, uint32_t count);
 
 // Runs --repair on path and checks the result as a player would: FFmpeg decodes every frame
 // without complaint (expected of them, unless -1), a seek to the last frame lands on a key frame
@@ -73,14 +73,20 @@ public:
     SizeLimitedOutput(const std::string& path, uint64_t limit) : m_file(path), m_limit(limit) {}
     void SetLimit(uint64_t limit) { m_limit = limit; }
     bool IsOpen() const override { return m_file.IsOpen(); }
-    bool Write(const void* data, size_t size) override;
+    bool Write(const void* data, size_t size) override {
+        const uint64_t room = m_limit - std::min(m_limit, m_file.Tell());
+        m_bFailed = m_bFailed || size > room;
+        return m_file.Write(data, std::min<uint64_t>(size, room)) && size <= room;
+    }
     bool Seek(int64_t offset, SeekOrigin origin) override { return m_file.Seek(offset, origin); }
     uint64_t Tell() const override { return m_file.Tell(); }
     bool Flush() override { return m_file.Flush(); }
     bool Truncate(uint64_t size) override { return m_file.Truncate(size); }
     bool Close() override { return m_file.Close(); }
     bool HasFailed() const override { return m_bFailed || m_file.HasFailed(); }
-    std::string LastError() const override;
+    std::string LastError() const override {
+        return m_bFailed ? "cannot write: No space left on device" : m_file.LastError();
+    }
 
 private:
     LocalFileOutput m_file;

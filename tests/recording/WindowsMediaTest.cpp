@@ -25,8 +25,8 @@ TEST(WindowsMedia, SampleTimesFollowTheRateAndKeyFramesFallEvery25) {
             CQuillonFile recording(path, rate, 96, 64);
             if (everyFrame)
                 recording.SetEveryFrame();
-            Offer(recording, 96, 64, 60, true);
-            Offer(recording, 96, 64, 60, true);
+            Offer(recording, 96, 64, 60);
+            Offer(recording, 96, 64, 60);
         }
         const std::vector<Packet> packets = Packets(path);
         ASSERT_EQ(packets.size(), everyFrame ? 120u : 60u);
@@ -81,7 +81,7 @@ TEST(VideoWriterStates, StartsReadyAndCountsSampleTimesFromTheRate) {
         wide += "\xC3\xA9";
     writer.StartRecording(wide, &output, 3, 64, 48);
     ASSERT_EQ(writer.GetState(), CVideoWriter::kStarted) << writer.m_szLastError;
-    const Bytes frame = PatternFrame(64, 48, 0);
+    const Bytes frame = Frame(64, 48, 0);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(writer.WriteVideoFrame(64, 48, frame.data(), 24), CVideoWriter::kSuccess);
     EXPECT_EQ(writer.GetState(), CVideoWriter::kWriting);
@@ -124,7 +124,7 @@ TEST(VideoWriterStates, FailedWriteEndsTheVideoLeavingWholeFramesBehind) {
     CVideoWriter writer;
     writer.StartRecording(dir.File("full.wmv"), &limited, 25, 96, 64);
     uint32_t accepted = 0;
-    while (writer.WriteVideoFrame(96, 64, NoiseFrame(96, 64, accepted).data(), 24) ==
+    while (writer.WriteVideoFrame(96, 64, Frame(96, 64, accepted).data(), 24) ==
            CVideoWriter::kSuccess)
         ++accepted;
     EXPECT_STREQ(writer.m_szLastError, "Unable to Write Frame");
