@@ -1,5 +1,5 @@
-// The files each kind of recording leaves: byte for byte, and as FFmpeg, the outside reader,
-// sees them.
+// The files each kind of recording leaves, byte for byte and as FFmpeg, the outside reader, sees
+// them; and the Windows Media writer's states and messages.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include "TestSupport.h"
 #include "recording/AviWriter.h"
 #include "recording/ByteFields.h"
+#include "recording/VideoWriter.h"
 
 namespace quillon {
 namespace {
@@ -17,6 +18,18 @@ using namespace test;
 
 Bytes Slice(const Bytes& bytes, size_t from, size_t count) {
     return Bytes(bytes.begin() + long(from), bytes.begin() + long(from + count));
+}
+
+// The values as 32-bit little-endian fields; a frame-time trailer adds their count and "VLWMV".
+Bytes Le32s(std::vector<uint32_t> values, bool trailer = false) {
+    if (trailer)
+        values.push_back(uint32_t(values.size()));
+    Bytes bytes(4 * values.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        PutLe32(&bytes[4 * i], values[i]);
+    if (trailer)
+        bytes.insert(bytes.end(), {'V', 'L', 'W', 'M', 'V'});
+    return bytes;
 }
 
 uint32_t Code(const char* fourCC) {
@@ -36,45 +49,21 @@ void ExpectFields(const Bytes& file, const char* code, int n, int bits,
     }
 }
 
-// The values as 32-bit little-endian fields, one after the other.
-Bytes Le32s(const std::vector<uint32_t>& values) {
-    Bytes bytes(4 * values.size());
-    for (size_t i = 0; i < values.size(); ++i)
-        PutLe32(&bytes[4 * i], values[i]);
-    return bytes;
-}
-
-Bytes TrailerBytes(std::vector<uint32_t> times) {
-    times.push_back(uint32_t(times.size()));
-    Bytes bytes = Le32s(times);
-    bytes.insert(bytes.end(), {'V', 'L', 'W', 'M', 'V'});
-    return bytes;
-}
-
-class AviFile : public ::testing::Test {
-protected:
-    // Five frames, and two that do not match the stream's format and must be refused.
-    std::string Record(uint32_t width, uint32_t height, Bytes* offered = nullptr) {
-        const std::string path = dir.File("race" + std::to_string(width) + ".avi");
-        CQuillonFile recording(path, 25, width, height);
-        const Bytes frames = Offer(recording, width, height, 5);
-        recording.WriteFrame(8, 8, frames.data(), 24, 9000, 10);          // another size
-        recording.WriteFrame(width, height, frames.data(), 32, 9000, 11); // another depth
-        EXPECT_EQ(recording.GetFramesWritten(), 5u);
-        EXPECT_FALSE(recording.HasFailed()) << recording.GetLastError();
-        if (offered)
-            *offered = frames;
-        return path;
-    }
-
+TEST(AviFile, ReadersSeeEveryFrameUprightWithItsTimeAndTheHeadersHoldTheFormat) {
     TempDir dir;
-};
-
-TEST_F(AviFile, ReaderSeesBothStreamsWithEveryFramesPixelsUprightAndItsTime) {
     for (const uint32_t width : {64u, 33u}) { // 33 pixels make 99-byte rows, padded to 100
         SCOPED_TRACE(width);
+        const std::string path = dir.File(std::to_string(width) + ".avi");
         Bytes offered;
-        const std::string path = Record(width, 17, &offered);
+        {
+            CQuillonFile recording(path, 25, width, 17);
+            offered = Offer(recording, width, 17, 5);
+            // Frames that do not match the stream's format are refused.
+            recording.WriteFrame(8, 8, offered.data(), 24, 9000, 10);
+            recording.WriteFrame(width, 17, offered.data(), 32, 9000, 11);
+            EXPECT_EQ(recording.GetFramesWritten(), 5u);
+            EXPECT_FALSE(recording.HasFailed()) << recording.GetLastError();
+        }
         const std::string video = Probe(path, "-select_streams 0 -count_packets -show_streams");
         const std::pair<const char*, std::string> fields[] = {
             {"codec_name", "rawvideo"},       {"pix_fmt", "bgr24"},
@@ -88,50 +77,47 @@ TEST_F(AviFile, ReaderSeesBothStreamsWithEveryFramesPixelsUprightAndItsTime) {
         EXPECT_EQ(Field(timing, "nb_read_packets"), "5");
         EXPECT_EQ(Field(timing, "TAG:title"), "Timing Stream");
         EXPECT_EQ(DecodeBgr(path), offered);
-
         const std::string times = RunCommand("ffmpeg -v error -i " + Quote(path) +
                                              " -map 0:1 -c copy -f data - 2>/dev/null")
                                       .output;
         EXPECT_EQ(Bytes(times.begin(), times.end()), Le32s({1000, 1040, 1080, 1120, 1160}));
-    }
-}
 
-TEST_F(AviFile, HeadersHoldTheRecordingsFormatAndTheIndexMarksEveryChunkKey) {
-    const Bytes file = ReadBytes(Record(64, 48));
-    // The video stream: no handler, 25 frames per second, five frames; the bitmap's positive
-    // height means bottom-up rows.
-    ExpectFields(file, "strh", 0, 32,
-                 {{0, Code("vids")},
-                  {4, 0},
-                  {20, 1},
-                  {24, 25},
-                  {32, 5},
-                  {36, 64 * 48 * 4},
-                  {40, 0xFFFFFFFF}});
-    ExpectFields(file, "strh", 0, 16, {{52, 64}, {54, 48}});
-    ExpectFields(file, "strf", 0, 32, {{0, 40}, {4, 64}, {8, 48}, {16, 0}, {20, 64 * 48 * 3}});
-    ExpectFields(file, "strf", 0, 16, {{14, 24}});
-    // The timing stream, drawn below the picture.
-    ExpectFields(file, "strh", 1, 32,
-                 {{0, Code("txts")}, {4, Code("DRAW")}, {24, 25}, {36, 4}, {40, 0}});
-    ExpectFields(file, "strh", 1, 16, {{50, 48}, {54, 68}});
-    ExpectFields(file, "strf", 1, 32, {{-4, 4}, {0, 4}});
-    // Stream names: the size counts the name and its zero, not the pad byte after it.
-    ExpectFields(file, "strn", 0, 32, {{-4, 13}});
-    ExpectFields(file, "strn", 1, 32, {{-4, 14}});
-    // The legacy index closes the file: 16 bytes per chunk, every chunk a key frame, or readers
-    // that seek by it find nothing to start from.
-    const std::string text(file.begin(), file.end());
-    const size_t index = text.rfind("idx1");
-    ASSERT_NE(index, std::string::npos);
-    ASSERT_EQ(GetLe32(&file[index + 4]), 5u * 2 * 16);
-    for (size_t entry = index + 8; entry < index + 8 + 5 * 2 * 16; entry += 16)
-        EXPECT_EQ(GetLe32(&file[entry + 4]), 0x10u) << "index entry at " << entry;
+        const Bytes file = ReadBytes(path);
+        // The video stream: no handler, 25 frames per second, five frames; the bitmap's positive
+        // height means bottom-up rows.
+        ExpectFields(file, "strh", 0, 32,
+                     {{0, Code("vids")},
+                      {4, 0},
+                      {20, 1},
+                      {24, 25},
+                      {32, 5},
+                      {36, width * 17 * 4},
+                      {40, 0xFFFFFFFF}});
+        ExpectFields(file, "strh", 0, 16, {{52, width}, {54, 17}});
+        ExpectFields(file, "strf", 0, 32,
+                     {{0, 40}, {4, width}, {8, 17}, {16, 0}, {20, (width == 33 ? 100 : 192) * 17}});
+        ExpectFields(file, "strf", 0, 16, {{14, 24}});
+        // The timing stream, drawn below the picture.
+        ExpectFields(file, "strh", 1, 32,
+                     {{0, Code("txts")}, {4, Code("DRAW")}, {24, 25}, {36, 4}, {40, 0}});
+        ExpectFields(file, "strh", 1, 16, {{50, 17}, {54, 37}});
+        ExpectFields(file, "strf", 1, 32, {{-4, 4}, {0, 4}});
+        // Stream names: the size counts the name and its zero, not the pad byte after it.
+        ExpectFields(file, "strn", 0, 32, {{-4, 13}});
+        ExpectFields(file, "strn", 1, 32, {{-4, 14}});
+        // The legacy index closes the file: 16 bytes per chunk, every chunk a key frame, or
+        // readers that seek by it find nothing to start from.
+        const size_t index = std::string(file.begin(), file.end()).rfind("idx1");
+        ASSERT_EQ(GetLe32(&file[index + 4]), 5u * 2 * 16);
+        for (size_t entry = index + 8; entry < index + 8 + 5 * 2 * 16; entry += 16)
+            EXPECT_EQ(GetLe32(&file[entry + 4]), 0x10u) << "index entry at " << entry;
+    }
 }
 
 // Segments of two frames make a small OpenDML file (three RIFF segments) that both readers take
 // whole, frames in order: the segment change without writing a gibibyte.
-TEST_F(AviFile, SmallSegmentsMakeAnOpenDmlFileThatReadsWhole) {
+TEST(AviFile, SmallSegmentsMakeAnOpenDmlFileThatReadsWhole) {
+    TempDir dir;
     const std::string path = dir.File("segments.avi");
     Bytes written;
     {
@@ -175,23 +161,6 @@ TEST(VlvFormat, FrameRecordsArePixelBytesThenLittleEndianTime) {
     EXPECT_EQ(Slice(file, 42, 10), (Bytes{1, 2, 3, 4, 5, 6, 0x04, 0x03, 0x02, 0x01}));
 }
 
-TEST(RecordingFile, WindowsMediaTrailerHoldsEveryTimeInFrameOrderAfterTheVideo) {
-    TempDir dir;
-    const std::string path = dir.File("race.WMV");
-    {
-        CQuillonFile recording(path, 25, 64, 48);
-        const uint32_t times[] = {500, 300, 300, 900};
-        for (uint32_t i = 0; i < 4; ++i)
-            recording.WriteFrame(64, 48, Frame(64, 48, i).data(), 24, times[i], i + 1);
-    }
-    const Bytes file = ReadBytes(path);
-    const Bytes expected = TrailerBytes({500, 300, 300, 900});
-    ASSERT_GT(file.size(), expected.size());
-    EXPECT_EQ(Slice(file, file.size() - expected.size(), expected.size()), expected);
-    const Bytes asfHeaderGuid = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11};
-    EXPECT_EQ(Slice(file, 0, 8), asfHeaderGuid);
-}
-
 TEST(RecordingFile, WithoutFramesIsStillAFileOfItsKind) {
     TempDir dir;
     for (const char* name : {"e.vlv", "e.avi", "e.wmv"})
@@ -214,7 +183,7 @@ TEST(RecordingFile, WithoutFramesIsStillAFileOfItsKind) {
     EXPECT_EQ(Lines(Probe(dir.File("e.avi"), "-show_entries stream=codec_type -of csv=p=0")),
               (std::vector<std::string>{"video", "subtitle"}));
     EXPECT_TRUE(DecodeBgr(dir.File("e.avi")).empty());
-    EXPECT_EQ(ReadBytes(dir.File("e.wmv")), TrailerBytes({}));
+    EXPECT_EQ(ReadBytes(dir.File("e.wmv")), Le32s({}, true));
 }
 
 TEST(RecordingFile, ExtensionDecidesTheKindWhateverItsCase) {
@@ -223,6 +192,112 @@ TEST(RecordingFile, ExtensionDecidesTheKindWhateverItsCase) {
                                                       {"a.avi.bak", kFileVlv}, {"vi", kFileVlv}};
     for (const auto& [path, kind] : cases)
         EXPECT_EQ(CQuillonFile::KindForPath(path), kind) << path;
+}
+
+// Times come from the frame count and the rate, in whole milliseconds rounded down; key frames
+// fall on frames 0, 25, 50, ... whatever the rate, even in noise where each frame looks like a
+// scene cut. Every frame is offered twice: only every-frame recordings keep the repeats; the
+// others end with every frame's time in the frame-time trailer.
+TEST(WindowsMedia, SampleTimesFollowTheRateAndKeyFramesFallEvery25) {
+    TempDir dir;
+    for (const auto& [rate, everyFrame] :
+         {std::pair{25u, false}, std::pair{3u, false}, std::pair{25u, true}}) {
+        SCOPED_TRACE(std::to_string(rate) + (everyFrame ? " every frame" : ""));
+        const std::string path =
+            dir.File(std::to_string(rate) + std::to_string(everyFrame) + ".wmv");
+        {
+            CQuillonFile recording(path, rate, 96, 64);
+            if (everyFrame)
+                recording.SetEveryFrame();
+            Offer(recording, 96, 64, 60);
+            Offer(recording, 96, 64, 60);
+        }
+        const std::vector<Packet> packets = Packets(path);
+        ASSERT_EQ(packets.size(), everyFrame ? 120u : 60u);
+        for (size_t i = 0; i < packets.size(); ++i) {
+            EXPECT_EQ(packets[i].ms, long(i * 1000 / rate)) << "frame " << i;
+            EXPECT_EQ(packets[i].key, i % 25 == 0) << "frame " << i;
+        }
+        EXPECT_EQ(DecodedFrames(path), int(packets.size())); // a trailer does not disturb it
+        std::vector<uint32_t> times;
+        for (uint32_t i = 0; i < 60; ++i)
+            times.push_back(1000 + 40 * i);
+        const Bytes file = ReadBytes(path), trailer = Le32s(times, true);
+        EXPECT_EQ(Slice(file, file.size() - trailer.size(), trailer.size()) == trailer,
+                  !everyFrame);
+    }
+}
+
+// Four coloured quarters, 129 x 97 pixels: the encoder's width is even, so the last column is
+// left out; an odd height is kept.
+TEST(WindowsMedia, PictureIsUprightWithItsColoursForEachInputDepth) {
+    TempDir dir;
+    const uint8_t colours[4][3] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {255, 255, 255}}; // BGR
+    for (const uint32_t depth : {3u, 4u}) {
+        SCOPED_TRACE(depth);
+        Bytes frame(129 * 97 * depth);
+        for (uint32_t y = 0; y < 97; ++y)
+            for (uint32_t x = 0; x < 129; ++x)
+                std::copy_n(colours[(y >= 48) * 2 + (x >= 64)], 3, &frame[(y * 129 + x) * depth]);
+        const std::string path = dir.File(std::to_string(depth) + ".wmv");
+        {
+            CQuillonFile recording(path, 25, 129, 97);
+            recording.WriteFrame(129, 97, frame.data(), uint16_t(depth * 8), 0, 1);
+        }
+        EXPECT_EQ(DecodedFrames(path), 1);
+        const Bytes picture = DecodeBgr(path);
+        ASSERT_EQ(picture.size(), 128u * 97 * 3);
+        for (int quarter = 0; quarter < 4; ++quarter) // the middle of each quarter
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(
+                    picture[((24 + quarter / 2 * 48) * 128 + 32 + quarter % 2 * 64) * 3 + c],
+                    colours[quarter][c], 60)
+                    << "quarter " << quarter << " channel " << c;
+    }
+}
+
+TEST(VideoWriterStates, PathOf1000TwoByteCharactersFitsAndFramesMoveTheStates) {
+    TempDir dir;
+    LocalFileOutput output(dir.File("writer.wmv"));
+    CVideoWriter writer;
+    EXPECT_EQ(writer.GetState(), CVideoWriter::kNotReady);
+    std::string wide = "/tmp/"; // 1000 UTF-16 units: it fits
+    for (int i = 0; i < 1000; ++i)
+        wide += "\xC3\xA9";
+    writer.StartRecording(wide, &output, 25, 64, 48);
+    EXPECT_EQ(writer.GetState(), CVideoWriter::kStarted) << writer.m_szLastError;
+    EXPECT_EQ(writer.WriteVideoFrame(64, 48, Frame(64, 48, 0).data(), 24), CVideoWriter::kSuccess);
+    EXPECT_EQ(writer.GetState(), CVideoWriter::kWriting);
+    writer.Finish();
+    EXPECT_EQ(writer.GetState(), CVideoWriter::kNotReady);
+    EXPECT_TRUE(writer.HasSucceeded());
+}
+
+// Each failure names its step, ends the recording and refuses every later frame.
+TEST(VideoWriterStates, FailuresNameTheStepAndEndTheRecording) {
+    TempDir dir;
+    // {file name, depths of the frames offered, error, frames counted (the failed one too)}
+    const std::tuple<std::string, std::vector<uint16_t>, const char*, uint32_t> cases[] = {
+        // A path beyond 1024 UTF-16 units.
+        {std::string(1100, 'x') + ".wmv", {}, "Unable to Convert Output Filename", 0},
+        {"no/such/folder/x.wmv", {}, "Unable to Set Output Filename", 0},
+        {"a.wmv", {12}, "Unable to Set Media Type", 0},
+        // A frame of another depth than the first.
+        {"b.wmv", {24, 32}, "Unable to Write Frame", 2},
+    };
+    const Bytes frame(64 * 48 * 4, 0x40);
+    for (const auto& [name, depths, error, frames] : cases) {
+        SCOPED_TRACE(error);
+        LocalFileOutput output(dir.File(name));
+        CVideoWriter writer;
+        writer.StartRecording(dir.File(name), &output, 25, 64, 48);
+        for (const uint16_t depth : depths)
+            writer.WriteVideoFrame(64, 48, frame.data(), depth);
+        EXPECT_STREQ(writer.m_szLastError, error);
+        EXPECT_EQ(writer.GetState(), CVideoWriter::kNotReady);
+        EXPECT_EQ(writer.WriteVideoFrame(64, 48, frame.data(), 24), CVideoWriter::kFailure);
+        EXPECT_EQ(writer.GetFramesWritten(), frames);
+    }
 }
 
 } // namespace
