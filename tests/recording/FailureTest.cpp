@@ -24,18 +24,19 @@ constexpr uint32_t kVlvRecord = kWidth * kHeight + 4;
 constexpr size_t kAvihFlagsOffset = 44; // RIFF, LIST hdrl and the avih chunk head come first
 constexpr uint32_t kAvifHasIndex = 0x10;
 
-// What the readers find in a recording that holds the first frames of Frames(..., noise): a sound
-// file, and the container's size or every AVI frame's pixels.
-void ExpectHolds(const std::string& path, uint32_t frames) {
-    const CommandResult check = Inspect("--check " + Quote(path));
-    EXPECT_EQ(check.exitCode, 0) << check.output;
-    if (path.ends_with(".vlv")) {
+// What the readers find in a recording that holds the first frames of Frames(): the container's
+// size, every AVI frame's pixels, or every Windows Media frame but the last, which may be lost
+// with the packet it was in. A finished container or AVI file is sound too, headers and all.
+void ExpectHolds(const std::string& path, uint32_t frames, bool finished) {
+    if (path.ends_with(".wmv")) {
+        EXPECT_GE(DecodedFrames(path), int(frames) - 1);
+    } else if (path.ends_with(".vlv")) {
         EXPECT_EQ(FileSize(path), 22 + uint64_t(frames + 1) * kVlvRecord);
-        return;
+    } else {
+        EXPECT_TRUE(DecodeBgr(path) == Frames(kWidth, kHeight, frames)) << frames << " frames";
     }
-    const std::string probe = Probe(path, "-select_streams 0 -show_entries stream=nb_frames");
-    EXPECT_EQ(Field(probe, "nb_frames"), std::to_string(frames));
-    EXPECT_TRUE(DecodeBgr(path) == Frames(kWidth, kHeight, frames)) << frames << " frames";
+    const CommandResult check = Inspect("--check " + Quote(path));
+    EXPECT_TRUE(!finished || check.exitCode == 0) << path << "\n" << check.output;
 }
 
 // Runs body in a child process with a file size limit and returns its exit code; the child never
@@ -73,7 +74,7 @@ TEST_F(FullDisk, AviIsFinishedAroundTheFramesItHoldsWithItsIndexIfThereIsRoom) {
             EXPECT_EQ(recording.GetFramesWritten(), 3u);
             EXPECT_TRUE(recording.HasFailed());
         }
-        ExpectHolds(path, 3);
+        ExpectHolds(path, 3, true);
         EXPECT_EQ(GetLe32(&ReadBytes(path)[kAvihFlagsOffset]) & kAvifHasIndex, flags);
     }
 }
@@ -124,17 +125,8 @@ TEST_F(FullDisk, FileSizeLimitAndUnfinishedRecordingsLeaveWholeFrames) {
         ASSERT_GT(written, 0);
         ASSERT_LT(written, 200);
         EXPECT_LE(FileSize(limited), 200000u);
-        if (kind == ".wmv") {
-            EXPECT_GE(DecodedFrames(limited), 1);
-            EXPECT_GE(DecodedFrames(cut), 29);
-        } else {
-            ExpectHolds(limited, uint32_t(written));
-        }
-        if (kind == ".vlv")
-            ExpectHolds(cut, 30);
-        if (kind == ".avi") {
-            EXPECT_TRUE(DecodeBgr(cut) == Frames(kWidth, kHeight, 30));
-        }
+        ExpectHolds(limited, uint32_t(written), kind != ".wmv");
+        ExpectHolds(cut, 30, false);
     }
 }
 
