@@ -29,12 +29,8 @@ TEST(Handover, StatusReadWhileTheWorkerWritesLosesAndTearsNothing) {
         }
     });
     std::thread worker([&] {
-        for (uint32_t n = 1; n <= kFrames; ++n) {
-            uint8_t frame[4];
-            PutLe32(frame, n);
-            recording->WriteFrame(4, 1, frame, 8, n * 10, n);
-            recording->WriteFrame(4, 1, frame, 8, n * 10, n); // the same frame again: dropped
-        }
+        test::Offer(*recording, 4, 1, kFrames);
+        test::Offer(*recording, 4, 1, kFrames); // the same frames again: dropped
     });
     worker.join();
     done.store(true);
@@ -42,11 +38,11 @@ TEST(Handover, StatusReadWhileTheWorkerWritesLosesAndTearsNothing) {
 
     EXPECT_EQ(recording->GetFramesWritten(), kFrames);
     recording.reset();
-    const std::vector<uint8_t> file = test::ReadBytes(path);
+    const test::Bytes file = test::ReadBytes(path);
     ASSERT_EQ(file.size(), 22 + 8 * (1 + kFrames));
-    for (uint32_t n = 1; n <= kFrames; ++n) {
+    for (uint32_t n = 1; n <= kFrames; ++n) { // each record: the frame's sequence number, its time
         EXPECT_EQ(GetLe32(&file[22 + 8 * n]), n);
-        EXPECT_EQ(GetLe32(&file[22 + 8 * n + 4]), n * 10);
+        EXPECT_EQ(GetLe32(&file[22 + 8 * n + 4]), 960 + 40 * n);
     }
 }
 
