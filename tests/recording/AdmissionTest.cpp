@@ -48,36 +48,31 @@ TEST(FrameAdmission, JumpsRepeatsAndResyncs) {
     }
 }
 
-// Frames of 4 x 1 bytes that carry their own sequence number, so the file shows which it holds.
-class Admission : public ::testing::Test {
-protected:
-    Sequences Recorded(const Sequences& offered, FrameAdmission* admission = nullptr) {
-        const std::string path = dir.File("run" + std::to_string(++m_runs) + ".vlv");
-        {
-            CQuillonFile recording(path, 25, 4, 1, std::make_unique<LocalFileOutput>(path),
-                                   admission);
-            for (uint32_t sequence : offered) {
-                uint8_t frame[4];
-                PutLe32(frame, sequence);
-                recording.WriteFrame(4, 1, frame, 8, 0, sequence);
-            }
+// Records frames of 4 x 1 bytes that carry their own sequence number, and returns the sequence
+// numbers of the frames the file holds.
+Sequences Recorded(const std::string& path, const Sequences& offered,
+                   FrameAdmission* admission = nullptr) {
+    {
+        CQuillonFile recording(path, 25, 4, 1, std::make_unique<LocalFileOutput>(path), admission);
+        for (uint32_t sequence : offered) {
+            uint8_t frame[4];
+            PutLe32(frame, sequence);
+            recording.WriteFrame(4, 1, frame, 8, 0, sequence);
         }
-        const test::Bytes file = test::ReadBytes(path);
-        Sequences held;
-        for (size_t pos = 22 + 8; pos + 8 <= file.size(); pos += 8) // after the opening frame
-            held.push_back(GetLe32(&file[pos]));
-        return held;
     }
+    const test::Bytes file = test::ReadBytes(path);
+    Sequences held;
+    for (size_t pos = 22 + 8; pos + 8 <= file.size(); pos += 8) // after the opening frame
+        held.push_back(GetLe32(&file[pos]));
+    return held;
+}
 
-    test::TempDir dir;
-    int m_runs = 0;
-};
-
-TEST_F(Admission, SharedRuleCarriesOverFromOneRecordingToTheNextAnOwnOneStartsAfresh) {
+TEST(Admission, SharedRuleCarriesOverFromOneRecordingToTheNextAnOwnOneStartsAfresh) {
+    const test::TempDir dir;
     FrameAdmission shared;
-    EXPECT_EQ(Recorded({5, 6, 7}, &shared), (Sequences{5, 6, 7}));
-    EXPECT_EQ(Recorded({6, 7, 8}, &shared), (Sequences{8}));
-    EXPECT_EQ(Recorded({6, 7, 8}), (Sequences{6, 7, 8}));
+    EXPECT_EQ(Recorded(dir.File("1.vlv"), {5, 6, 7}, &shared), (Sequences{5, 6, 7}));
+    EXPECT_EQ(Recorded(dir.File("2.vlv"), {6, 7, 8}, &shared), (Sequences{8}));
+    EXPECT_EQ(Recorded(dir.File("3.vlv"), {6, 7, 8}), (Sequences{6, 7, 8}));
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 #include <fstream>
 
 #include "TestSupport.h"
-#include "recording/AviFormat.h"
 #include "recording/ByteFields.h"
 #include "recording/VideoWriter.h"
 
@@ -17,6 +16,10 @@ namespace {
 using namespace test;
 
 constexpr int kDamaged = 2;
+constexpr uint32_t kWidth = 96;
+constexpr uint32_t kHeight = 64;
+constexpr uint32_t kRate = 25;
+constexpr uint32_t kFrames = 40;
 
 class InspectTool : public ::testing::Test {
 protected:
@@ -38,6 +41,14 @@ protected:
         const std::string cut = path + ".cut" + std::to_string(++m_cuts);
         CopyCut(path, cut, size);
         return cut;
+    }
+
+    // Records 40 frames into race.<kind>; copies the file as it lies on disk before the
+    // recording finishes into crash.<kind>.
+    void RecordWithCrashImage(const std::string& kind) {
+        CQuillonFile recording(dir.File("race." + kind), kRate, kWidth, kHeight);
+        Offer(recording, kWidth, kHeight, kFrames);
+        std::filesystem::copy_file(dir.File("race." + kind), dir.File("crash." + kind));
     }
 
     TempDir dir;
@@ -72,13 +83,11 @@ TEST_F(InspectTool, CheckPassesSoundRecordingsOfEveryKindAndReportsTheirFrames) 
 
 TEST_F(InspectTool, CheckFailsDamagedRecordingsAndSaysWhy) {
     const std::string vlv = Record("a.vlv"), avi = Record("a.avi"), wmv = Record("a.wmv");
-    std::string lying = Cut(avi, FileSize(avi)); // its video stream header says 5 frames
-    {
-        const Bytes file = ReadBytes(avi);
-        const auto strh = std::search(file.begin(), file.end(), "strh", "strh" + 4) - file.begin();
-        std::fstream out(lying, std::ios::in | std::ios::out | std::ios::binary);
-        out.seekp(strh + 8 + 32).write("\x05\0\0\0", 4);
-    }
+    const std::string lying = Cut(avi, FileSize(avi)); // its video stream header says 5 frames
+    const Bytes bytes = ReadBytes(avi);
+    std::fstream(lying, std::ios::in | std::ios::out | std::ios::binary)
+        .seekp(long(std::string(bytes.begin(), bytes.end()).find("strh")) + 40)
+        .write("\x05\0\0\0", 4);
     const std::pair<std::string, std::string> cases[] = {
         {Cut(vlv, FileSize(vlv) - 100), "damaged: truncated: the last frame record"},
         {Cut(avi, FileSize(avi) - 2000), "damaged: truncated"},
@@ -141,34 +150,16 @@ TEST_F(InspectTool, HostileFilesAreReportedAsDamaged) {
     }
 }
 
-constexpr uint32_t kWidth = 96;
-constexpr uint32_t kHeight = 64;
-constexpr uint32_t kRate = 25;
-constexpr uint32_t kFrames = 40;
-
-class Repair : public InspectTool {
-protected:
-    // Records kFrames frames into race.<kind>; copies the file as it lies on disk before the
-    // recording finishes into crash.<kind>.
-    void RecordWithCrashImage(const std::string& kind) {
-        CQuillonFile recording(dir.File("race." + kind), kRate, kWidth, kHeight);
-        Offer(recording, kWidth, kHeight, kFrames);
-        std::filesystem::copy_file(dir.File("race." + kind), dir.File("crash." + kind));
-    }
-};
-
-TEST_F(Repair, AviCutAnywhereKeepsEveryWholeFrame) {
+TEST_F(InspectTool, RepairAviCutAnywhereKeepsEveryWholeFrame) {
     RecordWithCrashImage("avi");
     const std::string crash = dir.File("crash.avi"), finished = dir.File("race.avi");
-    avi::HeaderFields fields;
-    const uint64_t header =
-        avi::BuildHeader(avi::MakeGeometry(kRate, kWidth, kHeight), fields).size();
-    const uint64_t movi = header + avi::kListHeaderBytes;
-    const uint64_t record = 2 * avi::kChunkHeaderBytes + uint64_t(kWidth) * 3 * kHeight + 4;
+    const Bytes bytes = ReadBytes(crash);
+    const uint64_t movi = std::string(bytes.begin(), bytes.end()).find("movi") + 4; // frames start
+    const uint64_t record = 8 + kWidth * 3 * kHeight + 8 + 4; // picture and time, with chunk heads
     const std::pair<uint64_t, int> cuts[] = {
         // {cut at, whole frames before it}
         {100, 0},                           // inside the main header
-        {header - 7, 0},                    // inside the reserved OpenDML space
+        {movi - 19, 0},                     // inside the reserved OpenDML space
         {movi, 0},                          // header whole, no frame
         {movi + 5 * record, 5},             // between frames
         {movi + 7 * record + 3000, 7},      // inside a frame's picture
@@ -183,7 +174,7 @@ TEST_F(Repair, AviCutAnywhereKeepsEveryWholeFrame) {
     }
 }
 
-TEST_F(Repair, WindowsMediaCutAnywhereKeepsEveryWholeFrame) {
+TEST_F(InspectTool, RepairWindowsMediaCutAnywhereKeepsEveryWholeFrame) {
     RecordWithCrashImage("wmv");
     const std::string crash = dir.File("crash.wmv"), finished = dir.File("race.wmv");
     const std::string path = dir.File("cut.wmv");
@@ -226,7 +217,7 @@ TEST_F(Repair, WindowsMediaCutAnywhereKeepsEveryWholeFrame) {
 }
 
 // Another program's AVI and Windows Media files, cut short, and files of no known kind.
-TEST_F(Repair, RefusesFilesThatAreNotOursAndLeavesThemAsTheyWere) {
+TEST_F(InspectTool, RepairRefusesFilesThatAreNotOursAndLeavesThemAsTheyWere) {
     const std::string other = dir.File("other");
     for (const std::string format : {"avi", "asf"}) {
         ASSERT_EQ(

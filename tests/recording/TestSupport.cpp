@@ -38,8 +38,7 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 bool HasLine(const std::string& text, const std::string& line) {
-    const std::vector<std::string> lines = Lines(text);
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
+    return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
 }
 
 std::string Field(const std::string& text, const std::string& key) {
