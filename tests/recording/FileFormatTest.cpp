@@ -119,20 +119,17 @@ TEST(AviFile, ReadersSeeEveryFrameUprightWithItsTimeAndTheHeadersHoldTheFormat) 
 TEST(AviFile, SmallSegmentsMakeAnOpenDmlFileThatReadsWhole) {
     TempDir dir;
     const std::string path = dir.File("segments.avi");
-    Bytes written;
+    const Bytes frames = Frames(8, 4, 6);
     {
         LocalFileOutput output(path);
         AviWriter writer(output, 2);
         ASSERT_TRUE(writer.Create(25, 8, 4));
-        for (uint32_t i = 0; i < 6; ++i) {
-            const Bytes frame = Frame(8, 4, i);
-            ASSERT_TRUE(writer.WriteFrame(8, 4, frame.data(), 24, 1000 + 40 * i));
-            written.insert(written.end(), frame.begin(), frame.end());
-        }
+        for (uint32_t i = 0; i < 6; ++i)
+            ASSERT_TRUE(writer.WriteFrame(8, 4, &frames[8 * 4 * 3 * i], 24, 1000 + 40 * i));
         writer.Finish();
         ASSERT_TRUE(output.Close());
     }
-    EXPECT_EQ(DecodeBgr(path), written);
+    EXPECT_EQ(DecodeBgr(path), frames);
     const CommandResult check = Inspect("--check " + Quote(path));
     EXPECT_EQ(check.exitCode, 0) << check.output;
     EXPECT_TRUE(HasLine(check.output, "RIFF segments: 3 (OpenDML, 6 frames in dmlh)"))

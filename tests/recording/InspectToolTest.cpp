@@ -37,12 +37,6 @@ protected:
         return path;
     }
 
-    std::string Cut(const std::string& path, uint64_t size) {
-        const std::string cut = path + ".cut" + std::to_string(++m_cuts);
-        CopyCut(path, cut, size);
-        return cut;
-    }
-
     // Records 40 frames into race.<kind>; copies the file as it lies on disk before the
     // recording finishes into crash.<kind>.
     void RecordWithCrashImage(const std::string& kind) {
@@ -52,7 +46,6 @@ protected:
     }
 
     TempDir dir;
-    int m_cuts = 0;
 };
 
 TEST_F(InspectTool, CheckPassesSoundRecordingsOfEveryKindAndReportsTheirFrames) {
@@ -83,16 +76,18 @@ TEST_F(InspectTool, CheckPassesSoundRecordingsOfEveryKindAndReportsTheirFrames) 
 
 TEST_F(InspectTool, CheckFailsDamagedRecordingsAndSaysWhy) {
     const std::string vlv = Record("a.vlv"), avi = Record("a.avi"), wmv = Record("a.wmv");
-    const std::string lying = Cut(avi, FileSize(avi)); // its video stream header says 5 frames
+    const std::string lying =
+        CopyCut(avi, avi + ".5", FileSize(avi)); // its video stream header says 5 frames
     const Bytes bytes = ReadBytes(avi);
     std::fstream(lying, std::ios::in | std::ios::out | std::ios::binary)
         .seekp(long(std::string(bytes.begin(), bytes.end()).find("strh")) + 40)
         .write("\x05\0\0\0", 4);
     const std::pair<std::string, std::string> cases[] = {
-        {Cut(vlv, FileSize(vlv) - 100), "damaged: truncated: the last frame record"},
-        {Cut(avi, FileSize(avi) - 2000), "damaged: truncated"},
-        {Cut(avi, 100), "damaged: truncated"},
-        {Cut(wmv, FileSize(wmv) - 3), "damaged: the Windows Media header gives"},
+        {CopyCut(vlv, vlv + ".1", FileSize(vlv) - 100),
+         "damaged: truncated: the last frame record"},
+        {CopyCut(avi, avi + ".2", FileSize(avi) - 2000), "damaged: truncated"},
+        {CopyCut(avi, avi + ".3", 100), "damaged: truncated"},
+        {CopyCut(wmv, wmv + ".4", FileSize(wmv) - 3), "damaged: the Windows Media header gives"},
         {lying, "video stream header says 5 frames, the file holds 3"},
     };
     for (const auto& [path, reason] : cases) {
@@ -219,14 +214,13 @@ TEST_F(InspectTool, RepairWindowsMediaCutAnywhereKeepsEveryWholeFrame) {
 // Another program's AVI and Windows Media files, cut short, and files of no known kind.
 TEST_F(InspectTool, RepairRefusesFilesThatAreNotOursAndLeavesThemAsTheyWere) {
     const std::string other = dir.File("other");
-    for (const std::string format : {"avi", "asf"}) {
+    for (const std::string path : {other + ".avi", other + ".asf"}) {
         ASSERT_EQ(
-            RunCommand("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 30 -f " +
-                       format + " " + Quote(other + "." + format))
+            RunCommand("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 30 " +
+                       Quote(path))
                 .exitCode,
             0);
-        CopyCut(other + "." + format, other + "." + format + ".cut",
-                FileSize(other + "." + format) - 1000);
+        CopyCut(path, path + ".cut", FileSize(path) - 1000);
     }
     WriteBytes(other + ".wav", std::string("RIFF\x10\0\0\0WAVEfmt ", 16));
     WriteBytes(other + ".txt", "hello");

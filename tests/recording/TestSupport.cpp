@@ -98,9 +98,10 @@ uint64_t FileSize(const std::string& path) {
     return std::filesystem::file_size(path);
 }
 
-void CopyCut(const std::string& from, const std::string& to, uint64_t size) {
+std::string CopyCut(const std::string& from, const std::string& to, uint64_t size) {
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
     std::filesystem::resize_file(to, size);
+    return to;
 }
 
 Bytes Frame(uint32_t width, uint32_t height, uint32_t seed) {

@@ -47,8 +47,8 @@ std::vector<Packet> Packets(const std::string& path, long fromMs = -1);
 Bytes ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
 uint64_t FileSize(const std::string& path);
-// Copies the first size bytes of from into to.
-void CopyCut(const std::string& from, const std::string& to, uint64_t size);
+// Copies the first size bytes of from into to; returns to.
+std::string CopyCut(const std::string& from, const std::string& to, uint64_t size);
 
 // A packed BGR frame of noise, the same for the same seed: frames and rows differ, so that a
 // frame out of place or a flipped or shifted picture shows; it compresses badly, so that Windows
