@@ -1,12 +1,9 @@
 // The admission rule by sequence number, on its own and through what ends up in the files.
 
-#include <gtest/gtest.h>
-
 #include "TestSupport.h"
-#include "recording/ByteFields.h"
 #include "recording/FrameAdmission.h"
 
-namespace quillon {
+namespace quillon::test {
 namespace {
 
 using Sequences = std::vector<uint32_t>;
@@ -60,7 +57,7 @@ Sequences Recorded(const std::string& path, const Sequences& offered,
             recording.WriteFrame(4, 1, frame, 8, 0, sequence);
         }
     }
-    const test::Bytes file = test::ReadBytes(path);
+    const Bytes file = ReadBytes(path);
     Sequences held;
     for (size_t pos = 22 + 8; pos + 8 <= file.size(); pos += 8) // after the opening frame
         held.push_back(GetLe32(&file[pos]));
@@ -68,7 +65,7 @@ Sequences Recorded(const std::string& path, const Sequences& offered,
 }
 
 TEST(Admission, SharedRuleCarriesOverFromOneRecordingToTheNextAnOwnOneStartsAfresh) {
-    const test::TempDir dir;
+    const TempDir dir;
     FrameAdmission shared;
     EXPECT_EQ(Recorded(dir.File("1.vlv"), {5, 6, 7}, &shared), (Sequences{5, 6, 7}));
     EXPECT_EQ(Recorded(dir.File("2.vlv"), {6, 7, 8}, &shared), (Sequences{8}));
@@ -76,4 +73,4 @@ TEST(Admission, SharedRuleCarriesOverFromOneRecordingToTheNextAnOwnOneStartsAfre
 }
 
 } // namespace
-} // namespace quillon
+} // namespace quillon::test

@@ -1,22 +1,16 @@
 // Full disks, failed writes and recordings that never finish: whatever happens, the file left
 // behind opens in an outside reader and holds whole frames.
 
-#include <gtest/gtest.h>
-
 #include <csignal>
-#include <filesystem>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "TestSupport.h"
-#include "recording/ByteFields.h"
 #include "recording/FrameTimeTrailer.h"
 
-namespace quillon {
+namespace quillon::test {
 namespace {
-
-using namespace test;
 
 constexpr uint32_t kWidth = 64;
 constexpr uint32_t kHeight = 48;
@@ -201,4 +195,4 @@ TEST(LocalFileOutput, GatheredWritePastAFileSizeLimitLeavesTheWrittenPrefix) {
 }
 
 } // namespace
-} // namespace quillon
+} // namespace quillon::test

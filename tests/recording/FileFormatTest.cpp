@@ -1,20 +1,15 @@
 // The files each kind of recording leaves, byte for byte and as FFmpeg, the outside reader, sees
 // them; and the Windows Media writer's states and messages.
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <numeric>
 
 #include "TestSupport.h"
 #include "recording/AviWriter.h"
-#include "recording/ByteFields.h"
 #include "recording/VideoWriter.h"
 
-namespace quillon {
+namespace quillon::test {
 namespace {
-
-using namespace test;
 
 Bytes Slice(const Bytes& bytes, size_t from, size_t count) {
     return Bytes(bytes.begin() + long(from), bytes.begin() + long(from + count));
@@ -288,4 +283,4 @@ TEST(VideoWriterStates, FailuresNameTheStepAndEndTheRecording) {
 }
 
 } // namespace
-} // namespace quillon
+} // namespace quillon::test

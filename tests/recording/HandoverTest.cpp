@@ -1,22 +1,18 @@
 // The save worker writes a recording while the window asks for its state: nothing is lost or
 // torn on the way.
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <thread>
 
 #include "TestSupport.h"
-#include "recording/ByteFields.h"
-#include "recording/QuillonFile.h"
 
-namespace quillon {
+namespace quillon::test {
 namespace {
 
 constexpr uint32_t kFrames = 400;
 
 TEST(Handover, StatusReadWhileTheWorkerWritesLosesAndTearsNothing) {
-    test::TempDir dir;
+    TempDir dir;
     const std::string path = dir.File("turns.vlv");
     auto recording = std::make_unique<CQuillonFile>(path, 25, 4, 1);
     std::atomic<bool> done{false};
@@ -29,8 +25,8 @@ TEST(Handover, StatusReadWhileTheWorkerWritesLosesAndTearsNothing) {
         }
     });
     std::thread worker([&] {
-        test::Offer(*recording, 4, 1, kFrames);
-        test::Offer(*recording, 4, 1, kFrames); // the same frames again: dropped
+        Offer(*recording, 4, 1, kFrames);
+        Offer(*recording, 4, 1, kFrames); // the same frames again: dropped
     });
     worker.join();
     done.store(true);
@@ -38,7 +34,7 @@ TEST(Handover, StatusReadWhileTheWorkerWritesLosesAndTearsNothing) {
 
     EXPECT_EQ(recording->GetFramesWritten(), kFrames);
     recording.reset();
-    const test::Bytes file = test::ReadBytes(path);
+    const Bytes file = ReadBytes(path);
     ASSERT_EQ(file.size(), 22 + 8 * (1 + kFrames));
     for (uint32_t n = 1; n <= kFrames; ++n) { // each record: the frame's sequence number, its time
         EXPECT_EQ(GetLe32(&file[22 + 8 * n]), n);
@@ -47,4 +43,4 @@ TEST(Handover, StatusReadWhileTheWorkerWritesLosesAndTearsNothing) {
 }
 
 } // namespace
-} // namespace quillon
+} // namespace quillon::test

@@ -1,19 +1,11 @@
 // quillon-inspect as the people who receive recordings use it: reports, checks, exports, and
 // --repair on recordings cut short, as a power loss leaves them (the writer never finished).
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-
 #include "TestSupport.h"
-#include "recording/ByteFields.h"
 #include "recording/VideoWriter.h"
 
-namespace quillon {
+namespace quillon::test {
 namespace {
-
-using namespace test;
 
 constexpr int kDamaged = 2;
 constexpr uint32_t kWidth = 96;
@@ -214,7 +206,7 @@ TEST_F(InspectTool, RepairWindowsMediaCutAnywhereKeepsEveryWholeFrame) {
 // Another program's AVI and Windows Media files, cut short, and files of no known kind.
 TEST_F(InspectTool, RepairRefusesFilesThatAreNotOursAndLeavesThemAsTheyWere) {
     const std::string other = dir.File("other");
-    for (const std::string path : {other + ".avi", other + ".asf"}) {
+    for (const std::string& path : {other + ".avi", other + ".asf"}) {
         ASSERT_EQ(
             RunCommand("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 30 " +
                        Quote(path))
@@ -233,4 +225,4 @@ TEST_F(InspectTool, RepairRefusesFilesThatAreNotOursAndLeavesThemAsTheyWere) {
 }
 
 } // namespace
-} // namespace quillon
+} // namespace quillon::test

@@ -2,24 +2,17 @@
 // short past 1 GiB, the repair keeps the closed first RIFF segment and every whole frame of the
 // OpenDML segment after it.
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 
 #include "TestSupport.h"
 #include "recording/AviFormat.h"
-#include "recording/ByteFields.h"
 
 extern "C" {
 #include <libavutil/md5.h>
 }
 
-namespace quillon {
+namespace quillon::test {
 namespace {
-
-using namespace test;
 
 constexpr uint32_t kWidth = 2048;
 constexpr uint32_t kHeight = 1536;
@@ -101,4 +94,4 @@ TEST(LongRecording, PastOneGibibyteReadsWholeAndIsRepairedWhenCutShort) {
 }
 
 } // namespace
-} // namespace quillon
+} // namespace quillon::test

@@ -1,16 +1,11 @@
 #include "recording/SmbClient.h"
+#include "TestSupport.h"
 
-#include <gtest/gtest.h>
-
-#include <fstream>
-
-#include "common/TempDir.h"
-
-namespace quillon {
+namespace quillon::test {
 namespace {
 
 TEST(SmbClient, ReadsSmbclientsAuthenticationFile) {
-    const test::TempDir dir;
+    const TempDir dir;
     // {file text (none: no file), user, password, domain}; without a user the file is refused.
     const std::tuple<const char*, std::string, std::string, std::string> cases[] = {
         {"username = racer\npassword =  two words \ndomain = TRACK\n", "racer", "two words",
@@ -34,4 +29,4 @@ TEST(SmbClient, ReadsSmbclientsAuthenticationFile) {
 }
 
 } // namespace
-} // namespace quillon
+} // namespace quillon::test

@@ -1,17 +1,11 @@
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <random>
 #include <sstream>
 #include <sys/wait.h>
-
-#include "recording/ByteFields.h"
 
 namespace quillon::test {
 

@@ -3,12 +3,17 @@
 // Shared helpers for the recording tests: running the outside readers (ffprobe, ffmpeg,
 // quillon-inspect), making frames and recordings, and a disk that runs full on demand.
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "common/TempDir.h"
+#include "recording/ByteFields.h"
 #include "recording/LocalFileOutput.h"
 #include "recording/QuillonFile.h"
 
