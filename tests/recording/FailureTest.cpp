@@ -73,27 +73,40 @@ TEST_F(FullDisk, AviIsFinishedAroundTheFramesItHoldsWithItsIndexIfThereIsRoom) {
     }
 }
 
-// No recording can be made: each kind says why, once, and drops its frames without a crash.
+// No recording can be made, or a Windows Media one cannot go on: each says why and drops its
+// frames without a crash.
 TEST_F(FullDisk, RecordingThatCannotBeWrittenSaysWhy) {
+    struct Case {
+        std::string name;
+        bool output;
+        std::vector<uint16_t> depths; // of the frames offered
+        const char* error;
+        uint32_t written;
+    };
+    // A name beyond 1024 UTF-16 units, a first frame of 12 bits, a frame of another depth.
+    std::vector<Case> cases = {
+        {std::string(1100, 'x') + ".wmv", true, {24}, "Unable to Convert Output Filename", 0},
+        {"a.wmv", true, {12, 24}, "Unable to Set Media Type", 0},
+        {"b.wmv", true, {24, 32, 24}, "Unable to Write Frame", 1}};
     for (const std::string kind : {".vlv", ".avi", ".wmv"}) {
         std::filesystem::create_symlink("/dev/full", dir.File("full" + kind));
-        const struct {
-            std::string path;
-            bool output;
-            const char* error;
-        } cases[] = {{dir.File("full" + kind), true, "No space left"},
-                     {dir.File("missing/x" + kind), true, "No such file"},
-                     {dir.File("none" + kind), false, "no output"}};
-        for (const auto& c : cases) {
-            SCOPED_TRACE(c.path);
-            CQuillonFile recording(c.path, 25, kWidth, kHeight,
-                                   c.output ? std::make_unique<LocalFileOutput>(c.path) : nullptr);
-            Offer(recording, kWidth, kHeight, 3);
-            EXPECT_EQ(recording.GetFramesWritten(), 0u);
-            EXPECT_TRUE(recording.HasFailed());
-            EXPECT_NE(recording.GetLastError().find(c.error), std::string::npos)
-                << recording.GetLastError();
-        }
+        cases.push_back({"full" + kind, true, {24, 24, 24}, "No space left", 0});
+        cases.push_back({"missing/x" + kind, true, {24}, "No such file", 0});
+        cases.push_back({"none" + kind, false, {24}, "no output", 0});
+    }
+    const Bytes frame = Frame(kWidth, kHeight * 2, 0); // room for 32 bits a pixel
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.File(c.name);
+        CQuillonFile recording(path, 25, kWidth, kHeight,
+                               c.output ? std::make_unique<LocalFileOutput>(path) : nullptr);
+        uint32_t sequence = 0;
+        for (const uint16_t depth : c.depths)
+            recording.WriteFrame(kWidth, kHeight, frame.data(), depth, 0, ++sequence);
+        EXPECT_EQ(recording.GetFramesWritten(), c.written);
+        EXPECT_TRUE(recording.HasFailed());
+        EXPECT_NE(recording.GetLastError().find(c.error), std::string::npos)
+            << recording.GetLastError();
     }
 }
 

@@ -6,7 +6,6 @@
 
 #include "TestSupport.h"
 #include "recording/AviWriter.h"
-#include "recording/VideoWriter.h"
 
 namespace quillon::test {
 namespace {
@@ -252,33 +251,6 @@ TEST(WindowsMedia, PictureIsUprightWithItsColoursForEachInputDepth) {
                     picture[((24 + quarter / 2 * 48) * 128 + 32 + quarter % 2 * 64) * 3 + c],
                     colours[quarter][c], 60)
                     << "quarter " << quarter << " channel " << c;
-    }
-}
-
-// Each failure names its step, ends the recording and refuses every later frame.
-TEST(VideoWriterStates, FailuresNameTheStepAndEndTheRecording) {
-    TempDir dir;
-    // {file name, depths of the frames offered, error, frames counted (the failed one too)}
-    const std::tuple<std::string, std::vector<uint16_t>, const char*, uint32_t> cases[] = {
-        // A path beyond 1024 UTF-16 units.
-        {std::string(1100, 'x') + ".wmv", {}, "Unable to Convert Output Filename", 0},
-        {"no/such/folder/x.wmv", {}, "Unable to Set Output Filename", 0},
-        {"a.wmv", {12}, "Unable to Set Media Type", 0},
-        // A frame of another depth than the first.
-        {"b.wmv", {24, 32}, "Unable to Write Frame", 2},
-    };
-    const Bytes frame(64 * 48 * 4, 0x40);
-    for (const auto& [name, depths, error, frames] : cases) {
-        SCOPED_TRACE(error);
-        LocalFileOutput output(dir.File(name));
-        CVideoWriter writer;
-        writer.StartRecording(dir.File(name), &output, 25, 64, 48);
-        for (const uint16_t depth : depths)
-            writer.WriteVideoFrame(64, 48, frame.data(), depth);
-        EXPECT_STREQ(writer.m_szLastError, error);
-        EXPECT_EQ(writer.GetState(), CVideoWriter::kNotReady);
-        EXPECT_EQ(writer.WriteVideoFrame(64, 48, frame.data(), 24), CVideoWriter::kFailure);
-        EXPECT_EQ(writer.GetFramesWritten(), frames);
     }
 }
 
