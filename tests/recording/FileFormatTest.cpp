@@ -126,47 +126,48 @@ TEST(AviFile, SmallSegmentsMakeAnOpenDmlFileThatReadsWhole) {
         << check.output;
 }
 
-// Each record is the frame's first width x height bytes, then the time little-endian; a frame
-// of another size is left out, or a reader would lose every frame after it.
-TEST(VlvFormat, FrameRecordsArePixelBytesThenLittleEndianTime) {
+// The container: its header, a white opening frame with time 1, then for each frame its first
+// width x height bytes and its time, little-endian. A frame of another size is left out, or a
+// reader would lose every frame after it.
+TEST(VlvFormat, HeaderWhiteOpeningFrameThenPixelBytesAndTimeForEachFrame) {
     TempDir dir;
-    const std::string path = dir.File("race.vlv");
+    CQuillonFile(dir.File("e.vlv"), 25, 640, 480); // made and finished at once
+    const Bytes empty = ReadBytes(dir.File("e.vlv"));
+    const Bytes header = {0x00, 0x00, 0x00, 0x16, 0x01, 0x00, 0x00, 0x02, 0x02, 0x80, 0x02,
+                          0x00, 0x00, 0x02, 0x01, 0xE0, 0x03, 0x00, 0x00, 0x02, 0x00, 0x19};
+    ASSERT_EQ(empty.size(), 22u + 640 * 480 + 4);
+    EXPECT_EQ(Slice(empty, 0, 22), header);
+    EXPECT_EQ(Slice(empty, 22, 640 * 480), Bytes(640 * 480, 0xFF));
+    EXPECT_EQ(Slice(empty, 22 + 640 * 480, 4), (Bytes{1, 0, 0, 0}));
+    // Values beyond 16 bits keep their low 16.
+    CQuillonFile(dir.File("wide.vlv"), 300, 65537, 1);
+    const Bytes wide = ReadBytes(dir.File("wide.vlv"));
+    ASSERT_EQ(wide.size(), 22u + 65537 + 4);
+    EXPECT_EQ(Slice(wide, 8, 2), (Bytes{0x00, 0x01}));  // 65537 & 0xFFFF
+    EXPECT_EQ(Slice(wide, 20, 2), (Bytes{0x01, 0x2C})); // 300
+
     const Bytes grey = {0x11, 0x22, 0x33, 0x44, 0xAA, 0xBB};
     Bytes colour(3 * 2 * 3);
     std::iota(colour.begin(), colour.end(), 1);
     {
-        CQuillonFile recording(path, 25, 3, 2);
+        CQuillonFile recording(dir.File("race.vlv"), 25, 3, 2);
         recording.WriteFrame(3, 2, grey.data(), 8, 1000, 1);
         recording.WriteFrame(3, 2, colour.data(), 24, 0x01020304, 2);
         recording.WriteFrame(2, 2, grey.data(), 8, 5, 3); // another size
         EXPECT_EQ(recording.GetFramesWritten(), 2u);
     }
-    const Bytes file = ReadBytes(path);
+    const Bytes file = ReadBytes(dir.File("race.vlv"));
     ASSERT_EQ(file.size(), 22u + 3 * (6 + 4));
     EXPECT_EQ(Slice(file, 32, 10),
               (Bytes{0x11, 0x22, 0x33, 0x44, 0xAA, 0xBB, 0xE8, 0x03, 0x00, 0x00}));
     EXPECT_EQ(Slice(file, 42, 10), (Bytes{1, 2, 3, 4, 5, 6, 0x04, 0x03, 0x02, 0x01}));
 }
 
+// AVI: both streams, no samples. Windows Media: nothing but the nine trailer bytes.
 TEST(RecordingFile, WithoutFramesIsStillAFileOfItsKind) {
     TempDir dir;
-    for (const char* name : {"e.vlv", "e.avi", "e.wmv"})
-        CQuillonFile(dir.File(name), 25, 640, 480); // made and finished at once
-    CQuillonFile(dir.File("wide.vlv"), 300, 65537, 1);
-    // The container: its header, then a white opening frame with time 1.
-    const Bytes vlv = ReadBytes(dir.File("e.vlv"));
-    const Bytes header = {0x00, 0x00, 0x00, 0x16, 0x01, 0x00, 0x00, 0x02, 0x02, 0x80, 0x02,
-                          0x00, 0x00, 0x02, 0x01, 0xE0, 0x03, 0x00, 0x00, 0x02, 0x00, 0x19};
-    ASSERT_EQ(vlv.size(), 22u + 640 * 480 + 4);
-    EXPECT_EQ(Slice(vlv, 0, 22), header);
-    EXPECT_EQ(Slice(vlv, 22, 640 * 480), Bytes(640 * 480, 0xFF));
-    EXPECT_EQ(Slice(vlv, 22 + 640 * 480, 4), (Bytes{1, 0, 0, 0}));
-    // Values beyond 16 bits keep their low 16.
-    const Bytes wide = ReadBytes(dir.File("wide.vlv"));
-    ASSERT_EQ(wide.size(), 22u + 65537 + 4);
-    EXPECT_EQ(Slice(wide, 8, 2), (Bytes{0x00, 0x01}));  // 65537 & 0xFFFF
-    EXPECT_EQ(Slice(wide, 20, 2), (Bytes{0x01, 0x2C})); // 300
-    // AVI: both streams, no samples. Windows Media: nothing but the nine trailer bytes.
+    for (const char* name : {"e.avi", "e.wmv"})
+        CQuillonFile(dir.File(name), 25, 640, 480);
     EXPECT_EQ(Lines(Probe(dir.File("e.avi"), "-show_entries stream=codec_type -of csv=p=0")),
               (std::vector<std::string>{"video", "subtitle"}));
     EXPECT_TRUE(DecodeBgr(dir.File("e.avi")).empty());

@@ -7,7 +7,7 @@
 namespace quillon::test {
 namespace {
 
-constexpr int kDamaged = 2;
+constexpr int kDamaged = 2; // the tool's exit status for a damaged file
 constexpr uint32_t kWidth = 96;
 constexpr uint32_t kHeight = 64;
 constexpr uint32_t kRate = 25;
@@ -131,7 +131,7 @@ TEST_F(InspectTool, HostileFilesAreReportedAsDamaged) {
     for (const auto& [name, bytes] :
          {std::pair{"loop.wmv", asfLoop}, std::pair{"nested.avi", aviNest},
           std::pair{"noname.avi", aviNoName}}) {
-        WriteBytes(dir.File(name), bytes);
+        std::ofstream(dir.File(name), std::ios::binary) << bytes;
         const CommandResult r = Inspect("--check " + Quote(dir.File(name)));
         EXPECT_EQ(r.exitCode, kDamaged) << name << "\n" << r.output;
     }
@@ -214,8 +214,8 @@ TEST_F(InspectTool, RepairRefusesFilesThatAreNotOursAndLeavesThemAsTheyWere) {
             0);
         CopyCut(path, path + ".cut", FileSize(path) - 1000);
     }
-    WriteBytes(other + ".wav", std::string("RIFF\x10\0\0\0WAVEfmt ", 16));
-    WriteBytes(other + ".txt", "hello");
+    std::ofstream(other + ".wav", std::ios::binary) << std::string("RIFF\x10\0\0\0WAVEfmt ", 16);
+    std::ofstream(other + ".txt") << "hello";
     for (const char* name : {".avi.cut", ".asf.cut", ".wav", ".txt"}) {
         const Bytes before = ReadBytes(other + name);
         const CommandResult r = Inspect("--repair " + Quote(other + name));

@@ -84,10 +84,6 @@ Bytes ReadBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 uint64_t FileSize(const std::string& path) {
     return std::filesystem::file_size(path);
 }

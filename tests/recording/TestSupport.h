@@ -50,7 +50,6 @@ struct Packet {
 std::vector<Packet> Packets(const std::string& path, long fromMs = -1);
 
 Bytes ReadBytes(const std::string& path);
-void WriteBytes(const std::string& path, const std::string& bytes);
 uint64_t FileSize(const std::string& path);
 // Copies the first size bytes of from into to; returns to.
 std::string CopyCut(const std::string& from, const std::string& to, uint64_t size);
