@@ -3,8 +3,6 @@
 
 #include <csignal>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "TestSupport.h"
 #include "recording/FrameTimeTrailer.h"
@@ -33,20 +31,20 @@ void ExpectHolds(const std::string& path, uint32_t frames, bool finished) {
     EXPECT_TRUE(!finished || check.exitCode == 0) << path << "\n" << check.output;
 }
 
-// Runs body in a child process with a file size limit and returns its exit code; the child never
-// returns to gtest.
-template <typename Body> int InChild(rlim_t fileSizeLimit, Body body) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::signal(SIGXFSZ, SIG_IGN); // writes past the limit then fail with EFBIG
-        const rlimit limit = {fileSizeLimit, fileSizeLimit};
+// A file size limit for this process while it lives: writes past it fail with EFBIG.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_before);
+        const rlimit limit = {bytes, m_before.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limit);
-        _exit(body());
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_before); }
+
+private:
+    rlimit m_before;
+};
 
 class FullDisk : public ::testing::Test {
 protected:
@@ -110,30 +108,30 @@ TEST_F(FullDisk, RecordingThatCannotBeWrittenSaysWhy) {
     }
 }
 
-// A file size limit stops each kind cleanly; a process that dies before the recording is
-// finished, as at a power loss with the data written, still leaves its frames.
+// A file size limit stops each kind cleanly; a recording that is never finished, as at a power
+// loss with the data written, still leaves its frames.
 TEST_F(FullDisk, FileSizeLimitAndUnfinishedRecordingsLeaveWholeFrames) {
     for (const std::string kind : {".vlv", ".avi", ".wmv"}) {
         SCOPED_TRACE(kind);
-        const std::string limited = dir.File("limit" + kind), cut = dir.File("cut" + kind);
-        // The child's exit code: the number of frames written, 200 if nothing failed as it should.
-        const int written = InChild(200000, [&] {
+        const std::string limited = dir.File("limit" + kind), crash = dir.File("crash" + kind);
+        uint32_t written = 0;
+        {
+            const FileSizeLimit limit(200000);
             CQuillonFile recording(limited, 25, kWidth, kHeight);
             Offer(recording, kWidth, kHeight, 150);
-            const bool failed =
-                recording.IsOpen() && recording.HasFailed() &&
-                recording.GetLastError().find("File too large") != std::string::npos;
-            return failed ? int(recording.GetFramesWritten()) : 200;
-        });
-        InChild(RLIM_INFINITY, [&] {
-            Offer(*new CQuillonFile(cut, 25, kWidth, kHeight), kWidth, kHeight, 30);
-            return 0; // leaves without finishing the recording
-        });
-        ASSERT_GT(written, 0);
-        ASSERT_LT(written, 200);
+            written = recording.GetFramesWritten();
+            EXPECT_TRUE(recording.IsOpen());
+            EXPECT_NE(recording.GetLastError().find("File too large"), std::string::npos);
+        }
+        {
+            CQuillonFile recording(dir.File("cut" + kind), 25, kWidth, kHeight);
+            Offer(recording, kWidth, kHeight, 30);
+            std::filesystem::copy_file(dir.File("cut" + kind), crash); // as the power loss left it
+        }
+        EXPECT_GT(written, 0u);
         EXPECT_LE(FileSize(limited), 200000u);
-        ExpectHolds(limited, uint32_t(written), kind != ".wmv");
-        ExpectHolds(cut, 30, false);
+        ExpectHolds(limited, written, kind != ".wmv");
+        ExpectHolds(crash, 30, false);
     }
 }
 
@@ -195,15 +193,13 @@ TEST(LocalFileOutput, GatheredWritePastAFileSizeLimitLeavesTheWrittenPrefix) {
     const std::string path = dir.File("limited.bin");
     const Bytes bytes = Frame(2 * LocalFileOutput::kBufferSize, 1, 5);
     constexpr rlim_t kLimit = 300001; // inside a part
-    const int status = InChild(kLimit, [&] {
-        LocalFileOutput out(path);
-        const std::vector<ConstBuffer> parts = Parts(bytes, 4096);
-        const bool failed = !out.WriteParts(parts.data(), parts.size());
-        const bool said =
-            out.HasFailed() && out.LastError().find("File too large") != std::string::npos;
-        return failed && said && out.Tell() == kLimit ? 0 : 1;
-    });
-    EXPECT_EQ(status, 0);
+    const FileSizeLimit limit(kLimit);
+    LocalFileOutput out(path);
+    const std::vector<ConstBuffer> parts = Parts(bytes, 4096);
+    EXPECT_FALSE(out.WriteParts(parts.data(), parts.size()));
+    EXPECT_TRUE(out.HasFailed());
+    EXPECT_NE(out.LastError().find("File too large"), std::string::npos);
+    EXPECT_EQ(out.Tell(), kLimit);
     EXPECT_TRUE(ReadBytes(path) == Bytes(bytes.begin(), bytes.begin() + kLimit));
 }
 
