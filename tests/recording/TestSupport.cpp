@@ -35,13 +35,6 @@ bool HasLine(const std::string& text, const std::string& line) {
     return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
 }
 
-std::string Field(const std::string& text, const std::string& key) {
-    for (const std::string& line : Lines(text))
-        if (line.rfind(key + "=", 0) == 0)
-            return line.substr(key.size() + 1);
-    return {};
-}
-
 std::string Probe(const std::string& path, const std::string& args) {
     return RunCommand("ffprobe -v error " + args + " " + Quote(path)).output;
 }

@@ -31,8 +31,6 @@ inline std::string Quote(const std::string& path) { // our own paths hold no quo
 }
 std::vector<std::string> Lines(const std::string& text);
 bool HasLine(const std::string& text, const std::string& line);
-// The value of "key=value" lines as ffprobe's default writer prints them; empty if missing.
-std::string Field(const std::string& text, const std::string& key);
 
 // ffprobe's output for the file, "-v error" and the given arguments.
 std::string Probe(const std::string& path, const std::string& args);
