@@ -74,13 +74,8 @@ TEST_F(FullDisk, AviIsFinishedAroundTheFramesItHoldsWithItsIndexIfThereIsRoom) {
 // No recording can be made, or a Windows Media one cannot go on: each says why and drops its
 // frames without a crash.
 TEST_F(FullDisk, RecordingThatCannotBeWrittenSaysWhy) {
-    struct Case {
-        std::string name;
-        bool output;
-        std::vector<uint16_t> depths; // of the frames offered
-        const char* error;
-        uint32_t written;
-    };
+    // {file name, with an output, depths of the frames offered, error, frames written}
+    using Case = std::tuple<std::string, bool, std::vector<uint16_t>, const char*, uint32_t>;
     // A name beyond 1024 UTF-16 units, a first frame of 12 bits, a frame of another depth.
     std::vector<Case> cases = {
         {std::string(1100, 'x') + ".wmv", true, {24}, "Unable to Convert Output Filename", 0},
@@ -93,17 +88,17 @@ TEST_F(FullDisk, RecordingThatCannotBeWrittenSaysWhy) {
         cases.push_back({"none" + kind, false, {24}, "no output", 0});
     }
     const Bytes frame = Frame(kWidth, kHeight * 2, 0); // room for 32 bits a pixel
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = dir.File(c.name);
+    for (const auto& [name, output, depths, error, written] : cases) {
+        SCOPED_TRACE(name);
+        const std::string path = dir.File(name);
         CQuillonFile recording(path, 25, kWidth, kHeight,
-                               c.output ? std::make_unique<LocalFileOutput>(path) : nullptr);
+                               output ? std::make_unique<LocalFileOutput>(path) : nullptr);
         uint32_t sequence = 0;
-        for (const uint16_t depth : c.depths)
+        for (const uint16_t depth : depths)
             recording.WriteFrame(kWidth, kHeight, frame.data(), depth, 0, ++sequence);
-        EXPECT_EQ(recording.GetFramesWritten(), c.written);
+        EXPECT_EQ(recording.GetFramesWritten(), written);
         EXPECT_TRUE(recording.HasFailed());
-        EXPECT_NE(recording.GetLastError().find(c.error), std::string::npos)
+        EXPECT_NE(recording.GetLastError().find(error), std::string::npos)
             << recording.GetLastError();
     }
 }

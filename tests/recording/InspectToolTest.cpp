@@ -167,30 +167,27 @@ TEST_F(InspectTool, RepairWindowsMediaCutAnywhereKeepsEveryWholeFrame) {
     for (const std::string& line :
          Lines(Probe(finished, "-select_streams v:0 -show_entries packet=pos -of csv=p=0")))
         framePackets.push_back((std::stoull(line) - dataStart) / packet);
-    const uint64_t packets = (FileSize(crash) - dataStart) / packet;
-    ASSERT_GE(packets, 4u);
+    const uint64_t half = (FileSize(crash) - dataStart) / packet / 2 * packet;
     const uint64_t videoEnd = FileSize(finished) - kFrames * 4 - 9; // before the frame times
     // Cuts into the file as the power loss left it; then into the finished file, inside its
     // packets and inside its index, where the trailer is lost.
-    const std::pair<std::string, uint64_t> cuts[] = {{crash, dataStart},
-                                                     {crash, dataStart + 2 * packet},
-                                                     {crash, dataStart + 3 * packet + 1000},
-                                                     {crash, dataStart + packets / 2 * packet + 1},
-                                                     {crash, FileSize(crash)},
-                                                     {finished, videoEnd - 3 * packet},
-                                                     {finished, videoEnd - 10}};
-    for (const auto& [from, cut] : cuts) {
-        SCOPED_TRACE(from + " cut at " + std::to_string(cut));
-        CopyCut(from, path, cut);
-        // Frames that begin in a packet that reached the disk whole; the last of them may still
-        // lack its end.
-        const auto begun =
-            int(std::count_if(framePackets.begin(), framePackets.end(),
-                              [&](uint64_t p) { return p < (cut - dataStart) / packet; }));
-        const int frames = ExpectRepaired(path, -1, kRate, CVideoWriter::kCleanPointInterval);
-        EXPECT_GE(frames, begun - 1);
-        EXPECT_LE(frames, begun);
-    }
+    for (const auto& [from, cuts] :
+         {std::pair{crash, std::vector<uint64_t>{dataStart, dataStart + 2 * packet,
+                                                 dataStart + 3 * packet + 1000,
+                                                 dataStart + half + 1, FileSize(crash)}},
+          std::pair{finished, std::vector<uint64_t>{videoEnd - 3 * packet, videoEnd - 10}}})
+        for (const uint64_t cut : cuts) {
+            SCOPED_TRACE(from + " cut at " + std::to_string(cut));
+            CopyCut(from, path, cut);
+            // Frames that begin in a packet that reached the disk whole; the last of them may still
+            // lack its end.
+            const auto begun =
+                int(std::count_if(framePackets.begin(), framePackets.end(),
+                                  [&](uint64_t p) { return p < (cut - dataStart) / packet; }));
+            const int frames = ExpectRepaired(path, -1, kRate, CVideoWriter::kCleanPointInterval);
+            EXPECT_GE(frames, begun - 1);
+            EXPECT_LE(frames, begun);
+        }
     // The muxer finished but the trailer was cut: with every time there, the times stay.
     CopyCut(finished, path, FileSize(finished) - 3);
     ExpectRepaired(path, kFrames, kRate, CVideoWriter::kCleanPointInterval);
