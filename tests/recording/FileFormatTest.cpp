@@ -174,14 +174,6 @@ TEST(RecordingFile, WithoutFramesIsStillAFileOfItsKind) {
     EXPECT_EQ(ReadBytes(dir.File("e.wmv")), Le32s({}, true));
 }
 
-TEST(RecordingFile, ExtensionDecidesTheKindWhateverItsCase) {
-    const std::pair<const char*, FileKind> cases[] = {{"a.AVI", kFileAvi},     {"a.aVi", kFileAvi},
-                                                      {"a.Wmv", kFileWmv},     {"a.vlv", kFileVlv},
-                                                      {"a.avi.bak", kFileVlv}, {"vi", kFileVlv}};
-    for (const auto& [path, kind] : cases)
-        EXPECT_EQ(CQuillonFile::KindForPath(path), kind) << path;
-}
-
 // Times come from the frame count and the rate, in whole milliseconds rounded down; key frames
 // fall on frames 0, 25, 50, ... whatever the rate, even in noise where each frame looks like a
 // scene cut. Every frame is offered twice: only every-frame recordings keep the repeats; the

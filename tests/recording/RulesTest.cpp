@@ -1,7 +1,10 @@
-// The admission rule by sequence number, on its own and through what ends up in the files.
+// The recorder's rules, each on its own: which frames a recording admits (by sequence number,
+// and through what ends up in the files), which kind of file a name makes, and how the login file
+// for network shares is read.
 
 #include "TestSupport.h"
 #include "recording/FrameAdmission.h"
+#include "recording/SmbClient.h"
 
 namespace quillon::test {
 namespace {
@@ -69,6 +72,38 @@ TEST(Admission, SharedRuleCarriesOverFromOneRecordingToTheNextAnOwnOneStartsAfre
     EXPECT_EQ(Recorded(dir.File("1.vlv"), {5, 6, 7}, &shared), (Sequences{5, 6, 7}));
     EXPECT_EQ(Recorded(dir.File("2.vlv"), {6, 7, 8}, &shared), (Sequences{8}));
     EXPECT_EQ(Recorded(dir.File("3.vlv"), {6, 7, 8}), (Sequences{6, 7, 8}));
+}
+
+TEST(RecordingFile, ExtensionDecidesTheKindWhateverItsCase) {
+    const std::pair<const char*, FileKind> cases[] = {{"a.AVI", kFileAvi},     {"a.aVi", kFileAvi},
+                                                      {"a.Wmv", kFileWmv},     {"a.vlv", kFileVlv},
+                                                      {"a.avi.bak", kFileVlv}, {"vi", kFileVlv}};
+    for (const auto& [path, kind] : cases)
+        EXPECT_EQ(CQuillonFile::KindForPath(path), kind) << path;
+}
+
+TEST(SmbClient, ReadsSmbclientsAuthenticationFile) {
+    const TempDir dir;
+    // {file text (none: no file), user, password, domain}; without a user the file is refused.
+    const std::tuple<const char*, std::string, std::string, std::string> cases[] = {
+        {"username = racer\npassword =  two words \ndomain = TRACK\n", "racer", "two words",
+         "TRACK"},
+        {"# host account\n\n; old\nusername=racer\npassword = a=b\n", "racer", "a=b", ""},
+        {"password = secret\n", "", "", ""},
+        {"username = racer\npasword = secret\n", "", "", ""}, // misspelt key
+        {nullptr, "", "", ""}};
+    for (const auto& [text, user, password, domain] : cases) {
+        SCOPED_TRACE(text ? text : "no file");
+        const std::string path = dir.File(text ? "auth" : "missing");
+        if (text)
+            std::ofstream(path) << text;
+        SmbLogin login;
+        std::string error;
+        EXPECT_EQ(ReadSmbAuthFile(path, login, error), !user.empty()) << error;
+        EXPECT_EQ(error.empty(), !user.empty());
+        EXPECT_EQ(login.user + "|" + login.password + "|" + login.domain,
+                  user + "|" + password + "|" + domain);
+    }
 }
 
 } // namespace
