@@ -57,9 +57,8 @@ TEST(HostScript, ParsesStepsAndRefusesNonsense) {
     EXPECT_EQ(CommandText((*steps)[3], 5), "CMD~ARRIVAL~61000@");
     EXPECT_EQ(CommandText((*steps)[4], 5), "CMD~ENDARRIVAL~5@");
     EXPECT_EQ((*steps)[5].raw, "CMD~X");
-    EXPECT_FALSE(ParseScript("READY; JUMP", error));
-    EXPECT_FALSE(ParseScript("wait soon", error));
-    EXPECT_FALSE(ParseScript("READY 100", error));
+    for (const char* nonsense : {"READY; JUMP", "wait soon", "READY 100"})
+        EXPECT_FALSE(ParseScript(nonsense, error)) << nonsense;
 }
 
 } // namespace
