@@ -30,17 +30,15 @@ uint32_t Code(const char* fourCC) {
     return GetLe32(reinterpret_cast<const uint8_t*>(fourCC));
 }
 
-// Checks little-endian fields of the given bits, {offset, value}, in the n-th chunk of a code.
-void ExpectFields(const Bytes& file, const char* code, int n, int bits,
+// Checks 32-bit little-endian fields, {offset, value}, in the n-th chunk of a code.
+void ExpectFields(const Bytes& file, const char* code, int n,
                   std::initializer_list<std::pair<int, uint32_t>> fields) {
     size_t chunk = 0;
     while (chunk + 8 < file.size() && (std::memcmp(&file[chunk], code, 4) != 0 || n-- > 0))
         ++chunk;
     ASSERT_LT(chunk + 8, file.size()) << code;
-    for (const auto& [offset, value] : fields) {
-        const uint8_t* field = file.data() + chunk + 8 + offset;
-        EXPECT_EQ(bits == 16 ? GetLe16(field) : GetLe32(field), value) << code << " +" << offset;
-    }
+    for (const auto& [offset, value] : fields)
+        EXPECT_EQ(GetLe32(&file[chunk + 8 + offset]), value) << code << " +" << offset;
 }
 
 TEST(AviFile, ReadersSeeEveryFrameUprightWithItsTimeAndTheHeadersHoldTheFormat) {
@@ -73,28 +71,20 @@ TEST(AviFile, ReadersSeeEveryFrameUprightWithItsTimeAndTheHeadersHoldTheFormat) 
         EXPECT_EQ(Bytes(times.begin(), times.end()), Le32s({1000, 1040, 1080, 1120, 1160}));
 
         const Bytes file = ReadBytes(path);
-        // The video stream: no handler, 25 frames per second, five frames; the bitmap's positive
-        // height means bottom-up rows.
-        ExpectFields(file, "strh", 0, 32,
-                     {{0, Code("vids")},
-                      {4, 0},
-                      {20, 1},
-                      {24, 25},
-                      {32, 5},
-                      {36, width * 17 * 4},
-                      {40, 0xFFFFFFFF}});
-        ExpectFields(file, "strh", 0, 16, {{52, width}, {54, 17}});
-        ExpectFields(file, "strf", 0, 32,
-                     {{0, 40}, {4, width}, {8, 17}, {16, 0}, {20, (width == 33 ? 100 : 192) * 17}});
-        ExpectFields(file, "strf", 0, 16, {{14, 24}});
+        // The video stream: no handler, 25 frames per second, five frames, its frame rectangle;
+        // one plane of 24 bits, and a positive height in the bitmap for bottom-up rows.
+        ExpectFields(file, "strh", 0, {{0, Code("vids")}, {4, 0}, {20, 1}, {24, 25}, {32, 5}});
+        ExpectFields(file, "strh", 0, {{36, width * 17 * 4}, {40, 0xFFFFFFFF}, {48, 0}});
+        ExpectFields(file, "strh", 0, {{52, width | 17 << 16}});
+        ExpectFields(file, "strf", 0, {{0, 40}, {4, width}, {8, 17}, {12, 1 | 24 << 16}, {16, 0}});
+        ExpectFields(file, "strf", 0, {{20, (width == 33 ? 100 : 192) * 17}});
         // The timing stream, drawn below the picture.
-        ExpectFields(file, "strh", 1, 32,
-                     {{0, Code("txts")}, {4, Code("DRAW")}, {24, 25}, {36, 4}, {40, 0}});
-        ExpectFields(file, "strh", 1, 16, {{50, 17}, {54, 37}});
-        ExpectFields(file, "strf", 1, 32, {{-4, 4}, {0, 4}});
+        ExpectFields(file, "strh", 1, {{0, Code("txts")}, {4, Code("DRAW")}, {24, 25}, {36, 4}});
+        ExpectFields(file, "strh", 1, {{40, 0}, {48, 17 << 16}, {52, width | 37 << 16}});
+        ExpectFields(file, "strf", 1, {{-4, 4}, {0, 4}});
         // Stream names: the size counts the name and its zero, not the pad byte after it.
-        ExpectFields(file, "strn", 0, 32, {{-4, 13}});
-        ExpectFields(file, "strn", 1, 32, {{-4, 14}});
+        ExpectFields(file, "strn", 0, {{-4, 13}});
+        ExpectFields(file, "strn", 1, {{-4, 14}});
         // The legacy index closes the file: 16 bytes per chunk, every chunk a key frame, or
         // readers that seek by it find nothing to start from.
         const size_t index = std::string(file.begin(), file.end()).rfind("idx1");

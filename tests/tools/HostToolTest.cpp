@@ -7,10 +7,11 @@ namespace quillon::host {
 namespace {
 
 using Kind = Reply::Kind;
+using Replies = std::vector<std::pair<Kind, std::string>>;
 
 // Every whole reply the parser has, as {kind, value}.
-std::vector<std::pair<Kind, std::string>> All(ReplyParser& parser, bool quiet) {
-    std::vector<std::pair<Kind, std::string>> replies;
+Replies All(ReplyParser& parser, bool quiet) {
+    Replies replies;
     while (auto r = parser.Next(quiet))
         replies.emplace_back(r->kind, r->value);
     return replies;
@@ -21,14 +22,13 @@ TEST(ReplyParser, SplitsARunOfRepliesWithoutTerminators) {
     parser.Feed("FILENAME~L~10.0.0.2~QUILLON77.avi@ERROR~Cannot find the QuillonFiles folder, or "
                 "access is denied.RE~READYRE~START TIME~-5RE~STOP");
     EXPECT_EQ(All(parser, true),
-              (std::vector<std::pair<Kind, std::string>>{
-                  {Kind::FileName, "L~10.0.0.2~QUILLON77.avi"},
-                  {Kind::Error, "Cannot find the QuillonFiles folder, or access is denied."},
-                  {Kind::Ack, "READY"},
-                  {Kind::Ack, "START"},
-                  {Kind::KeepAlive, ""},
-                  {Kind::TimeRequest, "-5"},
-                  {Kind::Ack, "STOP"}}));
+              (Replies{{Kind::FileName, "L~10.0.0.2~QUILLON77.avi"},
+                       {Kind::Error, "Cannot find the QuillonFiles folder, or access is denied."},
+                       {Kind::Ack, "READY"},
+                       {Kind::Ack, "START"},
+                       {Kind::KeepAlive, ""},
+                       {Kind::TimeRequest, "-5"},
+                       {Kind::Ack, "STOP"}}));
     EXPECT_EQ(parser.SkippedBytes(), 0u);
 }
 
@@ -39,8 +39,7 @@ TEST(ReplyParser, WaitsForTheRestOfASplitMessage) {
     parser.Feed("ARTTIME~12");
     EXPECT_EQ(All(parser, false).size(), 1u); // the clock request may still grow
     parser.Feed("34");
-    EXPECT_EQ(All(parser, true),
-              (std::vector<std::pair<Kind, std::string>>{{Kind::TimeRequest, "1234"}}));
+    EXPECT_EQ(All(parser, true), (Replies{{Kind::TimeRequest, "1234"}}));
     parser.Feed("xyzRE~IDLE");
     EXPECT_EQ(All(parser, true).size(), 1u);
     EXPECT_EQ(parser.SkippedBytes(), 3u);
