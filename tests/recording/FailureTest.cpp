@@ -32,18 +32,15 @@ void ExpectHolds(const std::string& path, uint32_t frames, bool finished) {
 }
 
 // A file size limit for this process while it lives: writes past it fail with EFBIG.
-class FileSizeLimit {
-public:
+struct FileSizeLimit {
     explicit FileSizeLimit(rlim_t bytes) {
         std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_before);
-        const rlimit limit = {bytes, m_before.rlim_max};
+        getrlimit(RLIMIT_FSIZE, &before);
+        const rlimit limit = {bytes, before.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_before); }
-
-private:
-    rlimit m_before;
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &before); }
+    rlimit before;
 };
 
 class FullDisk : public ::testing::Test {
@@ -61,7 +58,7 @@ TEST_F(FullDisk, AviIsFinishedAroundTheFramesItHoldsWithItsIndexIfThereIsRoom) {
         {
             CQuillonFile recording(path, 25, kWidth, kHeight, std::move(output));
             Offer(recording, kWidth, kHeight, 3);
-            limited->SetLimit(limited->Tell() + room);
+            limited->limit = limited->Tell() + room;
             Offer(recording, kWidth, kHeight, 6); // the first three again are repeats
             EXPECT_EQ(recording.GetFramesWritten(), 3u);
             EXPECT_TRUE(recording.HasFailed());

@@ -2,7 +2,6 @@
 // them; and the Windows Media writer's states and messages.
 
 #include <cstring>
-#include <numeric>
 
 #include "TestSupport.h"
 #include "recording/AviWriter.h"
@@ -137,8 +136,7 @@ TEST(VlvFormat, HeaderWhiteOpeningFrameThenPixelBytesAndTimeForEachFrame) {
     EXPECT_EQ(Slice(wide, 20, 2), (Bytes{0x01, 0x2C})); // 300
 
     const Bytes grey = {0x11, 0x22, 0x33, 0x44, 0xAA, 0xBB};
-    Bytes colour(3 * 2 * 3);
-    std::iota(colour.begin(), colour.end(), 1);
+    const Bytes colour = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
     {
         CQuillonFile recording(dir.File("race.vlv"), 25, 3, 2);
         recording.WriteFrame(3, 2, grey.data(), 8, 1000, 1);
@@ -190,9 +188,8 @@ TEST(WindowsMedia, SampleTimesFollowTheRateAndKeyFramesFallEvery25) {
             EXPECT_EQ(packets[i].key, i % 25 == 0) << "frame " << i;
         }
         EXPECT_EQ(DecodedFrames(path), int(packets.size())); // a trailer does not disturb it
-        std::vector<uint32_t> times;
-        for (uint32_t i = 0; i < 60; ++i)
-            times.push_back(1000 + 40 * i);
+        std::vector<uint32_t> times(60);                     // 1000, 1040, ...
+        std::generate(times.begin(), times.end(), [t = 960]() mutable { return t += 40; });
         const Bytes file = ReadBytes(path), trailer = Le32s(times, true);
         EXPECT_EQ(Slice(file, file.size() - trailer.size(), trailer.size()) == trailer,
                   !everyFrame);

@@ -29,7 +29,6 @@ TEST(Handover, StatusReadWhileTheWorkerWritesLosesAndTearsNothing) {
     done.store(true);
     watcher.join();
 
-    EXPECT_EQ(recording->GetFramesWritten(), kFrames);
     recording.reset();
     const Bytes file = ReadBytes(path);
     ASSERT_EQ(file.size(), 22 + 8 * (1 + kFrames));

@@ -144,8 +144,8 @@ TEST_F(InspectTool, RepairAviCutAnywhereKeepsEveryWholeFrame) {
 
 TEST_F(InspectTool, RepairWindowsMediaCutAnywhereKeepsEveryWholeFrame) {
     RecordWithCrashImage("wmv");
-    const std::string crash = dir.File("crash.wmv"), finished = dir.File("race.wmv");
-    const std::string path = dir.File("cut.wmv");
+    const std::string crash = dir.File("crash.wmv"), finished = dir.File("race.wmv"),
+                      path = dir.File("cut.wmv");
     // Where the data packets start, and the packet each frame begins in.
     const uint64_t packet = CVideoWriter::kAsfPacketBytes;
     const uint64_t dataStart = GetLe64(&ReadBytes(finished)[16]) + 50; // the data object's head

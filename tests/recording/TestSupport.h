@@ -72,11 +72,11 @@ int ExpectRepaired(const std::string& path, int expected, uint32_t rate, uint32_
 // beyond the limit writes what fits and fails with "No space left on device".
 class SizeLimitedOutput final : public IFileOutput {
 public:
-    SizeLimitedOutput(const std::string& path, uint64_t limit) : m_file(path), m_limit(limit) {}
-    void SetLimit(uint64_t limit) { m_limit = limit; }
+    SizeLimitedOutput(const std::string& path, uint64_t bytes) : limit(bytes), m_file(path) {}
+    uint64_t limit; // what the disk holds of the file
     bool IsOpen() const override { return m_file.IsOpen(); }
     bool Write(const void* data, size_t size) override {
-        const uint64_t room = m_limit - std::min(m_limit, m_file.Tell());
+        const uint64_t room = limit - std::min(limit, m_file.Tell());
         m_bFailed = m_bFailed || size > room;
         return m_file.Write(data, std::min<uint64_t>(size, room)) && size <= room;
     }
@@ -92,7 +92,6 @@ public:
 
 private:
     LocalFileOutput m_file;
-    uint64_t m_limit;
     bool m_bFailed = false;
 };
 
