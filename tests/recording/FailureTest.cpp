@@ -71,25 +71,30 @@ TEST_F(FullDisk, AviIsFinishedAroundTheFramesItHoldsWithItsIndexIfThereIsRoom) {
 // No recording can be made, or a Windows Media one cannot go on: each says why and drops its
 // frames without a crash.
 TEST_F(FullDisk, RecordingThatCannotBeWrittenSaysWhy) {
-    // {file name, with an output, depths of the frames offered, error, frames written}
+    // {file name ("none.*": no output at all), opens, depths of the frames offered, error,
+    // frames written}
     using Case = std::tuple<std::string, bool, std::vector<uint16_t>, const char*, uint32_t>;
     // A name beyond 1024 UTF-16 units, a first frame of 12 bits, a frame of another depth.
     std::vector<Case> cases = {
-        {std::string(1100, 'x') + ".wmv", true, {24}, "Unable to Convert Output Filename", 0},
+        {std::string(1100, 'x') + ".wmv", false, {24}, "Unable to Convert Output Filename", 0},
         {"a.wmv", true, {12, 24}, "Unable to Set Media Type", 0},
-        {"b.wmv", true, {24, 32, 24}, "Unable to Write Frame", 1}};
+        {"b.wmv", true, {24, 32, 24}, "Unable to Write Frame", 1},
+        {"missing/y.wmv", false, {24}, "Unable to Set Output Filename", 0}};
     for (const std::string kind : {".vlv", ".avi", ".wmv"}) {
         std::filesystem::create_symlink("/dev/full", dir.File("full" + kind));
-        cases.push_back({"full" + kind, true, {24, 24, 24}, "No space left", 0});
-        cases.push_back({"missing/x" + kind, true, {24}, "No such file", 0});
+        // A Windows Media file takes its header with the first frame.
+        cases.push_back({"full" + kind, kind == ".wmv", {24, 24, 24}, "No space left", 0});
+        cases.push_back({"missing/x" + kind, false, {24}, "No such file", 0});
         cases.push_back({"none" + kind, false, {24}, "no output", 0});
     }
     const Bytes frame = Frame(kWidth, kHeight * 2, 0); // room for 32 bits a pixel
-    for (const auto& [name, output, depths, error, written] : cases) {
+    for (const auto& [name, opens, depths, error, written] : cases) {
         SCOPED_TRACE(name);
         const std::string path = dir.File(name);
         CQuillonFile recording(path, 25, kWidth, kHeight,
-                               output ? std::make_unique<LocalFileOutput>(path) : nullptr);
+                               name.starts_with("none") ? nullptr
+                                                        : std::make_unique<LocalFileOutput>(path));
+        EXPECT_EQ(recording.IsOpen(), opens);
         uint32_t sequence = 0;
         for (const uint16_t depth : depths)
             recording.WriteFrame(kWidth, kHeight, frame.data(), depth, 0, ++sequence);

@@ -35,10 +35,6 @@ bool HasLine(const std::string& text, const std::string& line) {
     return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
 }
 
-std::string Probe(const std::string& path, const std::string& args) {
-    return RunCommand("ffprobe -v error " + args + " " + Quote(path)).output;
-}
-
 CommandResult Inspect(const std::string& args) {
     // A file that makes the tool loop forever fails the test rather than stopping the run.
     return RunCommand("timeout 300 " + Quote(QUILLON_INSPECT_TOOL) + " " + args + " 2>&1");
@@ -75,10 +71,6 @@ std::vector<Packet> Packets(const std::string& path, long fromMs) {
 Bytes ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-uint64_t FileSize(const std::string& path) {
-    return std::filesystem::file_size(path);
 }
 
 std::string CopyCut(const std::string& from, const std::string& to, uint64_t size) {

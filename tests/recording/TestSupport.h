@@ -33,7 +33,9 @@ std::vector<std::string> Lines(const std::string& text);
 bool HasLine(const std::string& text, const std::string& line);
 
 // ffprobe's output for the file, "-v error" and the given arguments.
-std::string Probe(const std::string& path, const std::string& args);
+inline std::string Probe(const std::string& path, const std::string& args) {
+    return RunCommand("ffprobe -v error " + args + " " + Quote(path)).output;
+}
 // The built quillon-inspect with the given arguments; its error output is in the output too.
 CommandResult Inspect(const std::string& args);
 // The file's video as FFmpeg decodes it: packed BGR, top-down, frame after frame.
@@ -48,7 +50,9 @@ struct Packet {
 std::vector<Packet> Packets(const std::string& path, long fromMs = -1);
 
 Bytes ReadBytes(const std::string& path);
-uint64_t FileSize(const std::string& path);
+inline uint64_t FileSize(const std::string& path) {
+    return std::filesystem::file_size(path);
+}
 // Copies the first size bytes of from into to; returns to.
 std::string CopyCut(const std::string& from, const std::string& to, uint64_t size);
 
