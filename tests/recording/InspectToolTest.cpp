@@ -84,6 +84,16 @@ TEST_F(InspectTool, ChecksReportsAndExportsEachKindAndSaysWhyAFileIsDamaged) {
             EXPECT_NE(("\n" + r.output).find(line), std::string::npos) << line << "in\n"
                                                                        << r.output;
     }
+    for (const auto& [path, frames, width] :
+         {std::tuple{avi, 3u, 33u}, std::tuple{vlv, 4u, 33u}, std::tuple{wmv, 3u, 32u}}) {
+        const CommandResult r = Inspect("--export " + Quote(path + ".png") + " " + Quote(path));
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_TRUE(HasLine(r.output, "exported: " + std::to_string(frames) + " PNG images to " +
+                                          path + ".png"))
+            << r.output;
+        EXPECT_EQ(DecodeBgr(path + ".png/frame_%06d.png").size(), frames * width * 17 * 3);
+    }
+    EXPECT_TRUE(DecodeBgr(avi + ".png/frame_%06d.png") == Frames(33, 17, 3));
 }
 
 // Files made to mislead the readers, each once found to hang or crash quillon-inspect: every one
