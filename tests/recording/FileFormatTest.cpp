@@ -14,15 +14,13 @@ Bytes Slice(const Bytes& bytes, size_t from, size_t count) {
 }
 
 // The values as 32-bit little-endian fields; a frame-time trailer adds their count and "VLWMV".
-Bytes Le32s(std::vector<uint32_t> values, bool trailer = false) {
+Bytes Le32s(const std::vector<uint32_t>& values, bool trailer = false) {
+    std::string bytes;
+    for (const uint32_t value : values)
+        bytes += Le(value, 4);
     if (trailer)
-        values.push_back(uint32_t(values.size()));
-    Bytes bytes(4 * values.size());
-    for (size_t i = 0; i < values.size(); ++i)
-        PutLe32(&bytes[4 * i], values[i]);
-    if (trailer)
-        bytes.insert(bytes.end(), {'V', 'L', 'W', 'M', 'V'});
-    return bytes;
+        bytes += Le(values.size(), 4) + "VLWMV";
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 uint32_t Code(const char* fourCC) {

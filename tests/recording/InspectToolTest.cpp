@@ -99,23 +99,17 @@ TEST_F(InspectTool, ChecksReportsAndExportsEachKindAndSaysWhyAFileIsDamaged) {
 // Files made to mislead the readers, each once found to hang or crash quillon-inspect: every one
 // is reported as damaged, in good time.
 TEST_F(InspectTool, HostileFilesAreReportedAsDamaged) {
-    const auto le = [](uint64_t value, int bytes) {
-        std::string field;
-        for (int i = 0; i < bytes; ++i)
-            field += char(value >> (8 * i));
-        return field;
-    };
     // Windows Media header objects whose sizes lead back to an earlier object.
     std::string asfLoop =
         std::string("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16) +
-        le(200, 8) + std::string(6, 0) + std::string(16, 0x11) + le(24, 8) + std::string(16, 0x22) +
-        le(~uint64_t(0) - 23, 8);
+        Le(200, 8) + std::string(6, 0) + std::string(16, 0x11) + Le(24, 8) + std::string(16, 0x22) +
+        Le(~uint64_t(0) - 23, 8);
     asfLoop.resize(200);
     // An AVI movi list of lists nested 200000 deep.
     uint32_t rest = 24 + 12 * 200000;
-    std::string aviNest = "RIFF" + le(rest - 8, 4) + "AVI LIST" + le(rest - 20, 4) + "movi";
+    std::string aviNest = "RIFF" + Le(rest - 8, 4) + "AVI LIST" + Le(rest - 20, 4) + "movi";
     for (rest -= 24; rest > 0; rest -= 12)
-        aviNest += "LIST" + le(rest - 8, 4) + "rec ";
+        aviNest += "LIST" + Le(rest - 8, 4) + "rec ";
     // A stream list whose name chunk is empty.
     const std::string aviNoName(
         "RIFF\x24\0\0\0AVI LIST\x18\0\0\0hdrlLIST\x0C\0\0\0strlstrn\0\0\0\0", 44);

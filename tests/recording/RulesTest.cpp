@@ -11,6 +11,15 @@ namespace {
 
 using Sequences = std::vector<uint32_t>;
 
+// first, then ten frames from `from` on in steps of `step`, then the rest.
+Sequences WithTen(uint32_t first, uint32_t from, uint32_t step, const Sequences& rest) {
+    Sequences all{first};
+    for (uint32_t i = 0; i < 10; ++i)
+        all.push_back(from + i * step);
+    all.insert(all.end(), rest.begin(), rest.end());
+    return all;
+}
+
 TEST(FrameAdmission, JumpsRepeatsAndResyncs) {
     // {every-frame mode, offered, admitted, rejections}
     const std::tuple<bool, Sequences, Sequences, uint32_t> cases[] = {
@@ -21,17 +30,9 @@ TEST(FrameAdmission, JumpsRepeatsAndResyncs) {
         // The first frame compares with zero.
         {false, {1500001}, {}, 1},
         // After ten rejections the next is admitted whatever its jump.
-        {false,
-         {100, 5000000, 5000001, 5000002, 5000003, 5000004, 5000005, 5000006, 5000007, 5000008,
-          5000009, 9000000, 9000001, 1},
-         {100, 9000000, 9000001},
-         1},
+        {false, WithTen(100, 5000000, 1, {9000000, 9000001, 1}), {100, 9000000, 9000001}, 1},
         // After ten rejections an older frame is still dropped, and the jump test resumes.
-        {false,
-         {2000, 4000000, 4000000, 4000000, 4000000, 4000000, 4000000, 4000000, 4000000, 4000000,
-          4000000, 1000, 3000000, 2001},
-         {2000, 2001},
-         0},
+        {false, WithTen(2000, 4000000, 0, {1000, 3000000, 2001}), {2000, 2001}, 0},
         // Every-frame mode keeps repeats and older frames, but not wild jumps.
         {true, {5, 5, 3, 1500003, 3000004}, {5, 5, 3, 1500003}, 1},
     };

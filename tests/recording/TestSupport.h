@@ -50,6 +50,13 @@ struct Packet {
 std::vector<Packet> Packets(const std::string& path, long fromMs = -1);
 
 Bytes ReadBytes(const std::string& path);
+// The value as a little-endian field of the given number of bytes.
+inline std::string Le(uint64_t value, int bytes) {
+    std::string field;
+    for (int i = 0; i < bytes; ++i)
+        field += char(value >> (8 * i));
+    return field;
+}
 inline uint64_t FileSize(const std::string& path) {
     return std::filesystem::file_size(path);
 }
