@@ -1,24 +1,14 @@
 // Full disks, failed writes and recordings that never finish: whatever happens, the file left
 // behind opens in an outside reader and holds whole frames.
 
-#include <gtest/gtest.h>
-
 #include <csignal>
-#include <fcntl.h>
-#include <filesystem>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "TestSupport.h"
-#include "recording/ByteFields.h"
-#include "recording/QuillonFile.h"
+#include "recording/FrameTimeTrailer.h"
 
-namespace quillon {
+namespace quillon::test {
 namespace {
-
-using test::Field;
-using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kWidth = 64;
 constexpr uint32_t kHeight = 48;
@@ -26,158 +16,194 @@ constexpr uint32_t kVlvRecord = kWidth * kHeight + 4;
 constexpr size_t kAvihFlagsOffset = 44; // RIFF, LIST hdrl and the avih chunk head come first
 constexpr uint32_t kAvifHasIndex = 0x10;
 
-// Offers frames 1..count (NoiseFrame with seed i) and returns how many were written.
-uint32_t RecordUntilFull(CQuillonFile& recording, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
-        const Bytes frame = test::NoiseFrame(kWidth, kHeight, i);
-        recording.WriteFrame(kWidth, kHeight, frame.data(), 24, 100 * i, i + 1);
+// What the readers find in a recording that holds the first frames of Frames(): the container's
+// size, every AVI frame's pixels, or every Windows Media frame but the last, which may be lost
+// with the packet it was in. A finished container or AVI file is sound too, headers and all.
+void ExpectHolds(const std::string& path, uint32_t frames, bool finished) {
+    if (path.ends_with(".wmv")) {
+        EXPECT_GE(DecodedFrames(path), int(frames) - 1);
+    } else if (path.ends_with(".vlv")) {
+        EXPECT_EQ(FileSize(path), 22 + uint64_t(frames + 1) * kVlvRecord);
+    } else {
+        EXPECT_TRUE(DecodeBgr(path) == Frames(kWidth, kHeight, frames)) << frames << " frames";
     }
-    return recording.GetFramesWritten();
+    const CommandResult check = Inspect("--check " + Quote(path));
+    EXPECT_TRUE(!finished || check.exitCode == 0) << path << "\n" << check.output;
 }
 
-Bytes ExpectedFrames(uint32_t count) {
-    Bytes all;
-    for (uint32_t i = 0; i < count; ++i) {
-        const Bytes frame = test::NoiseFrame(kWidth, kHeight, i);
-        all.insert(all.end(), frame.begin(), frame.end());
+// A file size limit for this process while it lives: writes past it fail with EFBIG.
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &before);
+        const rlimit limit = {bytes, before.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
     }
-    return all;
-}
-
-// What FFmpeg makes of an AVI recording: frames counted from its headers, and all pixels.
-void ExpectAviHolds(const std::string& path, uint32_t frames) {
-    const std::string probe = test::Probe(path, "-select_streams 0 -show_entries stream=nb_frames");
-    EXPECT_EQ(Field(probe, "nb_frames"), frames > 0 ? std::to_string(frames) : "N/A");
-    const Bytes decoded = test::DecodeBgr(path);
-    EXPECT_TRUE(decoded == ExpectedFrames(frames))
-        << "decoded " << decoded.size() << " bytes for " << frames << " frames";
-}
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &before); }
+    rlimit before;
+};
 
 class FullDisk : public ::testing::Test {
 protected:
-    test::TempDir dir;
+    TempDir dir;
 };
 
-TEST_F(FullDisk, ContainerIsCutBackToTheLastWholeFrame) {
-    const std::string path = dir.File("race.vlv");
-    const uint64_t limit = 22 + 3 * kVlvRecord + kVlvRecord / 2; // room for 2.5 frames
-    {
-        CQuillonFile recording(path, 25, kWidth, kHeight,
-                               std::make_unique<test::SizeLimitedOutput>(path, limit));
-        const Bytes frame(kWidth * kHeight, 0x42);
-        for (uint32_t i = 1; i <= 5; ++i)
-            recording.WriteFrame(kWidth, kHeight, frame.data(), 8, 0, i);
-        EXPECT_EQ(recording.GetFramesWritten(), 2u);
-        EXPECT_TRUE(recording.IsOpen());
-        EXPECT_TRUE(recording.HasFailed());
-        EXPECT_NE(recording.GetLastError().find("No space left"), std::string::npos);
-    }
-    EXPECT_EQ(test::FileSize(path), 22u + 3 * kVlvRecord);
-}
-
-// The disk runs full in the middle of the fourth frame; the index is written when it still fits.
-TEST_F(FullDisk, AviIsFinishedAroundTheFramesItHoldsWithItsIndexIfThereIsRoom) {
-    for (const auto& [room, flags] : {std::pair{5000u, kAvifHasIndex}, std::pair{20u, 0u}}) {
-        SCOPED_TRACE(room); // 20 is less than the 104-byte idx1
-        const std::string path = dir.File("race" + std::to_string(room) + ".avi");
-        auto output = std::make_unique<test::SizeLimitedOutput>(path, UINT64_MAX);
-        test::SizeLimitedOutput* limited = output.get();
+// The disk runs full in the middle of the fourth frame: each kind keeps the three whole frames
+// before it, and AVI its index when that still fits.
+TEST_F(FullDisk, EachKindKeepsTheWholeFramesWrittenBeforeTheDiskRanFull) {
+    // {file, room after three frames, AVI flags}; 20 bytes are less than the 104-byte idx1.
+    for (const auto& [name, room, flags] :
+         {std::tuple{"a.vlv", 1000u, 0u}, std::tuple{"b.avi", 5000u, kAvifHasIndex},
+          std::tuple{"c.avi", 20u, 0u}, std::tuple{"d.wmv", 1000u, 0u}}) {
+        SCOPED_TRACE(name);
+        const std::string path = dir.File(name);
+        auto output = std::make_unique<SizeLimitedOutput>(path, UINT64_MAX);
+        SizeLimitedOutput* limited = output.get();
         {
             CQuillonFile recording(path, 25, kWidth, kHeight, std::move(output));
-            EXPECT_EQ(RecordUntilFull(recording, 3), 3u);
-            limited->SetLimit(limited->Tell() + room);
-            EXPECT_EQ(RecordUntilFull(recording, 6), 3u);
-            EXPECT_TRUE(recording.HasFailed());
+            Offer(recording, kWidth, kHeight, 3);
+            limited->limit = limited->Tell() + room;
+            Offer(recording, kWidth, kHeight, 6); // the first three again are repeats
+            EXPECT_EQ(recording.GetFramesWritten(), 3u);
+            EXPECT_NE(recording.GetLastError().find("No space left"), std::string::npos);
         }
-        ExpectAviHolds(path, 3);
-        EXPECT_EQ(GetLe32(&test::ReadBytes(path)[kAvihFlagsOffset]) & kAvifHasIndex, flags);
+        ExpectHolds(path, 3, !path.ends_with(".wmv"));
+        EXPECT_TRUE(!path.ends_with(".avi") ||
+                    (GetLe32(&ReadBytes(path)[kAvihFlagsOffset]) & kAvifHasIndex) == flags);
     }
 }
 
-TEST_F(FullDisk, DeviceWithNoSpaceAtAllIsReportedNotCrashedOn) {
-    const std::string avi = dir.File("full.avi");
-    const std::string wmv = dir.File("full.wmv");
-    std::filesystem::create_symlink("/dev/full", avi);
-    std::filesystem::create_symlink("/dev/full", wmv);
-    for (const std::string& path : {std::string("/dev/full"), avi, wmv}) {
-        CQuillonFile recording(path, 25, kWidth, kHeight);
-        RecordUntilFull(recording, 3);
-        EXPECT_EQ(recording.GetFramesWritten(), 0u) << path;
-        EXPECT_TRUE(recording.HasFailed()) << path;
-        EXPECT_NE(recording.GetLastError().find("No space left"), std::string::npos)
-            << path << ": " << recording.GetLastError();
+// No recording can be made, or a Windows Media one cannot go on: each says why and drops its
+// frames without a crash.
+TEST_F(FullDisk, RecordingThatCannotBeWrittenSaysWhy) {
+    // {file name ("none.*": no output at all), opens, depths of the frames offered, error,
+    // frames written}
+    using Case = std::tuple<std::string, bool, std::vector<uint16_t>, const char*, uint32_t>;
+    // A name beyond 1024 UTF-16 units, a first frame of 12 bits, a frame of another depth.
+    std::vector<Case> cases = {
+        {std::string(1100, 'x') + ".wmv", false, {24}, "Unable to Convert Output Filename", 0},
+        {"a.wmv", true, {12, 24}, "Unable to Set Media Type", 0},
+        {"b.wmv", true, {24, 32, 24}, "Unable to Write Frame", 1},
+        {"missing/y.wmv", false, {24}, "Unable to Set Output Filename", 0}};
+    for (const std::string kind : {".vlv", ".avi", ".wmv"}) {
+        std::filesystem::create_symlink("/dev/full", dir.File("full" + kind));
+        // A Windows Media file takes its header with the first frame.
+        cases.push_back({"full" + kind, kind == ".wmv", {24, 24, 24}, "No space left", 0});
+        cases.push_back({"missing/x" + kind, false, {24}, "No such file", 0});
+        cases.push_back({"none" + kind, false, {24}, "no output", 0});
     }
-}
-
-TEST_F(FullDisk, MissingFolderMeansNoRecordingAndSaysWhy) {
-    for (const char* name : {"x.vlv", "x.avi", "x.wmv"}) {
-        CQuillonFile recording(dir.File(std::string("missing/") + name), 25, kWidth, kHeight);
-        EXPECT_EQ(RecordUntilFull(recording, 2), 0u);
-        EXPECT_FALSE(recording.IsOpen()) << name;
-        EXPECT_TRUE(recording.HasFailed()) << name;
-        EXPECT_FALSE(recording.GetLastError().empty()) << name;
-    }
-}
-
-// Runs body in a child process and returns its exit code; the child never returns to gtest.
-template <typename Body> int InChild(Body body) {
-    const pid_t pid = fork();
-    if (pid == 0)
-        _exit(body());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Records into path until the disk (or the file size limit) is full; the child's exit code is
-// the number of frames written, with 200 meaning "nothing failed".
-int RecordInChildUntilFull(const std::string& path) {
-    CQuillonFile recording(path, 25, kWidth, kHeight);
-    const uint32_t written = RecordUntilFull(recording, 150);
-    return recording.HasFailed() ? int(written) : 200;
-}
-
-TEST_F(FullDisk, FileSizeLimitOfTheProcessStopsEachKindCleanly) {
-    for (const char* name : {"limit.vlv", "limit.avi", "limit.wmv"}) {
-        const std::string path = dir.File(name);
-        const int written = InChild([&] {
-            std::signal(SIGXFSZ, SIG_IGN); // writes past the limit then fail with EFBIG
-            const rlimit limit = {200000, 200000};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            return RecordInChildUntilFull(path);
-        });
+    const Bytes frame = Frame(kWidth, kHeight * 2, 0); // room for 32 bits a pixel
+    for (const auto& [name, opens, depths, error, written] : cases) {
         SCOPED_TRACE(name);
-        ASSERT_GE(written, 0);
-        ASSERT_LT(written, 200);
-        EXPECT_LE(test::FileSize(path), 200000u);
-        if (path.ends_with(".vlv"))
-            EXPECT_EQ(test::FileSize(path), 22u + uint64_t(written + 1) * kVlvRecord);
-        else if (path.ends_with(".avi"))
-            ExpectAviHolds(path, uint32_t(written));
-        else
-            EXPECT_GE(test::DecodedFrames(path), 1);
+        const std::string path = dir.File(name);
+        CQuillonFile recording(path, 25, kWidth, kHeight,
+                               name.starts_with("none") ? nullptr
+                                                        : std::make_unique<LocalFileOutput>(path));
+        EXPECT_EQ(recording.IsOpen(), opens);
+        uint32_t sequence = 0;
+        for (const uint16_t depth : depths)
+            recording.WriteFrame(kWidth, kHeight, frame.data(), depth, 0, ++sequence);
+        EXPECT_EQ(recording.GetFramesWritten(), written);
+        EXPECT_TRUE(recording.HasFailed());
+        EXPECT_NE(recording.GetLastError().find(error), std::string::npos)
+            << recording.GetLastError();
     }
 }
 
-// The process dies before the recording is finished, as at a power loss with the data written.
-TEST_F(FullDisk, UnfinishedRecordingsStillGiveTheirFrames) {
-    for (const char* name : {"cut.vlv", "cut.avi", "cut.wmv"}) {
-        const std::string path = dir.File(name);
-        InChild([&] {
-            auto* recording = new CQuillonFile(path, 25, kWidth, kHeight);
-            RecordUntilFull(*recording, 30);
-            return 0; // leaves without deleting the recording
-        });
-        SCOPED_TRACE(name);
-        if (path.ends_with(".vlv")) {
-            EXPECT_EQ(test::FileSize(path), 22u + 31 * uint64_t(kVlvRecord));
-        } else if (path.ends_with(".avi")) {
-            EXPECT_TRUE(test::DecodeBgr(path) == ExpectedFrames(30));
-        } else {
-            EXPECT_GE(test::DecodedFrames(path), 29);
+// A file size limit stops each kind cleanly; a recording that is never finished, as at a power
+// loss with the data written, still leaves its frames.
+TEST_F(FullDisk, FileSizeLimitAndUnfinishedRecordingsLeaveWholeFrames) {
+    for (const std::string kind : {".vlv", ".avi", ".wmv"}) {
+        SCOPED_TRACE(kind);
+        const std::string limited = dir.File("limit" + kind), crash = dir.File("crash" + kind);
+        uint32_t written = 0;
+        {
+            const FileSizeLimit limit(200000);
+            CQuillonFile recording(limited, 25, kWidth, kHeight);
+            Offer(recording, kWidth, kHeight, 150);
+            written = recording.GetFramesWritten();
+            EXPECT_TRUE(recording.IsOpen());
+            EXPECT_NE(recording.GetLastError().find("File too large"), std::string::npos);
         }
+        {
+            CQuillonFile recording(dir.File("cut" + kind), 25, kWidth, kHeight);
+            Offer(recording, kWidth, kHeight, 30);
+            std::filesystem::copy_file(dir.File("cut" + kind), crash); // as the power loss left it
+        }
+        EXPECT_GT(written, 0u);
+        EXPECT_LE(FileSize(limited), 200000u);
+        ExpectHolds(limited, written, kind != ".wmv");
+        ExpectHolds(crash, 30, false);
     }
+}
+
+TEST_F(FullDisk, TrailerThatDoesNotFitLeavesTheFileAsItWas) {
+    const std::string path = dir.File("video.bin");
+    SizeLimitedOutput output(path, 100);
+    const Bytes video(90, 0x55);
+    ASSERT_TRUE(output.Write(video.data(), video.size()));
+    std::string error;
+    EXPECT_FALSE(AppendFrameTimeTrailer(output, {1, 2, 3}, &error)); // needs 21 bytes
+    EXPECT_NE(error.find("No space"), std::string::npos);
+    output.Close();
+    EXPECT_EQ(ReadBytes(path), video);
+}
+
+// Many parts, together larger than the output's buffer: the gathered path.
+std::vector<ConstBuffer> Parts(const Bytes& bytes, size_t partSize) {
+    std::vector<ConstBuffer> parts;
+    for (size_t pos = 0; pos < bytes.size(); pos += partSize)
+        parts.push_back({&bytes[pos], std::min(partSize, bytes.size() - pos)});
+    return parts;
+}
+
+// Buffered, direct and gathered writes land in order, and patches and cuts work.
+TEST(LocalFileOutput, WritesOfEveryPathKeepTheirOrderPatchesAndCutsHold) {
+    TempDir dir;
+    const std::string path = dir.File("out.bin");
+    LocalFileOutput out(path);
+    Bytes expected;
+    // {bytes / 3, part size (0: one plain write)}: into the buffer, past it, gathered in more than
+    // one writev, gathered into the buffer.
+    constexpr uint32_t kBuffer = LocalFileOutput::kBufferSize;
+    const std::pair<uint32_t, size_t> writes[] = {{100, 0}, {kBuffer, 0}, {kBuffer, 500}, {10, 7}};
+    for (const auto& [size, part] : writes) {
+        const Bytes bytes = Frame(size, 1, uint32_t(part));
+        const std::vector<ConstBuffer> parts = Parts(bytes, part ? part : bytes.size());
+        ASSERT_TRUE(part ? out.WriteParts(parts.data(), parts.size())
+                         : out.Write(bytes.data(), bytes.size()));
+        expected.insert(expected.end(), bytes.begin(), bytes.end());
+    }
+    ASSERT_TRUE(out.Seek(10, SeekOrigin::Begin)); // patch a field in place
+    ASSERT_TRUE(out.Write("PATCH", 5));
+    ASSERT_TRUE(out.Seek(0, SeekOrigin::End));
+    ASSERT_TRUE(out.Write(expected.data(), 1000)); // still in the buffer when the file is cut
+    EXPECT_EQ(out.Tell(), expected.size() + 1000);
+    ASSERT_TRUE(out.Truncate(expected.size() + 900));
+    EXPECT_EQ(FileSize(path), expected.size() + 900);
+    EXPECT_EQ(out.Tell(), expected.size() + 1000);
+    EXPECT_TRUE(out.Close());
+    EXPECT_FALSE(out.HasFailed());
+    const Bytes tail(expected.begin(), expected.begin() + 900);
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    std::copy_n("PATCH", 5, expected.begin() + 10);
+    EXPECT_TRUE(ReadBytes(path) == expected);
+}
+
+TEST(LocalFileOutput, GatheredWritePastAFileSizeLimitLeavesTheWrittenPrefix) {
+    TempDir dir;
+    const std::string path = dir.File("limited.bin");
+    const Bytes bytes = Frame(2 * LocalFileOutput::kBufferSize, 1, 5);
+    constexpr rlim_t kLimit = 300001; // inside a part
+    const FileSizeLimit limit(kLimit);
+    LocalFileOutput out(path);
+    const std::vector<ConstBuffer> parts = Parts(bytes, 4096);
+    EXPECT_FALSE(out.WriteParts(parts.data(), parts.size()));
+    EXPECT_TRUE(out.HasFailed());
+    EXPECT_NE(out.LastError().find("File too large"), std::string::npos);
+    EXPECT_EQ(out.Tell(), kLimit);
+    EXPECT_TRUE(ReadBytes(path) == Bytes(bytes.begin(), bytes.begin() + kLimit));
 }
 
 } // namespace
-} // namespace quillon
+} // namespace quillon::test

@@ -1,22 +1,18 @@
 // The save worker writes a recording while the window asks for its state: nothing is lost or
 // torn on the way.
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <thread>
 
 #include "TestSupport.h"
-#include "recording/ByteFields.h"
-#include "recording/QuillonFile.h"
 
-namespace quillon {
+namespace quillon::test {
 namespace {
 
 constexpr uint32_t kFrames = 400;
 
 TEST(Handover, StatusReadWhileTheWorkerWritesLosesAndTearsNothing) {
-    test::TempDir dir;
+    TempDir dir;
     const std::string path = dir.File("turns.vlv");
     auto recording = std::make_unique<CQuillonFile>(path, 25, 4, 1);
     std::atomic<bool> done{false};
@@ -28,27 +24,19 @@ TEST(Handover, StatusReadWhileTheWorkerWritesLosesAndTearsNothing) {
             EXPECT_TRUE(recording->GetLastError().empty());
         }
     });
-    std::thread worker([&] {
-        for (uint32_t n = 1; n <= kFrames; ++n) {
-            uint8_t frame[4];
-            PutLe32(frame, n);
-            recording->WriteFrame(4, 1, frame, 8, n * 10, n);
-            recording->WriteFrame(4, 1, frame, 8, n * 10, n); // the same frame again: dropped
-        }
-    });
-    worker.join();
+    Offer(*recording, 4, 1, kFrames); // this thread is the save worker
+    Offer(*recording, 4, 1, kFrames); // the same frames again: dropped
     done.store(true);
     watcher.join();
 
-    EXPECT_EQ(recording->GetFramesWritten(), kFrames);
     recording.reset();
-    const std::vector<uint8_t> file = test::ReadBytes(path);
+    const Bytes file = ReadBytes(path);
     ASSERT_EQ(file.size(), 22 + 8 * (1 + kFrames));
-    for (uint32_t n = 1; n <= kFrames; ++n) {
+    for (uint32_t n = 1; n <= kFrames; ++n) { // each record: the frame's sequence number, its time
         EXPECT_EQ(GetLe32(&file[22 + 8 * n]), n);
-        EXPECT_EQ(GetLe32(&file[22 + 8 * n + 4]), n * 10);
+        EXPECT_EQ(GetLe32(&file[22 + 8 * n + 4]), 960 + 40 * n);
     }
 }
 
 } // namespace
-} // namespace quillon
+} // namespace quillon::test

@@ -1,67 +1,108 @@
 #pragma once
 
-// Shared helpers for the recording tests: temporary folders, running the outside readers
-// (ffprobe, ffmpeg, quillon-inspect), reading files back, making frames.
+// Shared helpers for the recording tests: running the outside readers (ffprobe, ffmpeg,
+// quillon-inspect), making frames and recordings, and a disk that runs full on demand.
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "common/TempDir.h"
+#include "recording/ByteFields.h"
 #include "recording/LocalFileOutput.h"
+#include "recording/QuillonFile.h"
 
 namespace quillon::test {
+
+using Bytes = std::vector<uint8_t>;
 
 struct CommandResult {
     int exitCode = -1;
     std::string output; // standard output only, unless the command redirects
 };
 CommandResult RunCommand(const std::string& command);
-std::string Quote(const std::string& text);
+inline std::string Quote(const std::string& path) { // our own paths hold no quotes
+    return "'" + path + "'";
+}
 std::vector<std::string> Lines(const std::string& text);
-// The value of "key=value" lines as ffprobe's default writer prints them; empty if missing.
-std::string Field(const std::string& text, const std::string& key);
+bool HasLine(const std::string& text, const std::string& line);
 
 // ffprobe's output for the file, "-v error" and the given arguments.
-std::string Probe(const std::string& path, const std::string& args);
+inline std::string Probe(const std::string& path, const std::string& args) {
+    return RunCommand("ffprobe -v error " + args + " " + Quote(path)).output;
+}
+// The built quillon-inspect with the given arguments; its error output is in the output too.
+CommandResult Inspect(const std::string& args);
 // The file's video as FFmpeg decodes it: packed BGR, top-down, frame after frame.
-std::vector<uint8_t> DecodeBgr(const std::string& path);
+Bytes DecodeBgr(const std::string& path);
 // How many frames FFmpeg decodes from the whole file; -1 when it complains about any.
 int DecodedFrames(const std::string& path);
+struct Packet {
+    long ms;
+    bool key;
+};
+// The video packets ffprobe reads: all of them, or from a seek to fromMs on.
+std::vector<Packet> Packets(const std::string& path, long fromMs = -1);
 
-std::vector<uint8_t> ReadBytes(const std::string& path);
-uint64_t FileSize(const std::string& path);
-std::string InspectTool(); // the built quillon-inspect program
+Bytes ReadBytes(const std::string& path);
+// The value as a little-endian field of the given number of bytes.
+inline std::string Le(uint64_t value, int bytes) {
+    std::string field;
+    for (int i = 0; i < bytes; ++i)
+        field += char(value >> (8 * i));
+    return field;
+}
+inline uint64_t FileSize(const std::string& path) {
+    return std::filesystem::file_size(path);
+}
+// Copies the first size bytes of from into to; returns to.
+std::string CopyCut(const std::string& from, const std::string& to, uint64_t size);
 
-// A packed BGR frame, top-down, whose every pixel depends on (x, y, seed), so that frames and
-// rows differ and a flipped or shifted picture shows.
-std::vector<uint8_t> PatternFrame(uint32_t width, uint32_t height, uint32_t seed);
-// A packed BGR frame of noise, the same for the same seed; it compresses badly, so that
-// Windows Media frames are large too.
-std::vector<uint8_t> NoiseFrame(uint32_t width, uint32_t height, uint32_t seed);
-// A frame of four coloured quarters: top-left red, top-right green, bottom-left blue,
-// bottom-right white; bytesPerPixel 3 (BGR) or 4 (BGRX).
-std::vector<uint8_t> QuarterFrame(uint32_t width, uint32_t height, uint32_t bytesPerPixel);
+// A packed BGR frame of noise, the same for the same seed: frames and rows differ, so that a
+// frame out of place or a flipped or shifted picture shows; it compresses badly, so that Windows
+// Media frames are large and each looks like a scene cut.
+Bytes Frame(uint32_t width, uint32_t height, uint32_t seed);
+// count frames one after another: frame i is Frame(seed i) with its sequence number i + 1 in its
+// first four bytes.
+Bytes Frames(uint32_t width, uint32_t height, uint32_t count);
+// Offers those frames to the recording, frame i with time 1000 + 40 x i; returns them.
+Bytes Offer(CQuillonFile& recording, uint32_t width, uint32_t height, uint32_t count);
+
+// Runs --repair on path and checks the result as a player would: FFmpeg decodes every frame
+// without complaint (expected of them, unless -1), a seek to the last frame lands on a key frame
+// at or before it (keyInterval: frames from one key frame to the next) and reads on to it, and
+// --check calls the file sound. Returns the number of frames decoded.
+int ExpectRepaired(const std::string& path, int expected, uint32_t rate, uint32_t keyInterval);
 
 // A local file that behaves as if the disk held only limit bytes of it: a write that would end
 // beyond the limit writes what fits and fails with "No space left on device".
 class SizeLimitedOutput final : public IFileOutput {
 public:
-    SizeLimitedOutput(const std::string& path, uint64_t limit) : m_file(path), m_limit(limit) {}
-    void SetLimit(uint64_t limit) { m_limit = limit; }
+    SizeLimitedOutput(const std::string& path, uint64_t bytes) : limit(bytes), m_file(path) {}
+    uint64_t limit; // what the disk holds of the file
     bool IsOpen() const override { return m_file.IsOpen(); }
-    bool Write(const void* data, size_t size) override;
+    bool Write(const void* data, size_t size) override {
+        const uint64_t room = limit - std::min(limit, m_file.Tell());
+        m_bFailed = m_bFailed || size > room;
+        return m_file.Write(data, std::min<uint64_t>(size, room)) && size <= room;
+    }
     bool Seek(int64_t offset, SeekOrigin origin) override { return m_file.Seek(offset, origin); }
     uint64_t Tell() const override { return m_file.Tell(); }
     bool Flush() override { return m_file.Flush(); }
     bool Truncate(uint64_t size) override { return m_file.Truncate(size); }
     bool Close() override { return m_file.Close(); }
     bool HasFailed() const override { return m_bFailed || m_file.HasFailed(); }
-    std::string LastError() const override;
+    std::string LastError() const override {
+        return m_bFailed ? "cannot write: No space left on device" : m_file.LastError();
+    }
 
 private:
     LocalFileOutput m_file;
-    uint64_t m_limit;
     bool m_bFailed = false;
 };
 

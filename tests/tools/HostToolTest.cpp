@@ -6,10 +6,14 @@
 namespace quillon::host {
 namespace {
 
-std::vector<Reply> All(ReplyParser& parser, bool quiet) {
-    std::vector<Reply> replies;
+using Kind = Reply::Kind;
+using Replies = std::vector<std::pair<Kind, std::string>>;
+
+// Every whole reply the parser has, as {kind, value}.
+Replies All(ReplyParser& parser, bool quiet) {
+    Replies replies;
     while (auto r = parser.Next(quiet))
-        replies.push_back(*r);
+        replies.emplace_back(r->kind, r->value);
     return replies;
 }
 
@@ -17,17 +21,14 @@ TEST(ReplyParser, SplitsARunOfRepliesWithoutTerminators) {
     ReplyParser parser;
     parser.Feed("FILENAME~L~10.0.0.2~QUILLON77.avi@ERROR~Cannot find the QuillonFiles folder, or "
                 "access is denied.RE~READYRE~START TIME~-5RE~STOP");
-    const auto replies = All(parser, true);
-    ASSERT_EQ(replies.size(), 7u);
-    EXPECT_EQ(replies[0].kind, Reply::Kind::FileName);
-    EXPECT_EQ(replies[0].value, "L~10.0.0.2~QUILLON77.avi");
-    EXPECT_EQ(replies[1].kind, Reply::Kind::Error);
-    EXPECT_EQ(replies[2].value, "READY");
-    EXPECT_EQ(replies[3].value, "START");
-    EXPECT_EQ(replies[4].kind, Reply::Kind::KeepAlive);
-    EXPECT_EQ(replies[5].kind, Reply::Kind::TimeRequest);
-    EXPECT_EQ(replies[5].value, "-5");
-    EXPECT_EQ(replies[6].value, "STOP");
+    EXPECT_EQ(All(parser, true),
+              (Replies{{Kind::FileName, "L~10.0.0.2~QUILLON77.avi"},
+                       {Kind::Error, "Cannot find the QuillonFiles folder, or access is denied."},
+                       {Kind::Ack, "READY"},
+                       {Kind::Ack, "START"},
+                       {Kind::KeepAlive, ""},
+                       {Kind::TimeRequest, "-5"},
+                       {Kind::Ack, "STOP"}}));
     EXPECT_EQ(parser.SkippedBytes(), 0u);
 }
 
@@ -36,15 +37,11 @@ TEST(ReplyParser, WaitsForTheRestOfASplitMessage) {
     parser.Feed("RE~ST");
     EXPECT_TRUE(All(parser, false).empty());
     parser.Feed("ARTTIME~12");
-    auto replies = All(parser, false);
-    ASSERT_EQ(replies.size(), 1u); // the clock request may still grow
+    EXPECT_EQ(All(parser, false).size(), 1u); // the clock request may still grow
     parser.Feed("34");
-    replies = All(parser, true);
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].value, "1234");
+    EXPECT_EQ(All(parser, true), (Replies{{Kind::TimeRequest, "1234"}}));
     parser.Feed("xyzRE~IDLE");
-    replies = All(parser, true);
-    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(All(parser, true).size(), 1u);
     EXPECT_EQ(parser.SkippedBytes(), 3u);
 }
 
@@ -59,9 +56,8 @@ TEST(HostScript, ParsesStepsAndRefusesNonsense) {
     EXPECT_EQ(CommandText((*steps)[3], 5), "CMD~ARRIVAL~61000@");
     EXPECT_EQ(CommandText((*steps)[4], 5), "CMD~ENDARRIVAL~5@");
     EXPECT_EQ((*steps)[5].raw, "CMD~X");
-    EXPECT_FALSE(ParseScript("READY; JUMP", error));
-    EXPECT_FALSE(ParseScript("wait soon", error));
-    EXPECT_FALSE(ParseScript("READY 100", error));
+    for (const char* nonsense : {"READY; JUMP", "wait soon", "READY 100"})
+        EXPECT_FALSE(ParseScript(nonsense, error)) << nonsense;
 }
 
 } // namespace
