@@ -54,7 +54,7 @@ protected:
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("HOME", QString::fromStdString((dir / "home").string()));
         recorder.setProcessEnvironment(env);
-        recorder.start(QString::fromStdString((dir / "quillon-id").string()),
+        recorder.start(QString::fromStdString((app / "quillon-id").string()),
                        {"--smb-conf", QString::fromStdString((dir / "smb.conf").string())});
         if (!recorder.waitForStarted(5000))
             return 0;
@@ -91,7 +91,7 @@ protected:
 
     // Started with settings for an 800 x 400 region at `rate`.
     void StartAt(int rate) {
-        std::ofstream(dir / "settings.ini")
+        std::ofstream(app / "settings.ini")
             << "[Quillon]\nPort=" << port << "\nFiletype=VLV\nFramesBefore=10\nFramesAfter=10\n"
             << "[QuillonID_Camera]\nWidth=800\nHeight=400\nXOffset=624\nYOffset=824\n"
             << "PixelFormat=0\nFramerate=" << rate << "\nExposure=1\nReduction=1\n"
@@ -140,7 +140,7 @@ TEST_F(AravisProgramTest, ListsTheCameraWithoutADisplayAndOnFirstRunTakesACentre
     env.remove("QT_QPA_PLATFORM");
     env.remove("DISPLAY");
     lister.setProcessEnvironment(env);
-    lister.start(QString::fromStdString((dir / "quillon-id").string()), {"--list-cameras"});
+    lister.start(QString::fromStdString((app / "quillon-id").string()), {"--list-cameras"});
     ASSERT_TRUE(lister.waitForFinished(20000));
     EXPECT_EQ(lister.exitCode(), 0);
     const std::string out = lister.readAllStandardOutput().toStdString();
@@ -152,7 +152,7 @@ TEST_F(AravisProgramTest, ListsTheCameraWithoutADisplayAndOnFirstRunTakesACentre
     ASSERT_GE(Launch(), 2000) << errors;
     EXPECT_EQ(StopRecorder(), 0) << errors;
     std::stringstream settings;
-    settings << std::ifstream(dir / "settings.ini").rdbuf();
+    settings << std::ifstream(app / "settings.ini").rdbuf();
     for (const char* line : {"Width=800\n", "Height=400\n", "XOffset=624\n", "YOffset=824\n"})
         EXPECT_NE(settings.str().find(line), std::string::npos) << line << " in\n"
                                                                 << settings.str();
