@@ -12,9 +12,7 @@
 
 #include "QtHost.h"
 #include "common/Network.h"
-#include "core/RaceStateMachine.h"
-#include "settings/AppSettings.h"
-#include "settings/CameraSettings.h"
+#include "core/RaceFakes.h"
 #include "shmem/CQSharedMemory.h"
 #include "shmem/HostBlock.h"
 #include "shmem/IpcNames.h"
@@ -107,7 +105,16 @@ protected:
     PrivateTempDir tmp;
 };
 
-TEST_F(SharedMemoryTest, RecorderFirstTheHostAttachesToAZeroedSegment) {
+// A process killed while attached leaves the key file and a segment with old flags; a recorder
+// coming first makes it anew, zeroed but for the size it asked for, and a host attaches to it.
+TEST_F(SharedMemoryTest, RecorderFirstMakesAFreshSegmentTheHostAttachesTo) {
+    const std::string keyFile = ipc::KeyFilePath(ipc::kSharedMemoryPrefix, kKey);
+    ASSERT_EQ(ipc::MakeKeyFile(keyFile), 1);
+    const int id = shmget(ftok(keyFile.c_str(), 'Q'), 165, IPC_CREAT | IPC_EXCL | 0600);
+    ASSERT_NE(id, -1);
+    auto* stale = static_cast<uint8_t*>(shmat(id, nullptr, 0));
+    stale[1] = 0x18;
+    shmdt(stale);
     auto recorder = std::make_unique<CQSharedMemory>(kKey, 165, 169);
     ASSERT_TRUE(recorder->IsAttached()) << recorder->LastError();
     EXPECT_TRUE(recorder->Created());
@@ -128,7 +135,7 @@ TEST_F(SharedMemoryTest, RecorderFirstTheHostAttachesToAZeroedSegment) {
     recorder.reset();
     EXPECT_EQ(host.Bytes(5, 1), std::string(1, '\0'));
     host.memory.detach();
-    EXPECT_FALSE(fs::exists(ipc::KeyFilePath(ipc::kSharedMemoryPrefix, kKey)));
+    EXPECT_FALSE(fs::exists(keyFile));
     EXPECT_FALSE(host.Attach());
 }
 
@@ -157,46 +164,10 @@ TEST_F(SharedMemoryTest, HostFirstItsSegmentStaysAndItsSemaphoreIsTheLock) {
     EXPECT_TRUE(recorder.Write(counter, 1, 0));
 }
 
-TEST_F(SharedMemoryTest, ASegmentNobodyIsAttachedToIsMadeAnew) {
-    // What a process killed while attached leaves: the key file and a segment with old flags.
-    const std::string keyFile = ipc::KeyFilePath(ipc::kSharedMemoryPrefix, kKey);
-    ASSERT_EQ(ipc::MakeKeyFile(keyFile), 1);
-    const int id = shmget(ftok(keyFile.c_str(), 'Q'), 165, IPC_CREAT | IPC_EXCL | 0600);
-    ASSERT_NE(id, -1);
-    auto* stale = static_cast<uint8_t*>(shmat(id, nullptr, 0));
-    stale[1] = 0x18;
-    shmdt(stale);
-    CQSharedMemory recorder(kKey, 165, 169);
-    ASSERT_TRUE(recorder.IsAttached());
-    EXPECT_TRUE(recorder.Created());
-    EXPECT_EQ(recorder.Size(), 169u);
-    uint8_t flags[2] = {1, 1};
-    recorder.Read(flags, 2, 0);
-    EXPECT_EQ(flags[1], 0);
-}
-
-// The race operations the poll drives, with the clock and a recording path.
-struct Race : ReplySink, RecordingSteps {
-    void SendReply(std::string_view) override {}
-    bool IsHostConnected() const override { return false; }
-    bool IsSharedMemoryMode() const override { return true; }
-    bool HasRecorder() const override { return false; }
-    bool IsEveryFrame() const override { return false; }
-    void StopSaveWorker() override {}
-    void DeleteRecorder() override {}
-    void PrepareRecording() override {}
-    void StartSavePass() override { ++passes; }
-    int passes = 0;
-    ManualTickSource ticks{5000};
-    AppSettings app;
-    CameraSettings camera{.Framerate = 25.0f};
-    RaceStateMachine machine{*this, *this, ticks, app, camera};
-};
-
 TEST_F(SharedMemoryTest, PollFollowsTheHostsCounterAndClockAndWritesThePathBack) {
-    Race race;
+    RaceFakes race;
     const std::string path(200, 'p');
-    SharedMemoryLink link(race.machine, [&path] { return path; });
+    SharedMemoryLink link(race.race, [&path] { return path; });
     link.SwitchOn();
     auto host = std::make_unique<QtHost>();
     ASSERT_TRUE(host->Attach());
@@ -204,12 +175,12 @@ TEST_F(SharedMemoryTest, PollFollowsTheHostsCounterAndClockAndWritesThePathBack)
     // 200-character path fills the field with no terminator.
     host->WriteBlock(0x0800, 7, 4000, 1000, 1000.0);
     link.Poll();
-    EXPECT_EQ(race.machine.State(), kStarted);
+    EXPECT_EQ(race.race.State(), kStarted);
     EXPECT_EQ(race.passes, 1);
-    EXPECT_EQ(race.machine.ArrivalTime(), 3000u);
+    EXPECT_EQ(race.race.ArrivalTime(), 3000u);
     EXPECT_EQ(host->Bytes(41, 128), path.substr(0, 128));
     link.Poll(); // ended at the next poll
-    EXPECT_NE(race.machine.ArrivalEndTime(), 0u);
+    EXPECT_NE(race.race.ArrivalEndTime(), 0u);
     // A smaller counter opens nothing and is the new reference; the next step over it opens.
     host->WriteBlock(0x0800, 2, 5000, 1000, 1000.0);
     link.Poll();
@@ -217,7 +188,7 @@ TEST_F(SharedMemoryTest, PollFollowsTheHostsCounterAndClockAndWritesThePathBack)
     host->WriteBlock(0x0800, 3, 6000, 1000, 1000.0);
     link.Poll();
     EXPECT_EQ(race.passes, 2);
-    EXPECT_EQ(race.machine.ArrivalTime(), 5000u);
+    EXPECT_EQ(race.race.ArrivalTime(), 5000u);
     // Off, and on with the host's own 165-byte segment: the last counter stays, and the path
     // is cut where the segment ends.
     link.SwitchOff();
@@ -234,7 +205,7 @@ TEST_F(SharedMemoryTest, PollFollowsTheHostsCounterAndClockAndWritesThePathBack)
     EXPECT_EQ(host->Bytes(41, 124), "0123456789" + std::string(114, '\0'));
     host->WriteBlock(0, 3, 0, 0, 0.0);
     link.Poll();
-    EXPECT_EQ(race.machine.State(), kIdle);
+    EXPECT_EQ(race.race.State(), kIdle);
 }
 
 } // namespace
