@@ -170,8 +170,13 @@ TEST(FrameRing, NearestFrameWithTiesToTheOlderAndOnlyAfterWhatWasWritten) {
     EXPECT_NE(ring.Reserve(), nullptr);
 }
 
-TEST_F(SavePathTest, ArrivalRecordsFromTheWindowStartToTheEndOfTheAfterWindow) {
+// Each arrival records from the frame nearest its window's start to the end of its
+// after-window; a second one goes into the same recording, after what it holds. READY ends the
+// recording with everything the open window held (the worker is behind), and empties the ring:
+// the last race's frames (times of another race clock) never start the next recording.
+TEST_F(SavePathTest, ArrivalsRecordTheirWindowsAndReadyFinishesTheRecording) {
     app.BufferLenght = 60; // read at READY, not when the save path was made
+    writeDelay = 5ms;
     race.OnStart();
     ASSERT_TRUE(path->HasRecorder());
     EXPECT_EQ(path->Ring().Length(), 60);
@@ -182,20 +187,24 @@ TEST_F(SavePathTest, ArrivalRecordsFromTheWindowStartToTheEndOfTheAfterWindow) {
     Frames(10);
     EndNow(); // after-window 400 ms: 10 more frames
     Frames(30);
-    // A second arrival goes into the same recording, after what it holds.
     ArriveNow();
     Frames(3);
-    EndNow();
-    Frames(15);
-    race.OnIdle();
-    EXPECT_FALSE(path->HasRecorder());
-    ASSERT_EQ(logs.size(), 1u);
+    ticks.Advance(1); // a new file name
+    race.OnReady();
     // From the frame nearest the window's start (15, exactly 600 ms before the arrival at
     // frame 30) through the arrival, then 10 frames after its end: 15..50. The second window
-    // starts at frame 55 and ends 10 frames after frame 73.
+    // starts at frame 55 and is still open at frame 73.
     const std::vector<Written> log = Log(0);
     ExpectContiguous({log.begin(), log.begin() + 36}, 15, 50);
-    ExpectContiguous({log.begin() + 36, log.end()}, 55, 83);
+    ExpectContiguous({log.begin() + 36, log.end()}, 55, 73);
+    race.OnStart();   // the race clock starts again at 0
+    Frames(10);       // 40..400 ms
+    ArriveAt("1300"); // the host's time, 900 ms ahead: the window starts at 700
+    Frames(2);
+    race.OnIdle();
+    EXPECT_FALSE(path->HasRecorder());
+    ASSERT_EQ(logs.size(), 2u);
+    ExpectContiguous(Log(1), 83, 85);
 }
 
 // A before-window longer than the ring starts at the oldest kept frame; the intake never
@@ -258,39 +267,21 @@ TEST_F(SavePathTest, FullRingLosesTheNewestFramesNeverTheOnesStillToWrite) {
     EXPECT_EQ(log.size() + path->LostFrames(), 80u - 4u);
 }
 
-// READY ends the last recording with everything its window held, and empties the ring: the
-// last race's frames (times of another race clock) can never start the next recording.
-TEST_F(SavePathTest, ReadyFinishesTheLastRecordingAndForgetsItsFrames) {
-    writeDelay = 5ms;
-    race.OnStart();
-    Frames(30);
-    ArriveNow();
-    Frames(4);
-    ticks.Advance(1); // a new file name
-    race.OnReady();
-    ExpectContiguous(Log(0), 15, 34);
-    race.OnStart();   // the race clock starts again at 0
-    Frames(10);       // 40..400 ms
-    ArriveAt("1300"); // the host's time, 900 ms ahead: the window starts at 700
-    Frames(2);
-    race.OnIdle();
-    ASSERT_EQ(logs.size(), 2u);
-    ExpectContiguous(Log(1), 44, 46);
-}
-
-TEST_F(SavePathTest, EveryFrameRecordingGetsEveryFrameWithoutTimes) {
+// A recording that fails is reported once, with its file and the reason.
+TEST_F(SavePathTest, EveryFrameRecordingGetsEveryFrameWithoutTimesAndFailuresAreReportedOnce) {
     app.Filetype = kFileWmvAll;
     race.OnStart();
     Frames(5);
     ArriveNow();
+    recording->failed = true;
     Frames(5);
     race.OnIdle();
     const std::vector<Written> log = Log(0);
     ASSERT_EQ(log.size(), 10u);
-    for (size_t i = 0; i < log.size(); ++i) {
-        EXPECT_EQ(log[i].sequence, i + 1);
-        EXPECT_EQ(log[i].time, 0u);
-    }
+    for (size_t i = 0; i < log.size(); ++i)
+        EXPECT_EQ(std::pair(log[i].sequence, log[i].time), std::pair(uint32_t(i + 1), 0u));
+    EXPECT_EQ(failures, std::vector<std::string>{dir.File("QUILLON100000.wmv") +
+                                                 ": No space left on device"});
 }
 
 // The 24-bit kinds keep the image as the preview showed it, made by the worker from the raw
@@ -314,16 +305,6 @@ TEST_F(SavePathTest, ShownImageIsWhatTheRecordingKeeps) {
     race.OnIdle();
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_EQ(firstImage, preview.shown);
-}
-
-TEST_F(SavePathTest, FailingRecordingIsReportedOnceWithItsFileAndReason) {
-    race.OnStart();
-    ArriveNow();
-    recording->failed = true;
-    Frames(3);
-    race.OnIdle();
-    EXPECT_EQ(failures, std::vector<std::string>{dir.File("QUILLON100000.vlv") +
-                                                 ": No space left on device"});
 }
 
 // The host's share only with Directory=1 and a host connected; otherwise the local share.
