@@ -120,10 +120,18 @@ TEST_F(SettingsFileTest, ValuesReadThroughTheirRulesNeverLeaveTheirRange) {
 }
 
 // A settings.ini that is missing, or opens but cannot be read (a folder of that name), leaves
-// the records alone; it is not an empty file whose missing keys would all read as 0.
-TEST_F(SettingsFileTest, MissingOrUnreadableFileLeavesTheRecordsAlone) {
+// the records alone; it is not an empty file whose missing keys would all read as 0. A write
+// that fails leaves the old file whole.
+TEST_F(SettingsFileTest, FilesThatCannotBeReadOrWrittenChangeNothing) {
     app.Port = 1234;
     EXPECT_FALSE(Load());
+    Write("[Quillon]\nPort=2100\n");
+    // The new file cannot be made (a folder stands in its way, even for root).
+    std::filesystem::create_directory(path + ".new");
+    EXPECT_FALSE(Save());
+    EXPECT_EQ(ReadFile(path), "[Quillon]\nPort=2100\n");
+    EXPECT_FALSE(SaveSettingsFile(dir.File("missing/settings.ini"), app, camera));
+    std::filesystem::remove(path);
     std::filesystem::create_directory(path);
     EXPECT_FALSE(Load());
     EXPECT_EQ(app.Port, 1234);
@@ -131,15 +139,6 @@ TEST_F(SettingsFileTest, MissingOrUnreadableFileLeavesTheRecordsAlone) {
     EXPECT_EQ(
         std::tuple(app.Port, camera.Width, camera.XOffset, camera.MeanValue, camera.Framerate),
         std::tuple(2000, 600u, 624u, 100, 4.0f));
-}
-
-TEST_F(SettingsFileTest, FailedWriteLeavesTheOldFileWhole) {
-    Write("[Quillon]\nPort=2100\n");
-    // The new file cannot be made (a folder stands in its way, even for root).
-    std::filesystem::create_directory(path + ".new");
-    EXPECT_FALSE(Save());
-    EXPECT_EQ(ReadFile(path), "[Quillon]\nPort=2100\n");
-    EXPECT_FALSE(SaveSettingsFile(dir.File("missing/settings.ini"), app, camera));
 }
 
 TEST(IniFile, FirstDuplicateWinsAndLongValuesAreCut) {
@@ -194,7 +193,7 @@ TEST_F(PerformanceLogTest, NameHeaderAndLinesFollowTheFrameRate) {
     }
 }
 
-TEST_F(PerformanceLogTest, ASecondRunEmptiesTheFileAndLinesReachItWithinASecond) {
+TEST_F(PerformanceLogTest, ASecondRunEmptiesTheFileLinesReachItWithinASecondAndNoFileNoLines) {
     camera.Framerate = 25.0f;
     {
         PerformanceLog first;
@@ -210,17 +209,15 @@ TEST_F(PerformanceLogTest, ASecondRunEmptiesTheFileAndLinesReachItWithinASecond)
     // A frame that ends more than a second after the last write sends the buffer out.
     second.Append(SomeFrame(Clock::now() + 2s));
     EXPECT_EQ(ReadFile(second.Path()).substr(header), std::string(kSomeLine) + kSomeLine);
-}
-
-TEST_F(PerformanceLogTest, NoFileMeansNoLines) {
+    // No file (something else stands where its folder would be, or the log is off): no lines.
     std::ofstream(dir.File("file")) << "x";
-    PerformanceLog log;
-    EXPECT_FALSE(log.Create(app, camera, dir.File("file/Orlin")));
+    PerformanceLog none;
+    EXPECT_FALSE(none.Create(app, camera, dir.File("file/Orlin")));
     app.SavePerformanceLog = 0;
-    EXPECT_FALSE(log.Create(app, camera, dir.File("Orlin")));
+    EXPECT_FALSE(none.Create(app, camera, dir.File("Orlin")));
     EXPECT_FALSE(std::filesystem::exists(dir.File("Orlin")));
-    log.Append(SomeFrame()); // dropped, no crash
-    EXPECT_FALSE(log.IsOpen());
+    none.Append(SomeFrame()); // dropped, no crash
+    EXPECT_FALSE(none.IsOpen());
 }
 
 } // namespace

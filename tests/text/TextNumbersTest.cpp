@@ -6,24 +6,19 @@ namespace quillon {
 namespace {
 
 TEST(TextNumbers, NumbersFollowAtoiAndStrtodWithoutOverflowHexOrInfinity) {
-    EXPECT_EQ(ParseInt("  42abc"), 42);
-    EXPECT_EQ(ParseInt("-17"), -17);
-    EXPECT_EQ(ParseInt("+8"), 8);
-    EXPECT_EQ(ParseInt("abc"), 0);
-    EXPECT_EQ(ParseInt(""), 0);
-    EXPECT_EQ(ParseInt("- 5"), 0);
-    EXPECT_EQ(ParseInt("99999999999999999999"), 2147483647);
-    EXPECT_EQ(ParseInt("-99999999999999999999"), -2147483647 - 1);
+    const std::pair<const char*, int32_t> ints[] = {{"  42abc", 42}, {"-17", -17}, {"+8", 8},
+                                                    {"abc", 0},      {"", 0},      {"- 5", 0}};
+    for (const auto& [text, value] : ints)
+        EXPECT_EQ(ParseInt(text), value) << text;
+    EXPECT_EQ(ParseInt("99999999999999999999"), INT32_MAX);
+    EXPECT_EQ(ParseInt("-99999999999999999999"), INT32_MIN);
     EXPECT_EQ(ParseRaceTime("-1"), 0xFFFFFFFFu);
-    // Decimals read a fraction and an exponent only.
-    EXPECT_DOUBLE_EQ(ParseDecimal(" 2.5ms"), 2.5);
-    EXPECT_DOUBLE_EQ(ParseDecimal("1e2"), 100.0);
-    EXPECT_DOUBLE_EQ(ParseDecimal("-.5"), -0.5);
-    EXPECT_DOUBLE_EQ(ParseDecimal("0x10"), 0.0); // no hex
-    EXPECT_DOUBLE_EQ(ParseDecimal("inf"), 0.0);
-    EXPECT_DOUBLE_EQ(ParseDecimal("nan"), 0.0);
-    EXPECT_DOUBLE_EQ(ParseDecimal("1e999"), 0.0);
-    EXPECT_DOUBLE_EQ(ParseDecimal("14,985"), 14.0); // a comma ends the number
+    // Decimals read a fraction and an exponent only; a comma ends the number.
+    const std::pair<const char*, double> decimals[] = {
+        {" 2.5ms", 2.5}, {"1e2", 100.0}, {"-.5", -0.5},  {"0x10", 0.0},
+        {"inf", 0.0},    {"nan", 0.0},   {"1e999", 0.0}, {"14,985", 14.0}};
+    for (const auto& [text, value] : decimals)
+        EXPECT_DOUBLE_EQ(ParseDecimal(text), value) << text;
 }
 
 } // namespace
