@@ -12,31 +12,27 @@
 namespace quillon {
 namespace {
 
-// The callback's recording side, never armed here.
-struct IdleIntake {
-    ManualTickSource ticks;
-    RaceClock clock{ticks};
-    std::atomic<int32_t> state{kIdle};
-    std::atomic<uint32_t> adjustment{0};
-    FrameIntake intake{clock, state, adjustment};
-};
-
+// The camera thread's frame callback, its recording side never armed, handing frames over.
 struct CallbackFixture : ::testing::Test {
+    static constexpr size_t kSize = 4096;
     // Delivers a frame whose first two bytes are `marker`; returns it as the callback left it.
     std::vector<uint8_t> Deliver(uint16_t marker) {
-        std::vector<uint8_t> frame(64, 0x55);
+        std::vector<uint8_t> frame(kSize, 0x55);
         frame[0] = uint8_t(marker >> 8), frame[1] = uint8_t(marker);
         callback.HandleFrame(frame.data(), frame.size());
         return frame;
     }
 
-    std::vector<uint8_t> copy = std::vector<uint8_t>(64);
+    ManualTickSource ticks;
+    RaceClock clock{ticks};
+    std::atomic<int32_t> state{kIdle};
+    std::atomic<uint32_t> adjustment{0};
+    FrameIntake intake{clock, state, adjustment};
+    std::vector<uint8_t> copy = std::vector<uint8_t>(kSize);
     FrameHandOver handOver{copy.data(), copy.size()};
     CameraThreadView view;
-    IdleIntake idle;
     int notices = 0, requests = 0;
-    FrameCallback callback{idle.intake, handOver, view, [this] { ++notices; },
-                           [this] { ++requests; }};
+    FrameCallback callback{intake, handOver, view, [this] { ++notices; }, [this] { ++requests; }};
 };
 
 TEST_F(CallbackFixture, RepeatedDeliveriesAreIgnoredAndFramesNumbered) {
@@ -62,8 +58,8 @@ TEST_F(CallbackFixture, RepeatedDeliveriesAreIgnoredAndFramesNumbered) {
 }
 
 TEST_F(CallbackFixture, ClockRequestOnTheFrameAfterOneSecondsWorth) {
-    std::atomic<int32_t> state{kStarted};
-    view.raceState = &state;
+    std::atomic<int32_t> started{kStarted};
+    view.raceState = &started;
     view.frameRate = 25.0f;
     view.hostConnected = true;
     for (uint16_t i = 1; i <= 25; ++i)
@@ -80,14 +76,7 @@ TEST_F(CallbackFixture, ClockRequestOnTheFrameAfterOneSecondsWorth) {
 // A camera thread at full speed against a slow reader: every frame the reader takes is whole
 // (all bytes of one frame), numbers only rise, and every frame is either taken, replaced or
 // counted as dropped. Run under ThreadSanitizer this also checks the hand-over itself.
-TEST(FrameHandOverThreads, ReaderNeverSeesAMixedFrame) {
-    constexpr size_t kSize = 4096;
-    std::vector<uint8_t> copy(kSize);
-    FrameHandOver handOver(copy.data(), kSize);
-    CameraThreadView view;
-    IdleIntake idle;
-    FrameCallback callback(
-        idle.intake, handOver, view, [] {}, [] {});
+TEST_F(CallbackFixture, ReaderOnAnotherThreadNeverSeesAMixedFrame) {
     std::atomic<bool> done{false};
     std::thread camera([&] {
         std::vector<uint8_t> frame(kSize);

@@ -78,7 +78,7 @@ TEST(FramePixelOps, ScaledPreviewReadsOneBayerCellPerPixel) {
     EXPECT_EQ(out, (std::vector<uint8_t>{1, 1, 1, 5, 5, 5}));
 }
 
-TEST_F(FramePipelineTest, FramesOfAnotherSizeOrWhileBusyAreDropped) {
+TEST_F(FramePipelineTest, FramesOfAnotherSizeOrWhileBusyAreDroppedOthersReachThePreview) {
     EXPECT_TRUE(pipeline.OnFrameReady(raw.data(), raw.size() - 1));
     EXPECT_TRUE(pipeline.OnFrameReady(nullptr, raw.size()));
     preview.busy = true;
@@ -87,20 +87,16 @@ TEST_F(FramePipelineTest, FramesOfAnotherSizeOrWhileBusyAreDropped) {
     preview.fail = true;
     EXPECT_TRUE(Process());
     EXPECT_EQ(pipeline.DroppedFrames(), 4u);
-    EXPECT_EQ(preview.frames, 0);
-    EXPECT_EQ(camera.FrameTimeMs, -1);
+    EXPECT_EQ(std::pair(preview.frames, camera.FrameTimeMs), std::pair(0, -1));
     preview.fail = false;
     EXPECT_FALSE(Process());
     EXPECT_EQ(preview.frames, 1);
     EXPECT_GE(camera.FrameTimeMs, 0);
-}
-
-TEST_F(FramePipelineTest, ReducedBrightenedImageReachesThePreview) {
+    // Reduced and brightened.
     camera.Reduction = 2;
     camera.Brightnes = 10;
     ASSERT_FALSE(Process());
-    EXPECT_EQ(preview.width, 300u);
-    EXPECT_EQ(preview.height, 180u);
+    EXPECT_EQ(std::pair(preview.width, preview.height), std::pair(300u, 180u));
     EXPECT_EQ(preview.shown, std::vector<uint8_t>(300 * 180 * 3, 110));
     // The settings in effect go to the camera thread for the frames it records.
     EXPECT_EQ(FrameAdjustment::Unpack(adjustment), (FrameAdjustment{10, 100, 2}));
