@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <QNetworkProxy>
 #include <QProcess>
-#include <QTcpSocket>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -12,9 +10,9 @@
 
 #include "RecorderEngine.h"
 #include "common/Network.h"
-#include "common/WaitUntil.h"
 #include "core/RaceCommands.h"
 #include "hostlink/CommandDispatcher.h"
+#include "hostlink/TcpHost.h"
 
 namespace quillon {
 namespace {
@@ -68,29 +66,6 @@ void Settle(int ms) {
     WaitUntil([] { return false; }, ms);
 }
 
-// A host program as the recorder sees it: a TCP client that collects every byte it gets.
-struct Host {
-    QTcpSocket socket;
-    std::string received;
-
-    explicit Host(int32_t port) {
-        // Straight to the recorder: asking for the system's proxy starts a thread of libproxy's.
-        socket.setProxy(QNetworkProxy::NoProxy);
-        QObject::connect(&socket, &QTcpSocket::readyRead,
-                         [this] { received += socket.readAll().toStdString(); });
-        socket.connectToHost("127.0.0.1", quint16(port));
-        // The kernel completes the handshake from the listen queue, without our event loop.
-        EXPECT_TRUE(socket.waitForConnected(3000));
-    }
-    void Send(const std::string& text) {
-        socket.write(text.data(), qint64(text.size()));
-        socket.flush();
-    }
-    bool Receives(const std::string& text, int timeoutMs = 3000) {
-        return WaitUntil([&] { return received.find(text) != std::string::npos; }, timeoutMs);
-    }
-};
-
 class HostLinkTest : public ::testing::Test {
 protected:
     HostLinkTest() {
@@ -98,8 +73,8 @@ protected:
         EXPECT_TRUE(engine.StartListening());
     }
 
-    std::unique_ptr<Host> ConnectHost() {
-        auto host = std::make_unique<Host>(engine.App().Port);
+    std::unique_ptr<TcpHost> ConnectHost() {
+        auto host = std::make_unique<TcpHost>(engine.App().Port);
         EXPECT_TRUE(WaitUntil([&] { return engine.IsHostConnected(); }));
         return host;
     }
@@ -114,9 +89,9 @@ protected:
 TEST_F(HostLinkTest, HostsAreServedOneAtATimeAndTheNextWhenOneHasGone) {
     auto first = ConnectHost();
     EXPECT_EQ(engine.Status(), "127.0.0.1");
-    Host gone(engine.App().Port);
+    TcpHost gone(engine.App().Port);
     gone.socket.disconnectFromHost();
-    Host waiting(engine.App().Port);
+    TcpHost waiting(engine.App().Port);
     waiting.Send("CMD~STOP");
     Settle(200);
     EXPECT_TRUE(waiting.received.empty());
@@ -208,7 +183,7 @@ TEST(VanishedHostTest, NextHostIsServedWithinTenSeconds) {
     RecorderEngine engine{ticks};
     engine.App().Port = FreePort();
     ASSERT_TRUE(engine.StartListening());
-    Host vanishing(engine.App().Port);
+    TcpHost vanishing(engine.App().Port);
     ASSERT_TRUE(WaitUntil([&] { return engine.IsHostConnected(); }));
     const std::string port = std::to_string(vanishing.socket.localPort());
     ASSERT_EQ(
@@ -218,7 +193,7 @@ TEST(VanishedHostTest, NextHostIsServedWithinTenSeconds) {
                      port + " drop && nft add rule inet vanish in tcp dport " + port + " drop")
                         .c_str()),
         0);
-    Host next(engine.App().Port);
+    TcpHost next(engine.App().Port);
     next.Send("CMD~STOP");
     EXPECT_TRUE(next.Receives("RE~STOP", 10000));
 }

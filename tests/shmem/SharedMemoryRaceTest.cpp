@@ -6,13 +6,13 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
-#include <QTcpSocket>
 #include <QThread>
 #include <chrono>
 #include <thread>
 
 #include "QtHost.h"
 #include "common/RecorderProcess.h"
+#include "hostlink/TcpHost.h"
 
 namespace quillon {
 namespace {
@@ -130,18 +130,11 @@ TEST_F(SharedMemoryRaceTest, HostFirstRecorderAttachesAndRecordsTheRace) {
 TEST_F(SharedMemoryRaceTest, Sigusr1SwitchesTheModeAndAfterAKilledRecorderTheNextRecordsTheRace) {
     Start();
     ASSERT_TRUE(WaitUntilListening(port));
-    QTcpSocket tcp;
-    tcp.connectToHost("127.0.0.1", quint16(port));
-    ASSERT_TRUE(tcp.waitForConnected(2000));
+    TcpHost tcp(port);
     const auto answersIdle = [&tcp] {
-        tcp.readAll();
-        tcp.write("CMD~IDLE");
-        std::string got;
-        for (int i = 0; i < 8 && got.find("RE~") == std::string::npos; ++i) {
-            if (tcp.waitForReadyRead(100))
-                got += tcp.readAll().toStdString();
-        }
-        return got.find("RE~IDLE") != std::string::npos;
+        tcp.received.clear();
+        tcp.Send("CMD~IDLE");
+        return tcp.Receives("RE~IDLE", 800);
     };
     EXPECT_TRUE(answersIdle());
     ::kill(pid_t(recorder.processId()), SIGUSR1);
