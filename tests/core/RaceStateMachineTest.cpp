@@ -96,30 +96,6 @@ TEST_F(RaceStateMachineTest, ArrivalWhileIdleStartsTheRaceAndOnlyIdleEndsTheReco
     EXPECT_EQ(replies.back(), "RE~IDLE");
 }
 
-TEST_F(RaceStateMachineTest, ArrivalsFromAHostMoveOnlyForwardAndStayNearOurClock) {
-    connected = true;
-    race.OnStart();
-    SyncAt(20000, 70000);
-    race.OnArrival("70200");
-    EXPECT_EQ(race.ArrivalTime(), 70200u);
-    EXPECT_EQ(race.ArrivalEndTime(), 0u);
-    EXPECT_EQ(passes, 1);
-    replies.clear();
-    race.OnArrival("70200"); // repeat: acknowledged only
-    race.OnArrival("70100"); // older: acknowledged only
-    EXPECT_EQ(race.ArrivalTime(), 70200u);
-    EXPECT_EQ(passes, 1);
-    EXPECT_EQ(replies, (Replies{"RE~ARRIVAL", "RE~ARRIVAL"}));
-    race.OnArrival("70500");
-    EXPECT_EQ(race.ArrivalTime(), 70500u);
-    EXPECT_EQ(passes, 2);
-    ticks.Set(20300);
-    race.OnArrival("80000"); // 9.7 s ahead of our race time: ours is taken
-    EXPECT_EQ(race.ArrivalTime(), 70300u);
-    race.OnArrival("71299"); // 999 ms ahead: taken as it is
-    EXPECT_EQ(race.ArrivalTime(), 71299u);
-}
-
 // READY and START only act without a host; ARRIVAL with a host only sets a manual arrival.
 TEST_F(RaceStateMachineTest, WindowButtonsGiveWayToAConnectedHost) {
     connected = true;
@@ -141,21 +117,41 @@ TEST_F(RaceStateMachineTest, WindowButtonsGiveWayToAConnectedHost) {
     EXPECT_EQ(replies.back(), "RE~ENDARRIVAL");
 }
 
-// The after-window counts from the end the host gives; window lengths truncate to whole ms.
-TEST_F(RaceStateMachineTest, EndArrivalClosesAnOpenArrivalAfterTheAfterWindow) {
+// Arrivals from a host move only forward and stay near our clock. ENDARRIVAL marks nothing
+// without an arrival; it closes an open one after the after-window, and an earlier end does not
+// move that back. Window lengths truncate to whole ms.
+TEST_F(RaceStateMachineTest, ArrivalsMoveOnlyForwardStayNearOurClockAndEndAfterTheAfterWindow) {
     race.OnReady();
-    race.OnEndArrival("5000"); // no arrival: no mark
+    race.OnEndArrival("5000");
     EXPECT_EQ(race.ArrivalEndTime(), RaceStateMachine::kNoArrivalYet);
     EXPECT_EQ(replies.back(), "RE~ENDARRIVAL");
+    connected = true;
     race.OnStart();
     SyncAt(20000, 70000);
-    race.OnArrival("70000");
+    race.OnArrival("70200");
+    EXPECT_EQ(race.ArrivalTime(), 70200u);
+    EXPECT_EQ(race.ArrivalEndTime(), 0u);
+    EXPECT_EQ(passes, 1);
+    replies.clear();
+    race.OnArrival("70200"); // repeat: acknowledged only
+    race.OnArrival("70100"); // older: acknowledged only
+    EXPECT_EQ(race.ArrivalTime(), 70200u);
+    EXPECT_EQ(passes, 1);
+    EXPECT_EQ(replies, (Replies{"RE~ARRIVAL", "RE~ARRIVAL"}));
+    race.OnArrival("70500");
+    EXPECT_EQ(race.ArrivalTime(), 70500u);
+    EXPECT_EQ(passes, 2);
+    ticks.Set(20300);
+    race.OnArrival("80000"); // 9.7 s ahead of our race time: ours is taken
+    EXPECT_EQ(race.ArrivalTime(), 70300u);
+    race.OnArrival("71299"); // 999 ms ahead: taken as it is
+    EXPECT_EQ(race.ArrivalTime(), 71299u);
     ticks.Set(20500);
-    race.OnEndArrival("70400");
-    EXPECT_EQ(race.ArrivalEndTime(), 70800u); // 10 frames after at 25 fps: 400 ms
+    race.OnEndArrival("71400");
+    EXPECT_EQ(race.ArrivalEndTime(), 71800u); // 10 frames after at 25 fps: 400 ms
     EXPECT_TRUE(Enabled(RaceButton::Arrival));
-    race.OnEndArrival("70100"); // an earlier end does not move it back
-    EXPECT_EQ(race.ArrivalEndTime(), 70800u);
+    race.OnEndArrival("71300");
+    EXPECT_EQ(race.ArrivalEndTime(), 71800u);
     camera.Framerate = 29.97f;
     app.FramesBefore = 15;
     // 1000 / 29.97 (as a float widened to double) x 15 = 500.500... -> 500
