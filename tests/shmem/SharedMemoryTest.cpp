@@ -31,11 +31,8 @@ TEST(HostBlockTest, FieldsDecodeWithTheirByteOrders) {
     const double scale = 0.25;
     std::memcpy(raw + 32, &scale, 8);
     const HostBlock block = DecodeHostBlock(raw, sizeof raw);
-    EXPECT_EQ(block.flags, 0x1234);
-    EXPECT_EQ(block.counter, 0x01020304u);
-    EXPECT_EQ(block.t1, 0xFF000001u);
-    EXPECT_EQ(block.t0, 0x80000002u);
-    EXPECT_EQ(block.scale, 0.25);
+    EXPECT_EQ(std::tuple(block.flags, block.counter, block.t1, block.t0, block.scale),
+              std::tuple(0x1234, 0x01020304u, 0xFF000001u, 0x80000002u, 0.25));
     // A short block reads as zeros past its end.
     EXPECT_EQ(DecodeHostBlock(raw, 6).counter, 0x01020000u);
     EXPECT_EQ(DecodeHostBlock(nullptr, 40).flags, 0);
@@ -107,7 +104,9 @@ protected:
 
 // A process killed while attached leaves the key file and a segment with old flags; a recorder
 // coming first makes it anew, zeroed but for the size it asked for, and a host attaches to it.
-TEST_F(SharedMemoryTest, RecorderFirstMakesAFreshSegmentTheHostAttachesTo) {
+// A host coming first keeps its segment, and its lock (QSharedMemory's, or the key's
+// QSystemSemaphore) is the recorder's.
+TEST_F(SharedMemoryTest, RecorderOrHostFirstOneSegmentAndOneLock) {
     const std::string keyFile = ipc::KeyFilePath(ipc::kSharedMemoryPrefix, kKey);
     ASSERT_EQ(ipc::MakeKeyFile(keyFile), 1);
     const int id = shmget(ftok(keyFile.c_str(), 'Q'), 165, IPC_CREAT | IPC_EXCL | 0600);
@@ -137,31 +136,27 @@ TEST_F(SharedMemoryTest, RecorderFirstMakesAFreshSegmentTheHostAttachesTo) {
     host.memory.detach();
     EXPECT_FALSE(fs::exists(keyFile));
     EXPECT_FALSE(host.Attach());
-}
-
-TEST_F(SharedMemoryTest, HostFirstItsSegmentStaysAndItsSemaphoreIsTheLock) {
-    QtHost host;
+    // A host that comes first keeps its own segment.
     ASSERT_TRUE(host.Create(165));
     host.WriteBlock(0x0400, 0x01020304, 0, 0, 1000.0);
-    CQSharedMemory recorder(kKey, 165, 169);
-    ASSERT_TRUE(recorder.IsAttached());
-    EXPECT_FALSE(recorder.Created());
-    EXPECT_EQ(recorder.Size(), 165u);
+    recorder = std::make_unique<CQSharedMemory>(kKey, 165, 169);
+    ASSERT_TRUE(recorder->IsAttached());
+    EXPECT_FALSE(recorder->Created());
+    EXPECT_EQ(recorder->Size(), 165u);
     uint8_t counter[4] = {};
-    ASSERT_TRUE(recorder.Read(counter, 4, 4));
-    EXPECT_EQ(counter[0], 1);
-    EXPECT_EQ(counter[3], 4);
+    ASSERT_TRUE(recorder->Read(counter, 4, 4));
+    EXPECT_EQ(counter[0] * 256 + counter[3], 0x0104); // big-endian 0x01020304
     // While the host holds QSharedMemory's lock, or the key's QSystemSemaphore, nothing moves.
     ASSERT_TRUE(host.memory.lock());
-    EXPECT_FALSE(recorder.Read(counter, 1, 0));
-    EXPECT_EQ(recorder.LastError(), EAGAIN);
+    EXPECT_FALSE(recorder->Read(counter, 1, 0));
+    EXPECT_EQ(recorder->LastError(), EAGAIN);
     host.memory.unlock();
-    EXPECT_TRUE(recorder.Read(counter, 1, 0));
+    EXPECT_TRUE(recorder->Read(counter, 1, 0));
     QSystemSemaphore semaphore(kKey);
     ASSERT_TRUE(semaphore.acquire());
-    EXPECT_FALSE(recorder.Write(counter, 1, 0));
+    EXPECT_FALSE(recorder->Write(counter, 1, 0));
     semaphore.release();
-    EXPECT_TRUE(recorder.Write(counter, 1, 0));
+    EXPECT_TRUE(recorder->Write(counter, 1, 0));
 }
 
 TEST_F(SharedMemoryTest, PollFollowsTheHostsCounterAndClockAndWritesThePathBack) {
