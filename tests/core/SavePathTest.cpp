@@ -39,17 +39,15 @@ protected:
     // A recording that logs what it is given; slow or failing when the test says so.
     struct FakeRecording : Recording {
         FakeRecording(SavePathTest& t, std::string p, bool all)
-            : test(t), log(t.logs.emplace_back()), path(std::move(p)), everyFrame(all),
-              delay(t.writeDelay) {}
+            : test(t), log(t.logs.emplace_back()), path(std::move(p)), everyFrame(all) {}
         SavePathTest& test;
         std::vector<Written>& log; // kept by the test after the recording is deleted
         std::string path;
         bool everyFrame;
-        std::chrono::milliseconds delay;
         std::atomic<bool> failed{false};
         void WriteFrame(uint32_t width, uint32_t height, const uint8_t* data, uint16_t bits,
                         uint32_t time, uint32_t sequence) override {
-            std::this_thread::sleep_for(delay);
+            std::this_thread::sleep_for(test.writeDelay); // set before the worker starts
             std::lock_guard lock(test.mutex);
             if (bits == 8) {
                 EXPECT_EQ(data[4], uint8_t(sequence)); // the frame kept is its own
@@ -181,7 +179,6 @@ TEST_F(SavePathTest, ArrivalsRecordTheirWindowsAndReadyFinishesTheRecording) {
     race.OnStart();
     ASSERT_TRUE(path->HasRecorder());
     EXPECT_EQ(path->Ring().Length(), 60);
-    EXPECT_EQ(replies.front(), "FILENAME~L~127.0.0.1~QUILLON100000.vlv@");
     EXPECT_TRUE(std::filesystem::exists(dir.File("QUILLON100000.vlv")));
     Frames(30);  // frames 1..30 kept
     ArriveNow(); // before-window 600 ms

@@ -173,24 +173,20 @@ protected:
 TEST_F(PerformanceLogTest, NameHeaderAndLinesFollowTheFrameRate) {
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
-    for (const auto& [rate, perFrame] : {std::pair{15.0f, "66"}, std::pair{16.0f, "62"}}) {
-        camera.Framerate = rate;
-        PerformanceLog log;
-        ASSERT_TRUE(log.Create(app, camera, dir.File("Orlin"))); // makes the folder
-        EXPECT_EQ(log.Path(), dir.File("Orlin/Time test 800x400, fps " + std::to_string(int(rate)) +
-                                       ", reduction 1.csv"));
-        log.Append(SomeFrame());
-        EXPECT_EQ(log.Durations(), (std::array<int32_t, 7>{20, 10, 0, 0, 2, 3, 1}));
-        log.Flush();
-        EXPECT_EQ(ReadFile(log.Path()),
-                  std::string("Computer name\t") + host +
-                      "\r\nCPU frequency\t1000000000\r\nTime unit\tmillisecond\r\n"
-                      "Milliseconds per frame\r\n" +
-                      perFrame +
-                      "\r\nTotal time\tRgb conversion\tReduction frame time\tAdjustment time\t"
-                      "Calculation time\tShow frame time\tSave frame time\r\n" +
-                      kSomeLine);
-    }
+    camera.Framerate = 15.0f; // 66.7 ms per frame, cut to 66
+    PerformanceLog log;
+    ASSERT_TRUE(log.Create(app, camera, dir.File("Orlin"))); // makes the folder
+    EXPECT_EQ(log.Path(), dir.File("Orlin/Time test 800x400, fps 15, reduction 1.csv"));
+    log.Append(SomeFrame());
+    EXPECT_EQ(log.Durations(), (std::array<int32_t, 7>{20, 10, 0, 0, 2, 3, 1}));
+    log.Flush();
+    EXPECT_EQ(ReadFile(log.Path()),
+              std::string("Computer name\t") + host +
+                  "\r\nCPU frequency\t1000000000\r\nTime unit\tmillisecond\r\n"
+                  "Milliseconds per frame\r\n66\r\nTotal time\tRgb conversion\t"
+                  "Reduction frame time\tAdjustment time\tCalculation time\tShow frame time\t"
+                  "Save frame time\r\n" +
+                  kSomeLine);
 }
 
 TEST_F(PerformanceLogTest, ASecondRunEmptiesTheFileLinesReachItWithinASecondAndNoFileNoLines) {

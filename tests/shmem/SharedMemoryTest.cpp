@@ -170,9 +170,8 @@ TEST_F(SharedMemoryTest, PollFollowsTheHostsCounterAndClockAndWritesThePathBack)
     // 200-character path fills the field with no terminator.
     host->WriteBlock(0x0800, 7, 4000, 1000, 1000.0);
     link.Poll();
-    EXPECT_EQ(race.race.State(), kStarted);
-    EXPECT_EQ(race.passes, 1);
-    EXPECT_EQ(race.race.ArrivalTime(), 3000u);
+    EXPECT_EQ(std::tuple(race.race.State(), race.passes, race.race.ArrivalTime()),
+              std::tuple(kStarted, 1, 3000u));
     EXPECT_EQ(host->Bytes(41, 128), path.substr(0, 128));
     link.Poll(); // ended at the next poll
     EXPECT_NE(race.race.ArrivalEndTime(), 0u);
@@ -182,8 +181,7 @@ TEST_F(SharedMemoryTest, PollFollowsTheHostsCounterAndClockAndWritesThePathBack)
     EXPECT_EQ(race.passes, 1);
     host->WriteBlock(0x0800, 3, 6000, 1000, 1000.0);
     link.Poll();
-    EXPECT_EQ(race.passes, 2);
-    EXPECT_EQ(race.race.ArrivalTime(), 5000u);
+    EXPECT_EQ(std::pair(race.passes, race.race.ArrivalTime()), std::pair(2, 5000u));
     // Off, and on with the host's own 165-byte segment: the last counter stays, and the path
     // is cut where the segment ends.
     link.SwitchOff();
