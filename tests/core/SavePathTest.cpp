@@ -147,6 +147,7 @@ protected:
     std::unique_ptr<SavePath> path;
 };
 
+// (A full ring's holds: FullRingLosesTheNewestFramesNeverTheOnesStillToWrite.)
 TEST(FrameRing, NearestFrameWithTiesToTheOlderAndOnlyAfterWhatWasWritten) {
     FrameRing ring;
     ASSERT_TRUE(ring.Create(6, 4));
@@ -158,14 +159,6 @@ TEST(FrameRing, NearestFrameWithTiesToTheOlderAndOnlyAfterWhatWasWritten) {
     EXPECT_EQ(ring.FindNearest(0, 6, 1075), 1u);       // 1050 and 1100 are both 25 away: the older
     EXPECT_EQ(ring.FindNearest(0, 6, 1000, 1050), 1u); // later than 1050 only
     EXPECT_EQ(ring.FindNearest(0, 6, 1000, 1300), std::nullopt);
-    // A held frame is never overwritten: the newest frame is lost instead.
-    EXPECT_EQ(ring.HoldOldest(), 0u);
-    ASSERT_NE(ring.Reserve(), nullptr); // the spare slot
-    ring.Commit();
-    EXPECT_EQ(ring.Reserve(), nullptr);
-    EXPECT_EQ(ring.Losses(FrameLoss::kRingFull), 1u);
-    ring.HoldFrom(1);
-    EXPECT_NE(ring.Reserve(), nullptr);
 }
 
 // Each arrival records from the frame nearest its window's start to the end of its
@@ -233,6 +226,7 @@ TEST_F(SavePathTest, LongBeforeWindowStartsAtTheOldestKeptFrame) {
     }
 }
 
+// A held frame is never overwritten: the newest frame is lost instead, and counted.
 TEST_F(SavePathTest, FullRingLosesTheNewestFramesNeverTheOnesStillToWrite) {
     writeDelay = 40ms;
     race.OnStart();
