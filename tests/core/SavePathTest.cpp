@@ -205,13 +205,11 @@ TEST_F(SavePathTest, ArrivalsRecordTheirWindowsAndReadyFinishesTheRecording) {
 // A before-window longer than the ring starts at the oldest kept frame; the intake never
 // overwrites the frame a pass is about to start with.
 TEST_F(SavePathTest, LongBeforeWindowStartsAtTheOldestKeptFrame) {
-    struct Case {
-        int32_t framesBefore;
-        uint32_t firstRecorded;
-    } cases[] = {{60, 61}, {40, 61}, {39, 61}, {38, 62}, {20, 80}}; // ring 40, arrival at 100
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.framesBefore);
-        app.FramesBefore = c.framesBefore;
+    // Ring 40, arrival at 100: frames before it, and the first frame recorded.
+    const std::pair<int32_t, uint32_t> cases[] = {{60, 61}, {40, 61}, {39, 61}, {38, 62}, {20, 80}};
+    for (const auto& [framesBefore, firstRecorded] : cases) {
+        SCOPED_TRACE(framesBefore);
+        app.FramesBefore = framesBefore;
         ticks.Advance(1);
         race.OnStart();
         Frames(100);
@@ -219,10 +217,10 @@ TEST_F(SavePathTest, LongBeforeWindowStartsAtTheOldestKeptFrame) {
         EndNow();
         // The camera delivers far slower than this loop: let the worker write the kept frames
         // first, or the ring would be full of them when the after-window comes.
-        Eventually([&] { return path->FramesWritten() >= 101 - c.firstRecorded; });
+        Eventually([&] { return path->FramesWritten() >= 101 - firstRecorded; });
         Frames(12);
         race.OnIdle();
-        ExpectContiguous(Log(logs.size() - 1), c.firstRecorded + sequence - 112, sequence - 2);
+        ExpectContiguous(Log(logs.size() - 1), firstRecorded + sequence - 112, sequence - 2);
     }
 }
 
@@ -292,31 +290,28 @@ TEST_F(SavePathTest, DirectoryAndHostChooseTheShareAndTheReply) {
     const std::string local = dir.File("QUILLON100000.vlv");
     const std::string localReply = "FILENAME~L~127.0.0.1~QUILLON100000.vlv@";
     const std::string remoteReply = "FILENAME~R~QUILLON100000.vlv@";
-    const struct {
-        int32_t directory;
-        bool connected, missing, refuses;
-        std::string reply;
-        std::string path; // empty: no recording, the ERROR reply
-    } cases[] = {
+    // Directory, host connected, no local share, the host's share refuses; the reply, and the
+    // recording's path (empty: no recording, the ERROR reply).
+    const std::tuple<int32_t, bool, bool, bool, std::string, std::string> cases[] = {
         {0, true, false, false, localReply, local},
         {1, false, false, false, localReply, local},
         {1, true, false, false, remoteReply, "smb://10.0.0.7/QuillonFiles/QUILLON100000.vlv"},
         {1, true, false, true, remoteReply, ""},
         {0, false, true, false, localReply, ""},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.reply + " " + c.path);
-        app.Directory = c.directory;
-        connected = c.connected;
-        shareMissing = c.missing;
-        remoteRefuses = c.refuses;
+    for (const auto& [directory, host, missing, refuses, reply, file] : cases) {
+        SCOPED_TRACE(reply + " " + file);
+        app.Directory = directory;
+        connected = host;
+        shareMissing = missing;
+        remoteRefuses = refuses;
         replies.clear();
         ticks.Set(100000); // the file's name
         race.OnArrival("0");
         ASSERT_GE(replies.size(), 2u);
-        EXPECT_EQ(replies[0], c.reply);
-        EXPECT_EQ(replies[1], c.path.empty() ? SavePath::kShareErrorText : "RE~READY");
-        EXPECT_EQ(path->Recorder() ? path->Recorder()->Path() : "", c.path);
+        EXPECT_EQ(replies[0], reply);
+        EXPECT_EQ(replies[1], file.empty() ? SavePath::kShareErrorText : "RE~READY");
+        EXPECT_EQ(path->Recorder() ? path->Recorder()->Path() : "", file);
         Frames(3);
         race.OnIdle();
     }

@@ -25,21 +25,17 @@ std::string ReadFile(const std::string& path) {
 TEST(SettingsPathTest, BesideTheProgramOnlyWhereThatFolderIsWritable) {
     test::TempDir dir("quillon-settings-path");
     const std::string xdg = dir.File("xdg"), home = dir.File("home");
-    const struct {
-        std::string programDir;
-        const char* xdgConfigHome;
-        std::string expected;
-    } cases[] = {
+    // The program's folder, $XDG_CONFIG_HOME, and where the file goes.
+    const std::tuple<std::string, const char*, std::string> cases[] = {
         {dir.Path(), xdg.c_str(), dir.File("settings.ini")},
         {"/usr/bin", xdg.c_str(), xdg + "/quillon-id/settings.ini"},
         {"/no/such/folder", xdg.c_str(), xdg + "/quillon-id/settings.ini"},
         {"/usr/bin", nullptr, home + "/.config/quillon-id/settings.ini"},
         {"/usr/bin", "relative/config", home + "/.config/quillon-id/settings.ini"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(SettingsPathFor(c.programDir, c.xdgConfigHome, home.c_str()), c.expected)
-            << c.programDir;
-        EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(c.expected).parent_path()));
+    for (const auto& [programDir, xdgConfigHome, expected] : cases) {
+        EXPECT_EQ(SettingsPathFor(programDir, xdgConfigHome, home.c_str()), expected) << programDir;
+        EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(expected).parent_path()));
     }
 }
 
@@ -87,10 +83,7 @@ TEST_F(SettingsFileTest, RoundTripKeepsEveryValueUnderTheTwentyFiveKeysInOrder) 
 // frame rate is written as its integer part plus one).
 TEST_F(SettingsFileTest, ValuesReadThroughTheirRulesNeverLeaveTheirRange) {
     const std::string most = std::to_string(kMaxFramesAround);
-    const struct {
-        std::string text;
-        std::vector<std::string> lines;
-    } cases[] = {
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
         // Frames around an arrival are clamped, and the ring holds ten times the window.
         {"[Quillon]\nFramesBefore=5\nFramesAfter=0\nBufferLenght=100\n",
          {"FramesBefore=15", "FramesAfter=10", "BufferLenght=250"}},
@@ -109,13 +102,13 @@ TEST_F(SettingsFileTest, ValuesReadThroughTheirRulesNeverLeaveTheirRange) {
          {"Port=2000", "Filetype=VLV", "Directory=1", "Reduction=1", "Framerate=5",
           "Exposure=0.000", "Brightnes=-255", "Contrast=900", "MeanValue=255", "Width=0"}},
     };
-    for (const auto& c : cases) {
-        Write(c.text);
+    for (const auto& [text, lines] : cases) {
+        Write(text);
         ASSERT_TRUE(Load());
         ASSERT_TRUE(Save());
         const std::string written = "\n" + ReadFile(path);
-        for (const std::string& line : c.lines)
-            EXPECT_NE(written.find("\n" + line + "\n"), std::string::npos) << c.text << line;
+        for (const std::string& line : lines)
+            EXPECT_NE(written.find("\n" + line + "\n"), std::string::npos) << text << line;
     }
 }
 

@@ -39,11 +39,8 @@ TEST(HostBlockTest, FieldsDecodeWithTheirByteOrders) {
 }
 
 TEST(HostBlockTest, RaceTimeWrapsScalesAndTruncates) {
-    const struct {
-        uint32_t t1, t0;
-        double scale;
-        uint32_t ms;
-    } cases[] = {
+    // t1, t0, scale (counts per ms), race time in ms.
+    const std::tuple<uint32_t, uint32_t, double, uint32_t> cases[] = {
         {12345, 345, 1000.0, 12000},                         // counts in milliseconds
         {5, 0xFFFFFFFBu, 1000.0, 10},                        // t1 < t0: the clock passed 2^32
         {100, 200, 1000.0, 0xFFFFFF9Cu},                     // not negative: wraps to a large time
@@ -55,20 +52,15 @@ TEST(HostBlockTest, RaceTimeWrapsScalesAndTruncates) {
         {10, 0, std::numeric_limits<double>::infinity(), 0},
         {0xFFFFFFFFu, 0, 1e300, 0}, // beyond 64 bits
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ((HostBlock{0, 0, c.t1, c.t0, c.scale}.RaceTime()), c.ms)
-            << c.t1 << " " << c.t0 << " " << c.scale;
-    }
+    for (const auto& [t1, t0, scale, ms] : cases)
+        EXPECT_EQ((HostBlock{0, 0, t1, t0, scale}.RaceTime()), ms)
+            << t1 << " " << t0 << " " << scale;
 }
 
 TEST(HostBlockTest, PollDecidesByTheFirstRuleThatApplies) {
     const unsigned open = kPollSetClock | kPollArrival;
-    const struct {
-        uint16_t flags;
-        uint32_t counter;
-        PollSituation now; // ready, started, arrival open, last counter
-        unsigned steps;
-    } cases[] = {
+    // Flags, counter; ready, started, arrival open, last counter; the steps.
+    const std::tuple<uint16_t, uint32_t, PollSituation, unsigned> cases[] = {
         // First poll after start, running, counter 7 over the last 0: an arrival.
         {0x0800, 7, {false, true, false, 0}, open},
         {0x0800, 7, {false, true, false, 7}, kPollSetClock}, // the same counter again
@@ -90,9 +82,9 @@ TEST(HostBlockTest, PollDecidesByTheFirstRuleThatApplies) {
         // Idle with the arrival time left at 0 is no open arrival.
         {0x0800, 1, {false, false, true, 0}, kPollStart | open},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(DecidePoll(HostBlock{c.flags, c.counter}, c.now), c.steps)
-            << std::hex << c.flags << " counter " << c.counter << " last " << c.now.lastCounter;
+    for (const auto& [flags, counter, now, steps] : cases) {
+        EXPECT_EQ(DecidePoll(HostBlock{flags, counter}, now), steps)
+            << std::hex << flags << " counter " << counter << " last " << now.lastCounter;
     }
 }
 
