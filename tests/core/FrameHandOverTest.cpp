@@ -35,7 +35,7 @@ struct CallbackFixture : ::testing::Test {
     FrameCallback callback{intake, handOver, view, [this] { ++notices; }, [this] { ++requests; }};
 };
 
-TEST_F(CallbackFixture, RepeatedDeliveriesAreIgnoredAndFramesNumbered) {
+TEST_F(CallbackFixture, RepeatsIgnoredFramesNumberedAndHandedOverClockAskedEverySecond) {
     Deliver(0); // equals the initial marker: ignored
     EXPECT_EQ(callback.SequenceNumber(), 0u);
     EXPECT_EQ(ReadSequenceNumber(Deliver(7).data()), 1u);
@@ -55,20 +55,19 @@ TEST_F(CallbackFixture, RepeatedDeliveriesAreIgnoredAndFramesNumbered) {
     EXPECT_EQ(handOver.BusyDrops(), 1u);
     handOver.Release();
     EXPECT_EQ(handOver.Take(length), nullptr);
-}
-
-TEST_F(CallbackFixture, ClockRequestOnTheFrameAfterOneSecondsWorth) {
+    // With a race and a host the clock is asked for on the frame after one second's worth,
+    // counting the three new frames so far.
     std::atomic<int32_t> started{kStarted};
     view.raceState = &started;
     view.frameRate = 25.0f;
     view.hostConnected = true;
-    for (uint16_t i = 1; i <= 25; ++i)
+    for (uint16_t i = 10; i <= 31; ++i)
         Deliver(i);
     EXPECT_EQ(requests, 0);
-    Deliver(26);
+    Deliver(32);
     EXPECT_EQ(requests, 1);
     view.hostConnected = false;
-    for (uint16_t i = 27; i <= 80; ++i)
+    for (uint16_t i = 33; i <= 86; ++i)
         Deliver(i);
     EXPECT_EQ(requests, 1);
 }

@@ -40,14 +40,14 @@ TEST(FramePixelOps, AdjustTableBrightensThenFollowsTheContrastCurve) {
     expected.fill(127);
     image::BuildAdjustTable(0, 0, t);
     EXPECT_EQ(t, expected);
-    const struct {
-        int32_t brightness, contrast, in, out;
-    } cases[] = {{10, 100, 245, 255}, {10, 100, 246, 255}, {10, 100, 100, 110}, {-10, 100, 9, 0},
-                 {-10, 100, 10, 0},   {-10, 100, 11, 1},   {0, 200, 0, 0},      {0, 200, 64, 0},
-                 {0, 200, 128, 128},  {0, 200, 255, 255},  {10, 200, 118, 128}};
-    for (const auto& c : cases) {
-        image::BuildAdjustTable(c.brightness, c.contrast, t);
-        EXPECT_EQ(t[size_t(c.in)], c.out) << c.brightness << " " << c.contrast << " " << c.in;
+    // Brightness, contrast, in, out.
+    const std::array<int32_t, 4> cases[] = {
+        {10, 100, 245, 255}, {10, 100, 246, 255}, {10, 100, 100, 110}, {-10, 100, 9, 0},
+        {-10, 100, 10, 0},   {-10, 100, 11, 1},   {0, 200, 0, 0},      {0, 200, 64, 0},
+        {0, 200, 128, 128},  {0, 200, 255, 255},  {10, 200, 118, 128}};
+    for (const auto& [brightness, contrast, in, out] : cases) {
+        image::BuildAdjustTable(brightness, contrast, t);
+        EXPECT_EQ(t[size_t(in)], out) << brightness << " " << contrast << " " << in;
     }
 }
 

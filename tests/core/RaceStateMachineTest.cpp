@@ -20,7 +20,6 @@ protected:
         race.OnTimeReply(std::to_string(raceTime));
         replies.clear();
     }
-    bool Enabled(RaceButton b) const { return enabled[int(b)]; }
 };
 
 // A clock reply counts half the round trip. A host that stops answering (or leaves mid-race)
@@ -78,7 +77,7 @@ TEST_F(RaceStateMachineTest, ArrivalWhileIdleStartsTheRaceAndOnlyIdleEndsTheReco
     EXPECT_EQ(replies, (Replies{"FILENAME~L~127.0.0.1~QUILLON1.vlv@", "RE~READY", "RE~START",
                                 "RE~ARRIVAL"}));
     EXPECT_EQ(race.State(), kStarted);
-    EXPECT_FALSE(Enabled(RaceButton::Ready) || Enabled(RaceButton::Start));
+    EXPECT_FALSE(enabled[int(RaceButton::Ready)] || enabled[int(RaceButton::Start)]);
     replies.clear();
     race.OnSaveCommand();
     EXPECT_EQ(replies, (Replies{"FILENAME~@", "RE~SAVE"}));
@@ -149,7 +148,7 @@ TEST_F(RaceStateMachineTest, ArrivalsMoveOnlyForwardStayNearOurClockAndEndAfterT
     ticks.Set(20500);
     race.OnEndArrival("71400");
     EXPECT_EQ(race.ArrivalEndTime(), 71800u); // 10 frames after at 25 fps: 400 ms
-    EXPECT_TRUE(Enabled(RaceButton::Arrival));
+    EXPECT_TRUE(enabled[int(RaceButton::Arrival)]);
     race.OnEndArrival("71300");
     EXPECT_EQ(race.ArrivalEndTime(), 71800u);
     camera.Framerate = 29.97f;

@@ -24,12 +24,12 @@ std::string Dispatched(std::string_view block) {
         void OnIdle() override { calls += "IDLE "; }
         void OnReady() override { calls += "READY "; }
         void OnStart() override { calls += "START "; }
-        void OnArrival(std::string_view t) override { calls += "ARRIVAL(" + Text(t); }
-        void OnEndArrival(std::string_view t) override { calls += "END(" + Text(t); }
+        void OnArrival(std::string_view t) override { calls += "ARRIVAL(" + Text(t) + ") "; }
+        void OnEndArrival(std::string_view t) override { calls += "END(" + Text(t) + ") "; }
         void OnSaveCommand() override { calls += "SAVE "; }
         void OnStop() override { calls += "STOP "; }
-        void OnTimeReply(std::string_view t) override { calls += "TIME(" + Text(t); }
-        static std::string Text(std::string_view t) { return std::string(t) + ") "; }
+        void OnTimeReply(std::string_view t) override { calls += "TIME(" + Text(t) + ") "; }
+        using Text = std::string;
     } r;
     DispatchCommands(block, r);
     return r.calls;
