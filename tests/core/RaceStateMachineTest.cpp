@@ -83,9 +83,7 @@ TEST_F(RaceStateMachineTest, ArrivalWhileIdleStartsTheRaceAndOnlyIdleEndsTheReco
     EXPECT_EQ(replies, (Replies{"FILENAME~@", "RE~SAVE"}));
     EXPECT_EQ(race.State(), kStarted);
     race.OnStop();
-    EXPECT_EQ(race.State(), kIdle);
-    EXPECT_TRUE(hasRecorder);
-    EXPECT_EQ(deletes, 0);
+    EXPECT_EQ(std::tuple(race.State(), hasRecorder, deletes), std::tuple(kIdle, true, 0));
     race.OnIdle();
     EXPECT_EQ(std::pair(stops, deletes), std::pair(1, 1));
     race.OnReady();

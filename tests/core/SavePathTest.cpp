@@ -119,8 +119,7 @@ protected:
 
     static void ExpectContiguous(const std::vector<Written>& log, uint32_t first, uint32_t last) {
         ASSERT_FALSE(log.empty());
-        EXPECT_EQ(log.front().sequence, first);
-        EXPECT_EQ(log.back().sequence, last);
+        EXPECT_EQ(std::pair(log.front().sequence, log.back().sequence), std::pair(first, last));
         for (size_t i = 1; i < log.size(); ++i) {
             ASSERT_EQ(log[i].sequence, log[i - 1].sequence + 1) << "at " << i;
             ASSERT_GT(log[i].time, log[i - 1].time) << "at " << i;

@@ -21,9 +21,20 @@ std::string ReadFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void Write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+    bool Load() { return LoadSettingsFile(path, app, camera); }
+    bool Save() { return SaveSettingsFile(path, app, camera); }
+
+    test::TempDir dir{"quillon-settings"};
+    std::string path = dir.File("settings.ini");
+    AppSettings app;
+    CameraSettings camera;
+};
+
 // Beside the program where its folder can take the file, else the user's config folder.
-TEST(SettingsPathTest, BesideTheProgramOnlyWhereThatFolderIsWritable) {
-    test::TempDir dir("quillon-settings-path");
+TEST_F(SettingsFileTest, PathIsBesideTheProgramOnlyWhereThatFolderIsWritable) {
     const std::string xdg = dir.File("xdg"), home = dir.File("home");
     // The program's folder, $XDG_CONFIG_HOME, and where the file goes.
     const std::tuple<std::string, const char*, std::string> cases[] = {
@@ -38,18 +49,6 @@ TEST(SettingsPathTest, BesideTheProgramOnlyWhereThatFolderIsWritable) {
         EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(expected).parent_path()));
     }
 }
-
-class SettingsFileTest : public ::testing::Test {
-protected:
-    void Write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-    bool Load() { return LoadSettingsFile(path, app, camera); }
-    bool Save() { return SaveSettingsFile(path, app, camera); }
-
-    test::TempDir dir{"quillon-settings"};
-    std::string path = dir.File("settings.ini");
-    AppSettings app;
-    CameraSettings camera;
-};
 
 // Exactly the twenty-five keys in their sections and order, other keys dropped; every value
 // reads back as it was (the frame rate is stored as its integer part plus one).
@@ -156,11 +155,8 @@ std::array<Clock::time_point, PerformanceLog::kStampCount> SomeFrame(Clock::time
 }
 constexpr const char* kSomeLine = "20\t10\t0\t0\t2\t3\t1\r\n";
 
-class PerformanceLogTest : public ::testing::Test {
-protected:
-    test::TempDir dir{"quillon-perflog"};
-    AppSettings app{.SavePerformanceLog = 1};
-    CameraSettings camera{.Width = 800, .Height = 400};
+struct PerformanceLogTest : SettingsFileTest {
+    PerformanceLogTest() { app.SavePerformanceLog = 1, camera.Width = 800, camera.Height = 400; }
 };
 
 TEST_F(PerformanceLogTest, NameHeaderAndLinesFollowTheFrameRate) {

@@ -88,9 +88,8 @@ TEST(HostBlockTest, PollDecidesByTheFirstRuleThatApplies) {
     }
 }
 
-class SharedMemoryTest : public ::testing::Test {
-protected:
-    void SetUp() override { TestCoreApplication(); }
+struct SharedMemoryTest : ::testing::Test {
+    QCoreApplication& app = TestCoreApplication();
     PrivateTempDir tmp;
 };
 
@@ -112,9 +111,7 @@ TEST_F(SharedMemoryTest, RecorderOrHostFirstOneSegmentAndOneLock) {
     QtHost host;
     ASSERT_TRUE(host.Attach()) << host.memory.errorString().toStdString();
     ASSERT_EQ(host.memory.size(), 169);
-    std::string expected(169, '\0');
-    expected[4] = char(0xA5);
-    EXPECT_EQ(host.Bytes(0, 169), expected);
+    EXPECT_EQ(host.Bytes(0, 169), std::string(4, '\0') + char(0xA5) + std::string(164, '\0'));
     host.WriteBlock(0x0800, 7, 0, 0, 1000.0);
     uint8_t flags[2] = {};
     ASSERT_TRUE(recorder->Read(flags, 2, 0));
