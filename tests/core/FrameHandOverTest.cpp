@@ -40,9 +40,8 @@ TEST_F(CallbackFixture, RepeatsIgnoredFramesNumberedAndHandedOverClockAskedEvery
     EXPECT_EQ(callback.SequenceNumber(), 0u);
     EXPECT_EQ(ReadSequenceNumber(Deliver(7).data()), 1u);
     Deliver(7);
-    EXPECT_EQ(callback.SequenceNumber(), 1u);
-    EXPECT_EQ(callback.RepeatedDeliveries(), 2u);
-    EXPECT_EQ(notices, 1);
+    EXPECT_EQ(std::tuple(callback.SequenceNumber(), callback.RepeatedDeliveries(), notices),
+              std::tuple(1u, 2u, 1));
     // Not taken yet: the newer frame replaces the copy without a second notice.
     Deliver(8);
     EXPECT_EQ(notices, 1);
