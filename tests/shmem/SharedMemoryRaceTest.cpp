@@ -35,12 +35,6 @@ bool WaitFor(const std::function<bool()>& done) {
 
 class SharedMemoryRaceTest : public RecorderProcessTest {
 protected:
-    void SetUp() override {
-        RecorderProcessTest::SetUp(); // takes $TMPDIR from `tmp`
-        WriteSettings("VLV");
-    }
-    void StartShared() { Start({"--camera", "sim", "--shared-memory"}); }
-
     // Processes attached to the segment, -1 while there is none.
     int Attachments() const {
         const key_t key = ftok(host.memory.nativeKey().toLocal8Bit().constData(), 'Q');
@@ -110,24 +104,21 @@ protected:
         }
     }
 
-    PrivateTempDir tmp; // $TMPDIR of the host and the recorders; made before `host`
+    // $TMPDIR of the host and the recorders: made before `host`, and before SetUp() takes the
+    // recorder's environment.
+    PrivateTempDir tmp;
     QtHost host;
     uint32_t counter = 0;
     Clock::time_point raceStart;
 };
 
-TEST_F(SharedMemoryRaceTest, HostFirstRecorderAttachesAndRecordsTheRace) {
-    ASSERT_TRUE(host.Create(165));
-    StartShared();
-    ASSERT_TRUE(WaitFor([&] { return Attachments() == 2; }));
-    ExpectRaceRecorded();
-}
-
-// SIGUSR1 switches the mode: while it is on, TCP commands are ignored; off, the recorder (the
-// last to use the segment) removes it and its key file. A recorder killed with SIGKILL leaves
-// its segment, key files and semaphore; the next one starts first all the same, and the host
-// attaches to it.
+// SIGUSR1 switches the mode: on, the recorder attaches to the segment the host made first,
+// and TCP commands are ignored; off, the recorder (the last to use the segment) removes it and
+// its key file. A recorder killed with SIGKILL leaves its segment, key files and semaphore; the
+// next one starts first all the same, the host attaches to it, and the race is recorded.
 TEST_F(SharedMemoryRaceTest, Sigusr1SwitchesTheModeAndAfterAKilledRecorderTheNextRecordsTheRace) {
+    WriteSettings("VLV");
+    ASSERT_TRUE(host.Create(165));
     Start();
     ASSERT_TRUE(WaitUntilListening(port));
     TcpHost tcp(port);
@@ -138,7 +129,7 @@ TEST_F(SharedMemoryRaceTest, Sigusr1SwitchesTheModeAndAfterAKilledRecorderTheNex
     };
     EXPECT_TRUE(answersIdle());
     ::kill(pid_t(recorder.processId()), SIGUSR1);
-    ASSERT_TRUE(WaitFor([&] { return host.Attach(); }));
+    ASSERT_TRUE(WaitFor([&] { return Attachments() == 2; }));
     EXPECT_FALSE(answersIdle());
     host.memory.detach();
     ASSERT_EQ(Attachments(), 1);
@@ -152,7 +143,7 @@ TEST_F(SharedMemoryRaceTest, Sigusr1SwitchesTheModeAndAfterAKilledRecorderTheNex
     recorder.kill();
     ASSERT_TRUE(recorder.waitForFinished(5000));
     EXPECT_EQ(Attachments(), 0);
-    StartShared();
+    Start({"--camera", "sim", "--shared-memory"});
     ASSERT_TRUE(WaitFor([&] { return host.Attach(); }));
     ExpectRaceRecorded();
 }
