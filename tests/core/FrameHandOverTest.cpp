@@ -80,8 +80,7 @@ TEST_F(CallbackFixture, ReaderOnAnotherThreadNeverSeesAMixedFrame) {
         std::vector<uint8_t> frame(kSize);
         for (uint32_t n = 1; n <= 20000; ++n) {
             std::fill(frame.begin() + 4, frame.end(), uint8_t(n));
-            frame[0] = uint8_t(n >> 8);
-            frame[1] = uint8_t(n); // never 0 0, the initial marker
+            frame[0] = uint8_t(n >> 8), frame[1] = uint8_t(n); // never 0 0, the initial marker
             callback.HandleFrame(frame.data(), frame.size());
         }
         done = true;

@@ -83,8 +83,7 @@ TEST_F(FramePipelineTest, FramesOfAnotherSizeOrWhileBusyAreDroppedOthersReachThe
     EXPECT_TRUE(pipeline.OnFrameReady(nullptr, raw.size()));
     preview.busy = true;
     EXPECT_TRUE(Process());
-    preview.busy = false;
-    preview.fail = true;
+    preview.busy = false, preview.fail = true;
     EXPECT_TRUE(Process());
     EXPECT_EQ(pipeline.DroppedFrames(), 4u);
     EXPECT_EQ(std::pair(preview.frames, camera.FrameTimeMs), std::pair(0, -1));

@@ -96,16 +96,15 @@ TEST_F(RaceStateMachineTest, WindowButtonsGiveWayToAConnectedHost) {
     connected = true;
     race.OnReadyButton();
     race.OnStartButton();
-    EXPECT_EQ(race.State(), kIdle);
-    EXPECT_TRUE(replies.empty());
+    EXPECT_EQ(std::pair(race.State(), replies.empty()), std::pair(kIdle, true));
     connected = false;
     race.OnStartButton();
     EXPECT_EQ(race.State(), kStarted);
     connected = true;
     replies.clear();
     race.OnArrivalButton();
-    EXPECT_TRUE(race.ManualArrival());
-    EXPECT_EQ(std::pair(race.ArrivalTime(), passes), std::pair(0u, 0));
+    EXPECT_EQ(std::tuple(race.ManualArrival(), race.ArrivalTime(), passes),
+              std::tuple(true, 0u, 0));
     EXPECT_EQ(replies, Replies{"RE~ARRIVAL"});
     race.OnArrivalButton();
     EXPECT_FALSE(race.ManualArrival());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -49,9 +50,8 @@ protected:
                         uint32_t time, uint32_t sequence) override {
             std::this_thread::sleep_for(test.writeDelay); // set before the worker starts
             std::lock_guard lock(test.mutex);
-            if (bits == 8) {
-                EXPECT_EQ(data[4], uint8_t(sequence)); // the frame kept is its own
-            }
+            EXPECT_TRUE(bits != 8 || data[4] == uint8_t(sequence))
+                << "not its own frame " << sequence;
             if (test.firstImage.empty())
                 test.firstImage.assign(data, data + size_t(width) * height * bits / 8);
             log.push_back({time, sequence});
@@ -272,8 +272,7 @@ TEST_F(SavePathTest, ShownImageIsWhatTheRecordingKeeps) {
     GreyPreview preview;
     FramePipeline pipeline(stores, camera, preview, preview, adjustment);
     std::vector<uint8_t> raw(kWidth * kHeight);
-    for (size_t i = 0; i < raw.size(); ++i)
-        raw[i] = uint8_t(i * 7);
+    std::generate(raw.begin(), raw.end(), [n = 0]() mutable { return uint8_t(7 * n++); });
     ASSERT_FALSE(pipeline.OnFrameReady(raw.data(), raw.size()));
     race.OnStart();
     ArriveNow();
@@ -300,10 +299,8 @@ TEST_F(SavePathTest, DirectoryAndHostChooseTheShareAndTheReply) {
     };
     for (const auto& [directory, host, missing, refuses, reply, file] : cases) {
         SCOPED_TRACE(reply + " " + file);
-        app.Directory = directory;
-        connected = host;
-        shareMissing = missing;
-        remoteRefuses = refuses;
+        std::tie(app.Directory, connected, shareMissing, remoteRefuses) =
+            std::tie(directory, host, missing, refuses);
         replies.clear();
         ticks.Set(100000); // the file's name
         race.OnArrival("0");
@@ -317,8 +314,7 @@ TEST_F(SavePathTest, DirectoryAndHostChooseTheShareAndTheReply) {
     // A ring larger than the machine's memory is refused: the host hears so, and no recording
     // is kept that would never receive a frame.
     shareMissing = false;
-    camera.Width = 2048;
-    camera.Height = 1536;
+    camera.Width = 2048, camera.Height = 1536;
     app.BufferLenght = 100000000;
     replies.clear();
     race.OnReady();

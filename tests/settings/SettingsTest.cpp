@@ -17,8 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
 class SettingsFileTest : public ::testing::Test {
@@ -69,8 +68,7 @@ TEST_F(SettingsFileTest, RoundTripKeepsEveryValueUnderTheTwentyFiveKeysInOrder) 
                       "Sharpen Reduction Brightnes Contrast MeanValue AutoCorrection ");
     for (const char* line : {"Exposure=2.500\n", "Framerate=15\n", "Filetype=WMV (ALL)\n"})
         EXPECT_NE(written.find(line), std::string::npos) << line;
-    app = {};
-    camera = {};
+    app = {}, camera = {};
     ASSERT_TRUE(Load());
     EXPECT_EQ(camera.Framerate, 15.0f);
     camera.Framerate = 14.985f;

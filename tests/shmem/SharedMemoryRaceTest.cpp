@@ -49,9 +49,9 @@ protected:
         if ((flags & kRunning) && raceStart == Clock::time_point{})
             raceStart = Clock::now();
         const auto counts = [this] {
-            if (raceStart == Clock::time_point{})
-                return 0u;
-            return uint32_t((Clock::now() - raceStart) / std::chrono::microseconds(100));
+            const auto since =
+                raceStart == Clock::time_point{} ? Clock::duration{} : Clock::now() - raceStart;
+            return uint32_t(since / std::chrono::microseconds(100));
         };
         const long long first = (long long)(counts() * kScale / 1000.0);
         for (const auto until = Clock::now() + std::chrono::duration<double>(seconds);
