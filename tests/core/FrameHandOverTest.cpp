@@ -12,41 +12,36 @@
 namespace quillon {
 namespace {
 
-// The callback's recording side, never armed here.
-struct IdleIntake {
-    ManualTickSource ticks;
-    RaceClock clock{ticks};
-    std::atomic<int32_t> state{kIdle};
-    std::atomic<uint32_t> adjustment{0};
-    FrameIntake intake{clock, state, adjustment};
-};
-
+// The camera thread's frame callback, its recording side never armed, handing frames over.
 struct CallbackFixture : ::testing::Test {
+    static constexpr size_t kSize = 4096;
     // Delivers a frame whose first two bytes are `marker`; returns it as the callback left it.
     std::vector<uint8_t> Deliver(uint16_t marker) {
-        std::vector<uint8_t> frame(64, 0x55);
+        std::vector<uint8_t> frame(kSize, 0x55);
         frame[0] = uint8_t(marker >> 8), frame[1] = uint8_t(marker);
         callback.HandleFrame(frame.data(), frame.size());
         return frame;
     }
 
-    std::vector<uint8_t> copy = std::vector<uint8_t>(64);
+    ManualTickSource ticks;
+    RaceClock clock{ticks};
+    std::atomic<int32_t> state{kIdle};
+    std::atomic<uint32_t> adjustment{0};
+    FrameIntake intake{clock, state, adjustment};
+    std::vector<uint8_t> copy = std::vector<uint8_t>(kSize);
     FrameHandOver handOver{copy.data(), copy.size()};
     CameraThreadView view;
-    IdleIntake idle;
     int notices = 0, requests = 0;
-    FrameCallback callback{idle.intake, handOver, view, [this] { ++notices; },
-                           [this] { ++requests; }};
+    FrameCallback callback{intake, handOver, view, [this] { ++notices; }, [this] { ++requests; }};
 };
 
-TEST_F(CallbackFixture, RepeatedDeliveriesAreIgnoredAndFramesNumbered) {
+TEST_F(CallbackFixture, RepeatsIgnoredFramesNumberedAndHandedOverClockAskedEverySecond) {
     Deliver(0); // equals the initial marker: ignored
     EXPECT_EQ(callback.SequenceNumber(), 0u);
     EXPECT_EQ(ReadSequenceNumber(Deliver(7).data()), 1u);
     Deliver(7);
-    EXPECT_EQ(callback.SequenceNumber(), 1u);
-    EXPECT_EQ(callback.RepeatedDeliveries(), 2u);
-    EXPECT_EQ(notices, 1);
+    EXPECT_EQ(std::tuple(callback.SequenceNumber(), callback.RepeatedDeliveries(), notices),
+              std::tuple(1u, 2u, 1));
     // Not taken yet: the newer frame replaces the copy without a second notice.
     Deliver(8);
     EXPECT_EQ(notices, 1);
@@ -59,20 +54,19 @@ TEST_F(CallbackFixture, RepeatedDeliveriesAreIgnoredAndFramesNumbered) {
     EXPECT_EQ(handOver.BusyDrops(), 1u);
     handOver.Release();
     EXPECT_EQ(handOver.Take(length), nullptr);
-}
-
-TEST_F(CallbackFixture, ClockRequestOnTheFrameAfterOneSecondsWorth) {
-    std::atomic<int32_t> state{kStarted};
-    view.raceState = &state;
+    // With a race and a host the clock is asked for on the frame after one second's worth,
+    // counting the three new frames so far.
+    std::atomic<int32_t> started{kStarted};
+    view.raceState = &started;
     view.frameRate = 25.0f;
     view.hostConnected = true;
-    for (uint16_t i = 1; i <= 25; ++i)
+    for (uint16_t i = 10; i <= 31; ++i)
         Deliver(i);
     EXPECT_EQ(requests, 0);
-    Deliver(26);
+    Deliver(32);
     EXPECT_EQ(requests, 1);
     view.hostConnected = false;
-    for (uint16_t i = 27; i <= 80; ++i)
+    for (uint16_t i = 33; i <= 86; ++i)
         Deliver(i);
     EXPECT_EQ(requests, 1);
 }
@@ -80,21 +74,13 @@ TEST_F(CallbackFixture, ClockRequestOnTheFrameAfterOneSecondsWorth) {
 // A camera thread at full speed against a slow reader: every frame the reader takes is whole
 // (all bytes of one frame), numbers only rise, and every frame is either taken, replaced or
 // counted as dropped. Run under ThreadSanitizer this also checks the hand-over itself.
-TEST(FrameHandOverThreads, ReaderNeverSeesAMixedFrame) {
-    constexpr size_t kSize = 4096;
-    std::vector<uint8_t> copy(kSize);
-    FrameHandOver handOver(copy.data(), kSize);
-    CameraThreadView view;
-    IdleIntake idle;
-    FrameCallback callback(
-        idle.intake, handOver, view, [] {}, [] {});
+TEST_F(CallbackFixture, ReaderOnAnotherThreadNeverSeesAMixedFrame) {
     std::atomic<bool> done{false};
     std::thread camera([&] {
         std::vector<uint8_t> frame(kSize);
         for (uint32_t n = 1; n <= 20000; ++n) {
             std::fill(frame.begin() + 4, frame.end(), uint8_t(n));
-            frame[0] = uint8_t(n >> 8);
-            frame[1] = uint8_t(n); // never 0 0, the initial marker
+            frame[0] = uint8_t(n >> 8), frame[1] = uint8_t(n); // never 0 0, the initial marker
             callback.HandleFrame(frame.data(), frame.size());
         }
         done = true;

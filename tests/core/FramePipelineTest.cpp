@@ -40,14 +40,14 @@ TEST(FramePixelOps, AdjustTableBrightensThenFollowsTheContrastCurve) {
     expected.fill(127);
     image::BuildAdjustTable(0, 0, t);
     EXPECT_EQ(t, expected);
-    const struct {
-        int32_t brightness, contrast, in, out;
-    } cases[] = {{10, 100, 245, 255}, {10, 100, 246, 255}, {10, 100, 100, 110}, {-10, 100, 9, 0},
-                 {-10, 100, 10, 0},   {-10, 100, 11, 1},   {0, 200, 0, 0},      {0, 200, 64, 0},
-                 {0, 200, 128, 128},  {0, 200, 255, 255},  {10, 200, 118, 128}};
-    for (const auto& c : cases) {
-        image::BuildAdjustTable(c.brightness, c.contrast, t);
-        EXPECT_EQ(t[size_t(c.in)], c.out) << c.brightness << " " << c.contrast << " " << c.in;
+    // Brightness, contrast, in, out.
+    const std::array<int32_t, 4> cases[] = {
+        {10, 100, 245, 255}, {10, 100, 246, 255}, {10, 100, 100, 110}, {-10, 100, 9, 0},
+        {-10, 100, 10, 0},   {-10, 100, 11, 1},   {0, 200, 0, 0},      {0, 200, 64, 0},
+        {0, 200, 128, 128},  {0, 200, 255, 255},  {10, 200, 118, 128}};
+    for (const auto& [brightness, contrast, in, out] : cases) {
+        image::BuildAdjustTable(brightness, contrast, t);
+        EXPECT_EQ(t[size_t(in)], out) << brightness << " " << contrast << " " << in;
     }
 }
 
@@ -78,29 +78,24 @@ TEST(FramePixelOps, ScaledPreviewReadsOneBayerCellPerPixel) {
     EXPECT_EQ(out, (std::vector<uint8_t>{1, 1, 1, 5, 5, 5}));
 }
 
-TEST_F(FramePipelineTest, FramesOfAnotherSizeOrWhileBusyAreDropped) {
+TEST_F(FramePipelineTest, FramesOfAnotherSizeOrWhileBusyAreDroppedOthersReachThePreview) {
     EXPECT_TRUE(pipeline.OnFrameReady(raw.data(), raw.size() - 1));
     EXPECT_TRUE(pipeline.OnFrameReady(nullptr, raw.size()));
     preview.busy = true;
     EXPECT_TRUE(Process());
-    preview.busy = false;
-    preview.fail = true;
+    preview.busy = false, preview.fail = true;
     EXPECT_TRUE(Process());
     EXPECT_EQ(pipeline.DroppedFrames(), 4u);
-    EXPECT_EQ(preview.frames, 0);
-    EXPECT_EQ(camera.FrameTimeMs, -1);
+    EXPECT_EQ(std::pair(preview.frames, camera.FrameTimeMs), std::pair(0, -1));
     preview.fail = false;
     EXPECT_FALSE(Process());
     EXPECT_EQ(preview.frames, 1);
     EXPECT_GE(camera.FrameTimeMs, 0);
-}
-
-TEST_F(FramePipelineTest, ReducedBrightenedImageReachesThePreview) {
+    // Reduced and brightened.
     camera.Reduction = 2;
     camera.Brightnes = 10;
     ASSERT_FALSE(Process());
-    EXPECT_EQ(preview.width, 300u);
-    EXPECT_EQ(preview.height, 180u);
+    EXPECT_EQ(std::pair(preview.width, preview.height), std::pair(300u, 180u));
     EXPECT_EQ(preview.shown, std::vector<uint8_t>(300 * 180 * 3, 110));
     // The settings in effect go to the camera thread for the frames it records.
     EXPECT_EQ(FrameAdjustment::Unpack(adjustment), (FrameAdjustment{10, 100, 2}));

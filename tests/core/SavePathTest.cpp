@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -39,21 +40,18 @@ protected:
     // A recording that logs what it is given; slow or failing when the test says so.
     struct FakeRecording : Recording {
         FakeRecording(SavePathTest& t, std::string p, bool all)
-            : test(t), log(t.logs.emplace_back()), path(std::move(p)), everyFrame(all),
-              delay(t.writeDelay) {}
+            : test(t), log(t.logs.emplace_back()), path(std::move(p)), everyFrame(all) {}
         SavePathTest& test;
         std::vector<Written>& log; // kept by the test after the recording is deleted
         std::string path;
         bool everyFrame;
-        std::chrono::milliseconds delay;
         std::atomic<bool> failed{false};
         void WriteFrame(uint32_t width, uint32_t height, const uint8_t* data, uint16_t bits,
                         uint32_t time, uint32_t sequence) override {
-            std::this_thread::sleep_for(delay);
+            std::this_thread::sleep_for(test.writeDelay); // set before the worker starts
             std::lock_guard lock(test.mutex);
-            if (bits == 8) {
-                EXPECT_EQ(data[4], uint8_t(sequence)); // the frame kept is its own
-            }
+            EXPECT_TRUE(bits != 8 || data[4] == uint8_t(sequence))
+                << "not its own frame " << sequence;
             if (test.firstImage.empty())
                 test.firstImage.assign(data, data + size_t(width) * height * bits / 8);
             log.push_back({time, sequence});
@@ -121,8 +119,7 @@ protected:
 
     static void ExpectContiguous(const std::vector<Written>& log, uint32_t first, uint32_t last) {
         ASSERT_FALSE(log.empty());
-        EXPECT_EQ(log.front().sequence, first);
-        EXPECT_EQ(log.back().sequence, last);
+        EXPECT_EQ(std::pair(log.front().sequence, log.back().sequence), std::pair(first, last));
         for (size_t i = 1; i < log.size(); ++i) {
             ASSERT_EQ(log[i].sequence, log[i - 1].sequence + 1) << "at " << i;
             ASSERT_GT(log[i].time, log[i - 1].time) << "at " << i;
@@ -149,6 +146,7 @@ protected:
     std::unique_ptr<SavePath> path;
 };
 
+// (A full ring's holds: FullRingLosesTheNewestFramesNeverTheOnesStillToWrite.)
 TEST(FrameRing, NearestFrameWithTiesToTheOlderAndOnlyAfterWhatWasWritten) {
     FrameRing ring;
     ASSERT_TRUE(ring.Create(6, 4));
@@ -160,54 +158,57 @@ TEST(FrameRing, NearestFrameWithTiesToTheOlderAndOnlyAfterWhatWasWritten) {
     EXPECT_EQ(ring.FindNearest(0, 6, 1075), 1u);       // 1050 and 1100 are both 25 away: the older
     EXPECT_EQ(ring.FindNearest(0, 6, 1000, 1050), 1u); // later than 1050 only
     EXPECT_EQ(ring.FindNearest(0, 6, 1000, 1300), std::nullopt);
-    // A held frame is never overwritten: the newest frame is lost instead.
-    EXPECT_EQ(ring.HoldOldest(), 0u);
-    ASSERT_NE(ring.Reserve(), nullptr); // the spare slot
-    ring.Commit();
-    EXPECT_EQ(ring.Reserve(), nullptr);
-    EXPECT_EQ(ring.Losses(FrameLoss::kRingFull), 1u);
-    ring.HoldFrom(1);
-    EXPECT_NE(ring.Reserve(), nullptr);
 }
 
-TEST_F(SavePathTest, ArrivalRecordsFromTheWindowStartToTheEndOfTheAfterWindow) {
+// Each arrival records from the frame nearest its window's start to the end of its
+// after-window, also when it closes while the worker is behind; a second one goes into the same
+// recording, after what it holds. READY ends the recording with everything the open window held
+// (the worker is behind), and empties the ring: the last race's frames (times of another race
+// clock) never start the next recording.
+TEST_F(SavePathTest, ArrivalsRecordTheirWindowsAndReadyFinishesTheRecording) {
     app.BufferLenght = 60; // read at READY, not when the save path was made
+    writeDelay = 5ms;
     race.OnStart();
     ASSERT_TRUE(path->HasRecorder());
     EXPECT_EQ(path->Ring().Length(), 60);
-    EXPECT_EQ(replies.front(), "FILENAME~L~127.0.0.1~QUILLON100000.vlv@");
     EXPECT_TRUE(std::filesystem::exists(dir.File("QUILLON100000.vlv")));
     Frames(30);  // frames 1..30 kept
     ArriveNow(); // before-window 600 ms
+    // A clock sync that steps the race time back a little costs no frame: they get the last
+    // time + 1 ms.
+    race.SetRaceTime(race.CurrentRaceTime() - 100);
     Frames(10);
-    EndNow(); // after-window 400 ms: 10 more frames
+    EndNow(); // after-window 400 ms: 10 more frames, while the worker is behind
     Frames(30);
-    // A second arrival goes into the same recording, after what it holds.
     ArriveNow();
     Frames(3);
-    EndNow();
-    Frames(15);
-    race.OnIdle();
-    EXPECT_FALSE(path->HasRecorder());
-    ASSERT_EQ(logs.size(), 1u);
+    ticks.Advance(1); // a new file name
+    race.OnReady();
     // From the frame nearest the window's start (15, exactly 600 ms before the arrival at
     // frame 30) through the arrival, then 10 frames after its end: 15..50. The second window
-    // starts at frame 55 and ends 10 frames after frame 73.
+    // starts at frame 55 and is still open at frame 73.
     const std::vector<Written> log = Log(0);
     ExpectContiguous({log.begin(), log.begin() + 36}, 15, 50);
-    ExpectContiguous({log.begin() + 36, log.end()}, 55, 83);
+    EXPECT_EQ(log[16].time, log[15].time + 1);
+    ExpectContiguous({log.begin() + 36, log.end()}, 55, 73);
+    race.OnStart();   // the race clock starts again at 0
+    Frames(10);       // 40..400 ms
+    ArriveAt("1300"); // the host's time, 900 ms ahead: the window starts at 700
+    Frames(2);
+    race.OnIdle();
+    EXPECT_FALSE(path->HasRecorder());
+    ASSERT_EQ(logs.size(), 2u);
+    ExpectContiguous(Log(1), 83, 85);
 }
 
 // A before-window longer than the ring starts at the oldest kept frame; the intake never
 // overwrites the frame a pass is about to start with.
 TEST_F(SavePathTest, LongBeforeWindowStartsAtTheOldestKeptFrame) {
-    struct Case {
-        int32_t framesBefore;
-        uint32_t firstRecorded;
-    } cases[] = {{60, 61}, {40, 61}, {39, 61}, {38, 62}, {20, 80}}; // ring 40, arrival at 100
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.framesBefore);
-        app.FramesBefore = c.framesBefore;
+    // Ring 40, arrival at 100: frames before it, and the first frame recorded.
+    const std::pair<int32_t, uint32_t> cases[] = {{60, 61}, {40, 61}, {39, 61}, {38, 62}, {20, 80}};
+    for (const auto& [framesBefore, firstRecorded] : cases) {
+        SCOPED_TRACE(framesBefore);
+        app.FramesBefore = framesBefore;
         ticks.Advance(1);
         race.OnStart();
         Frames(100);
@@ -215,30 +216,14 @@ TEST_F(SavePathTest, LongBeforeWindowStartsAtTheOldestKeptFrame) {
         EndNow();
         // The camera delivers far slower than this loop: let the worker write the kept frames
         // first, or the ring would be full of them when the after-window comes.
-        Eventually([&] { return path->FramesWritten() >= 101 - c.firstRecorded; });
+        Eventually([&] { return path->FramesWritten() >= 101 - firstRecorded; });
         Frames(12);
         race.OnIdle();
-        ExpectContiguous(Log(logs.size() - 1), c.firstRecorded + sequence - 112, sequence - 2);
+        ExpectContiguous(Log(logs.size() - 1), firstRecorded + sequence - 112, sequence - 2);
     }
 }
 
-// An arrival that closes while the worker is behind keeps only its window. A clock sync that
-// steps the race time back a little costs no frame: they get the last time + 1 ms.
-TEST_F(SavePathTest, ArrivalClosingWhileTheWorkerIsBehindKeepsItsWindowWithRisingTimes) {
-    writeDelay = 8ms;
-    race.OnStart();
-    Frames(30);
-    ArriveNow();
-    race.SetRaceTime(race.CurrentRaceTime() - 100);
-    Frames(3);
-    EndNow();
-    Frames(20);    // 34..43 still belong to the arrival, 44..53 come after it
-    race.OnIdle(); // waits for the worker to write what the window holds
-    const std::vector<Written> log = Log(0);
-    ExpectContiguous(log, 15, 43);
-    EXPECT_EQ(log[16].time, log[15].time + 1);
-}
-
+// A held frame is never overwritten: the newest frame is lost instead, and counted.
 TEST_F(SavePathTest, FullRingLosesTheNewestFramesNeverTheOnesStillToWrite) {
     writeDelay = 40ms;
     race.OnStart();
@@ -258,39 +243,21 @@ TEST_F(SavePathTest, FullRingLosesTheNewestFramesNeverTheOnesStillToWrite) {
     EXPECT_EQ(log.size() + path->LostFrames(), 80u - 4u);
 }
 
-// READY ends the last recording with everything its window held, and empties the ring: the
-// last race's frames (times of another race clock) can never start the next recording.
-TEST_F(SavePathTest, ReadyFinishesTheLastRecordingAndForgetsItsFrames) {
-    writeDelay = 5ms;
-    race.OnStart();
-    Frames(30);
-    ArriveNow();
-    Frames(4);
-    ticks.Advance(1); // a new file name
-    race.OnReady();
-    ExpectContiguous(Log(0), 15, 34);
-    race.OnStart();   // the race clock starts again at 0
-    Frames(10);       // 40..400 ms
-    ArriveAt("1300"); // the host's time, 900 ms ahead: the window starts at 700
-    Frames(2);
-    race.OnIdle();
-    ASSERT_EQ(logs.size(), 2u);
-    ExpectContiguous(Log(1), 44, 46);
-}
-
-TEST_F(SavePathTest, EveryFrameRecordingGetsEveryFrameWithoutTimes) {
+// A recording that fails is reported once, with its file and the reason.
+TEST_F(SavePathTest, EveryFrameRecordingGetsEveryFrameWithoutTimesAndFailuresAreReportedOnce) {
     app.Filetype = kFileWmvAll;
     race.OnStart();
     Frames(5);
     ArriveNow();
+    recording->failed = true;
     Frames(5);
     race.OnIdle();
     const std::vector<Written> log = Log(0);
     ASSERT_EQ(log.size(), 10u);
-    for (size_t i = 0; i < log.size(); ++i) {
-        EXPECT_EQ(log[i].sequence, i + 1);
-        EXPECT_EQ(log[i].time, 0u);
-    }
+    for (size_t i = 0; i < log.size(); ++i)
+        EXPECT_EQ(std::pair(log[i].sequence, log[i].time), std::pair(uint32_t(i + 1), 0u));
+    EXPECT_EQ(failures, std::vector<std::string>{dir.File("QUILLON100000.wmv") +
+                                                 ": No space left on device"});
 }
 
 // The 24-bit kinds keep the image as the preview showed it, made by the worker from the raw
@@ -305,8 +272,7 @@ TEST_F(SavePathTest, ShownImageIsWhatTheRecordingKeeps) {
     GreyPreview preview;
     FramePipeline pipeline(stores, camera, preview, preview, adjustment);
     std::vector<uint8_t> raw(kWidth * kHeight);
-    for (size_t i = 0; i < raw.size(); ++i)
-        raw[i] = uint8_t(i * 7);
+    std::generate(raw.begin(), raw.end(), [n = 0]() mutable { return uint8_t(7 * n++); });
     ASSERT_FALSE(pipeline.OnFrameReady(raw.data(), raw.size()));
     race.OnStart();
     ArriveNow();
@@ -316,55 +282,39 @@ TEST_F(SavePathTest, ShownImageIsWhatTheRecordingKeeps) {
     EXPECT_EQ(firstImage, preview.shown);
 }
 
-TEST_F(SavePathTest, FailingRecordingIsReportedOnceWithItsFileAndReason) {
-    race.OnStart();
-    ArriveNow();
-    recording->failed = true;
-    Frames(3);
-    race.OnIdle();
-    EXPECT_EQ(failures, std::vector<std::string>{dir.File("QUILLON100000.vlv") +
-                                                 ": No space left on device"});
-}
-
 // The host's share only with Directory=1 and a host connected; otherwise the local share.
 // Without a share the host hears so, and the race runs on without a recording.
 TEST_F(SavePathTest, DirectoryAndHostChooseTheShareAndTheReply) {
     const std::string local = dir.File("QUILLON100000.vlv");
     const std::string localReply = "FILENAME~L~127.0.0.1~QUILLON100000.vlv@";
     const std::string remoteReply = "FILENAME~R~QUILLON100000.vlv@";
-    const struct {
-        int32_t directory;
-        bool connected, missing, refuses;
-        std::string reply;
-        std::string path; // empty: no recording, the ERROR reply
-    } cases[] = {
+    // Directory, host connected, no local share, the host's share refuses; the reply, and the
+    // recording's path (empty: no recording, the ERROR reply).
+    const std::tuple<int32_t, bool, bool, bool, std::string, std::string> cases[] = {
         {0, true, false, false, localReply, local},
         {1, false, false, false, localReply, local},
         {1, true, false, false, remoteReply, "smb://10.0.0.7/QuillonFiles/QUILLON100000.vlv"},
         {1, true, false, true, remoteReply, ""},
         {0, false, true, false, localReply, ""},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.reply + " " + c.path);
-        app.Directory = c.directory;
-        connected = c.connected;
-        shareMissing = c.missing;
-        remoteRefuses = c.refuses;
+    for (const auto& [directory, host, missing, refuses, reply, file] : cases) {
+        SCOPED_TRACE(reply + " " + file);
+        std::tie(app.Directory, connected, shareMissing, remoteRefuses) =
+            std::tie(directory, host, missing, refuses);
         replies.clear();
         ticks.Set(100000); // the file's name
         race.OnArrival("0");
         ASSERT_GE(replies.size(), 2u);
-        EXPECT_EQ(replies[0], c.reply);
-        EXPECT_EQ(replies[1], c.path.empty() ? SavePath::kShareErrorText : "RE~READY");
-        EXPECT_EQ(path->Recorder() ? path->Recorder()->Path() : "", c.path);
+        EXPECT_EQ(replies[0], reply);
+        EXPECT_EQ(replies[1], file.empty() ? SavePath::kShareErrorText : "RE~READY");
+        EXPECT_EQ(path->Recorder() ? path->Recorder()->Path() : "", file);
         Frames(3);
         race.OnIdle();
     }
     // A ring larger than the machine's memory is refused: the host hears so, and no recording
     // is kept that would never receive a frame.
     shareMissing = false;
-    camera.Width = 2048;
-    camera.Height = 1536;
+    camera.Width = 2048, camera.Height = 1536;
     app.BufferLenght = 100000000;
     replies.clear();
     race.OnReady();

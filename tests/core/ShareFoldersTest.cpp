@@ -17,11 +17,9 @@ TEST(ShareFolders, ReadsTestparmOutputExactly) {
         "[Other]\n\tpath = /other\n";
     EXPECT_EQ(ShareFolderFromTestparm(out, "QuillonFiles"), "/srv/q");
     EXPECT_EQ(ShareFolderFromTestparm("[global]\n", "QuillonFiles"), "");
-    EXPECT_EQ(ShareFolderFromUsershare("#VERSION 2\npath=/home/u/q\nsharename=QuillonFiles\n",
-                                       "QuillonFiles"),
-              "/home/u/q");
 }
 
+// Also reads a usershare's own file.
 TEST(ShareFolders, FindsTheShareThroughSambasOwnParser) {
     test::TempDir dir("quillon-smb");
     std::filesystem::create_directories(dir.File("usershares"));

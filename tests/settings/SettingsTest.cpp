@@ -17,30 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// Beside the program where its folder can take the file, else the user's config folder.
-TEST(SettingsPathTest, BesideTheProgramOnlyWhereThatFolderIsWritable) {
-    test::TempDir dir("quillon-settings-path");
-    const std::string xdg = dir.File("xdg"), home = dir.File("home");
-    const struct {
-        std::string programDir;
-        const char* xdgConfigHome;
-        std::string expected;
-    } cases[] = {
-        {dir.Path(), xdg.c_str(), dir.File("settings.ini")},
-        {"/usr/bin", xdg.c_str(), xdg + "/quillon-id/settings.ini"},
-        {"/no/such/folder", xdg.c_str(), xdg + "/quillon-id/settings.ini"},
-        {"/usr/bin", nullptr, home + "/.config/quillon-id/settings.ini"},
-        {"/usr/bin", "relative/config", home + "/.config/quillon-id/settings.ini"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(SettingsPathFor(c.programDir, c.xdgConfigHome, home.c_str()), c.expected)
-            << c.programDir;
-        EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(c.expected).parent_path()));
-    }
+    return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
 class SettingsFileTest : public ::testing::Test {
@@ -54,6 +31,23 @@ protected:
     AppSettings app;
     CameraSettings camera;
 };
+
+// Beside the program where its folder can take the file, else the user's config folder.
+TEST_F(SettingsFileTest, PathIsBesideTheProgramOnlyWhereThatFolderIsWritable) {
+    const std::string xdg = dir.File("xdg"), home = dir.File("home");
+    // The program's folder, $XDG_CONFIG_HOME, and where the file goes.
+    const std::tuple<std::string, const char*, std::string> cases[] = {
+        {dir.Path(), xdg.c_str(), dir.File("settings.ini")},
+        {"/usr/bin", xdg.c_str(), xdg + "/quillon-id/settings.ini"},
+        {"/no/such/folder", xdg.c_str(), xdg + "/quillon-id/settings.ini"},
+        {"/usr/bin", nullptr, home + "/.config/quillon-id/settings.ini"},
+        {"/usr/bin", "relative/config", home + "/.config/quillon-id/settings.ini"},
+    };
+    for (const auto& [programDir, xdgConfigHome, expected] : cases) {
+        EXPECT_EQ(SettingsPathFor(programDir, xdgConfigHome, home.c_str()), expected) << programDir;
+        EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(expected).parent_path()));
+    }
+}
 
 // Exactly the twenty-five keys in their sections and order, other keys dropped; every value
 // reads back as it was (the frame rate is stored as its integer part plus one).
@@ -74,8 +68,7 @@ TEST_F(SettingsFileTest, RoundTripKeepsEveryValueUnderTheTwentyFiveKeysInOrder) 
                       "Sharpen Reduction Brightnes Contrast MeanValue AutoCorrection ");
     for (const char* line : {"Exposure=2.500\n", "Framerate=15\n", "Filetype=WMV (ALL)\n"})
         EXPECT_NE(written.find(line), std::string::npos) << line;
-    app = {};
-    camera = {};
+    app = {}, camera = {};
     ASSERT_TRUE(Load());
     EXPECT_EQ(camera.Framerate, 15.0f);
     camera.Framerate = 14.985f;
@@ -87,10 +80,7 @@ TEST_F(SettingsFileTest, RoundTripKeepsEveryValueUnderTheTwentyFiveKeysInOrder) 
 // frame rate is written as its integer part plus one).
 TEST_F(SettingsFileTest, ValuesReadThroughTheirRulesNeverLeaveTheirRange) {
     const std::string most = std::to_string(kMaxFramesAround);
-    const struct {
-        std::string text;
-        std::vector<std::string> lines;
-    } cases[] = {
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
         // Frames around an arrival are clamped, and the ring holds ten times the window.
         {"[Quillon]\nFramesBefore=5\nFramesAfter=0\nBufferLenght=100\n",
          {"FramesBefore=15", "FramesAfter=10", "BufferLenght=250"}},
@@ -109,21 +99,29 @@ TEST_F(SettingsFileTest, ValuesReadThroughTheirRulesNeverLeaveTheirRange) {
          {"Port=2000", "Filetype=VLV", "Directory=1", "Reduction=1", "Framerate=5",
           "Exposure=0.000", "Brightnes=-255", "Contrast=900", "MeanValue=255", "Width=0"}},
     };
-    for (const auto& c : cases) {
-        Write(c.text);
+    for (const auto& [text, lines] : cases) {
+        Write(text);
         ASSERT_TRUE(Load());
         ASSERT_TRUE(Save());
         const std::string written = "\n" + ReadFile(path);
-        for (const std::string& line : c.lines)
-            EXPECT_NE(written.find("\n" + line + "\n"), std::string::npos) << c.text << line;
+        for (const std::string& line : lines)
+            EXPECT_NE(written.find("\n" + line + "\n"), std::string::npos) << text << line;
     }
 }
 
 // A settings.ini that is missing, or opens but cannot be read (a folder of that name), leaves
-// the records alone; it is not an empty file whose missing keys would all read as 0.
-TEST_F(SettingsFileTest, MissingOrUnreadableFileLeavesTheRecordsAlone) {
+// the records alone; it is not an empty file whose missing keys would all read as 0. A write
+// that fails leaves the old file whole.
+TEST_F(SettingsFileTest, FilesThatCannotBeReadOrWrittenChangeNothing) {
     app.Port = 1234;
     EXPECT_FALSE(Load());
+    Write("[Quillon]\nPort=2100\n");
+    // The new file cannot be made (a folder stands in its way, even for root).
+    std::filesystem::create_directory(path + ".new");
+    EXPECT_FALSE(Save());
+    EXPECT_EQ(ReadFile(path), "[Quillon]\nPort=2100\n");
+    EXPECT_FALSE(SaveSettingsFile(dir.File("missing/settings.ini"), app, camera));
+    std::filesystem::remove(path);
     std::filesystem::create_directory(path);
     EXPECT_FALSE(Load());
     EXPECT_EQ(app.Port, 1234);
@@ -131,15 +129,6 @@ TEST_F(SettingsFileTest, MissingOrUnreadableFileLeavesTheRecordsAlone) {
     EXPECT_EQ(
         std::tuple(app.Port, camera.Width, camera.XOffset, camera.MeanValue, camera.Framerate),
         std::tuple(2000, 600u, 624u, 100, 4.0f));
-}
-
-TEST_F(SettingsFileTest, FailedWriteLeavesTheOldFileWhole) {
-    Write("[Quillon]\nPort=2100\n");
-    // The new file cannot be made (a folder stands in its way, even for root).
-    std::filesystem::create_directory(path + ".new");
-    EXPECT_FALSE(Save());
-    EXPECT_EQ(ReadFile(path), "[Quillon]\nPort=2100\n");
-    EXPECT_FALSE(SaveSettingsFile(dir.File("missing/settings.ini"), app, camera));
 }
 
 TEST(IniFile, FirstDuplicateWinsAndLongValuesAreCut) {
@@ -164,37 +153,30 @@ std::array<Clock::time_point, PerformanceLog::kStampCount> SomeFrame(Clock::time
 }
 constexpr const char* kSomeLine = "20\t10\t0\t0\t2\t3\t1\r\n";
 
-class PerformanceLogTest : public ::testing::Test {
-protected:
-    test::TempDir dir{"quillon-perflog"};
-    AppSettings app{.SavePerformanceLog = 1};
-    CameraSettings camera{.Width = 800, .Height = 400};
+struct PerformanceLogTest : SettingsFileTest {
+    PerformanceLogTest() { app.SavePerformanceLog = 1, camera.Width = 800, camera.Height = 400; }
 };
 
 TEST_F(PerformanceLogTest, NameHeaderAndLinesFollowTheFrameRate) {
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
-    for (const auto& [rate, perFrame] : {std::pair{15.0f, "66"}, std::pair{16.0f, "62"}}) {
-        camera.Framerate = rate;
-        PerformanceLog log;
-        ASSERT_TRUE(log.Create(app, camera, dir.File("Orlin"))); // makes the folder
-        EXPECT_EQ(log.Path(), dir.File("Orlin/Time test 800x400, fps " + std::to_string(int(rate)) +
-                                       ", reduction 1.csv"));
-        log.Append(SomeFrame());
-        EXPECT_EQ(log.Durations(), (std::array<int32_t, 7>{20, 10, 0, 0, 2, 3, 1}));
-        log.Flush();
-        EXPECT_EQ(ReadFile(log.Path()),
-                  std::string("Computer name\t") + host +
-                      "\r\nCPU frequency\t1000000000\r\nTime unit\tmillisecond\r\n"
-                      "Milliseconds per frame\r\n" +
-                      perFrame +
-                      "\r\nTotal time\tRgb conversion\tReduction frame time\tAdjustment time\t"
-                      "Calculation time\tShow frame time\tSave frame time\r\n" +
-                      kSomeLine);
-    }
+    camera.Framerate = 15.0f; // 66.7 ms per frame, cut to 66
+    PerformanceLog log;
+    ASSERT_TRUE(log.Create(app, camera, dir.File("Orlin"))); // makes the folder
+    EXPECT_EQ(log.Path(), dir.File("Orlin/Time test 800x400, fps 15, reduction 1.csv"));
+    log.Append(SomeFrame());
+    EXPECT_EQ(log.Durations(), (std::array<int32_t, 7>{20, 10, 0, 0, 2, 3, 1}));
+    log.Flush();
+    EXPECT_EQ(ReadFile(log.Path()),
+              std::string("Computer name\t") + host +
+                  "\r\nCPU frequency\t1000000000\r\nTime unit\tmillisecond\r\n"
+                  "Milliseconds per frame\r\n66\r\nTotal time\tRgb conversion\t"
+                  "Reduction frame time\tAdjustment time\tCalculation time\tShow frame time\t"
+                  "Save frame time\r\n" +
+                  kSomeLine);
 }
 
-TEST_F(PerformanceLogTest, ASecondRunEmptiesTheFileAndLinesReachItWithinASecond) {
+TEST_F(PerformanceLogTest, ASecondRunEmptiesTheFileLinesReachItWithinASecondAndNoFileNoLines) {
     camera.Framerate = 25.0f;
     {
         PerformanceLog first;
@@ -210,17 +192,15 @@ TEST_F(PerformanceLogTest, ASecondRunEmptiesTheFileAndLinesReachItWithinASecond)
     // A frame that ends more than a second after the last write sends the buffer out.
     second.Append(SomeFrame(Clock::now() + 2s));
     EXPECT_EQ(ReadFile(second.Path()).substr(header), std::string(kSomeLine) + kSomeLine);
-}
-
-TEST_F(PerformanceLogTest, NoFileMeansNoLines) {
+    // No file (something else stands where its folder would be, or the log is off): no lines.
     std::ofstream(dir.File("file")) << "x";
-    PerformanceLog log;
-    EXPECT_FALSE(log.Create(app, camera, dir.File("file/Orlin")));
+    PerformanceLog none;
+    EXPECT_FALSE(none.Create(app, camera, dir.File("file/Orlin")));
     app.SavePerformanceLog = 0;
-    EXPECT_FALSE(log.Create(app, camera, dir.File("Orlin")));
+    EXPECT_FALSE(none.Create(app, camera, dir.File("Orlin")));
     EXPECT_FALSE(std::filesystem::exists(dir.File("Orlin")));
-    log.Append(SomeFrame()); // dropped, no crash
-    EXPECT_FALSE(log.IsOpen());
+    none.Append(SomeFrame()); // dropped, no crash
+    EXPECT_FALSE(none.IsOpen());
 }
 
 } // namespace

@@ -12,9 +12,7 @@
 
 #include "QtHost.h"
 #include "common/Network.h"
-#include "core/RaceStateMachine.h"
-#include "settings/AppSettings.h"
-#include "settings/CameraSettings.h"
+#include "core/RaceFakes.h"
 #include "shmem/CQSharedMemory.h"
 #include "shmem/HostBlock.h"
 #include "shmem/IpcNames.h"
@@ -33,22 +31,16 @@ TEST(HostBlockTest, FieldsDecodeWithTheirByteOrders) {
     const double scale = 0.25;
     std::memcpy(raw + 32, &scale, 8);
     const HostBlock block = DecodeHostBlock(raw, sizeof raw);
-    EXPECT_EQ(block.flags, 0x1234);
-    EXPECT_EQ(block.counter, 0x01020304u);
-    EXPECT_EQ(block.t1, 0xFF000001u);
-    EXPECT_EQ(block.t0, 0x80000002u);
-    EXPECT_EQ(block.scale, 0.25);
+    EXPECT_EQ(std::tuple(block.flags, block.counter, block.t1, block.t0, block.scale),
+              std::tuple(0x1234, 0x01020304u, 0xFF000001u, 0x80000002u, 0.25));
     // A short block reads as zeros past its end.
     EXPECT_EQ(DecodeHostBlock(raw, 6).counter, 0x01020000u);
     EXPECT_EQ(DecodeHostBlock(nullptr, 40).flags, 0);
 }
 
 TEST(HostBlockTest, RaceTimeWrapsScalesAndTruncates) {
-    const struct {
-        uint32_t t1, t0;
-        double scale;
-        uint32_t ms;
-    } cases[] = {
+    // t1, t0, scale (counts per ms), race time in ms.
+    const std::tuple<uint32_t, uint32_t, double, uint32_t> cases[] = {
         {12345, 345, 1000.0, 12000},                         // counts in milliseconds
         {5, 0xFFFFFFFBu, 1000.0, 10},                        // t1 < t0: the clock passed 2^32
         {100, 200, 1000.0, 0xFFFFFF9Cu},                     // not negative: wraps to a large time
@@ -60,20 +52,15 @@ TEST(HostBlockTest, RaceTimeWrapsScalesAndTruncates) {
         {10, 0, std::numeric_limits<double>::infinity(), 0},
         {0xFFFFFFFFu, 0, 1e300, 0}, // beyond 64 bits
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ((HostBlock{0, 0, c.t1, c.t0, c.scale}.RaceTime()), c.ms)
-            << c.t1 << " " << c.t0 << " " << c.scale;
-    }
+    for (const auto& [t1, t0, scale, ms] : cases)
+        EXPECT_EQ((HostBlock{0, 0, t1, t0, scale}.RaceTime()), ms)
+            << t1 << " " << t0 << " " << scale;
 }
 
 TEST(HostBlockTest, PollDecidesByTheFirstRuleThatApplies) {
     const unsigned open = kPollSetClock | kPollArrival;
-    const struct {
-        uint16_t flags;
-        uint32_t counter;
-        PollSituation now; // ready, started, arrival open, last counter
-        unsigned steps;
-    } cases[] = {
+    // Flags, counter; ready, started, arrival open, last counter; the steps.
+    const std::tuple<uint16_t, uint32_t, PollSituation, unsigned> cases[] = {
         // First poll after start, running, counter 7 over the last 0: an arrival.
         {0x0800, 7, {false, true, false, 0}, open},
         {0x0800, 7, {false, true, false, 7}, kPollSetClock}, // the same counter again
@@ -95,28 +82,36 @@ TEST(HostBlockTest, PollDecidesByTheFirstRuleThatApplies) {
         // Idle with the arrival time left at 0 is no open arrival.
         {0x0800, 1, {false, false, true, 0}, kPollStart | open},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(DecidePoll(HostBlock{c.flags, c.counter}, c.now), c.steps)
-            << std::hex << c.flags << " counter " << c.counter << " last " << c.now.lastCounter;
+    for (const auto& [flags, counter, now, steps] : cases) {
+        EXPECT_EQ(DecidePoll(HostBlock{flags, counter}, now), steps)
+            << std::hex << flags << " counter " << counter << " last " << now.lastCounter;
     }
 }
 
-class SharedMemoryTest : public ::testing::Test {
-protected:
-    void SetUp() override { TestCoreApplication(); }
+struct SharedMemoryTest : ::testing::Test {
+    QCoreApplication& app = TestCoreApplication();
     PrivateTempDir tmp;
 };
 
-TEST_F(SharedMemoryTest, RecorderFirstTheHostAttachesToAZeroedSegment) {
+// A process killed while attached leaves the key file and a segment with old flags; a recorder
+// coming first makes it anew, zeroed but for the size it asked for, and a host attaches to it.
+// A host coming first keeps its segment, and its lock (QSharedMemory's, or the key's
+// QSystemSemaphore) is the recorder's.
+TEST_F(SharedMemoryTest, RecorderOrHostFirstOneSegmentAndOneLock) {
+    const std::string keyFile = ipc::KeyFilePath(ipc::kSharedMemoryPrefix, kKey);
+    ASSERT_EQ(ipc::MakeKeyFile(keyFile), 1);
+    const int id = shmget(ftok(keyFile.c_str(), 'Q'), 165, IPC_CREAT | IPC_EXCL | 0600);
+    ASSERT_NE(id, -1);
+    auto* stale = static_cast<uint8_t*>(shmat(id, nullptr, 0));
+    stale[1] = 0x18;
+    shmdt(stale);
     auto recorder = std::make_unique<CQSharedMemory>(kKey, 165, 169);
     ASSERT_TRUE(recorder->IsAttached()) << recorder->LastError();
     EXPECT_TRUE(recorder->Created());
     QtHost host;
     ASSERT_TRUE(host.Attach()) << host.memory.errorString().toStdString();
     ASSERT_EQ(host.memory.size(), 169);
-    std::string expected(169, '\0');
-    expected[4] = char(0xA5);
-    EXPECT_EQ(host.Bytes(0, 169), expected);
+    EXPECT_EQ(host.Bytes(0, 169), std::string(4, '\0') + char(0xA5) + std::string(164, '\0'));
     host.WriteBlock(0x0800, 7, 0, 0, 1000.0);
     uint8_t flags[2] = {};
     ASSERT_TRUE(recorder->Read(flags, 2, 0));
@@ -128,75 +123,35 @@ TEST_F(SharedMemoryTest, RecorderFirstTheHostAttachesToAZeroedSegment) {
     recorder.reset();
     EXPECT_EQ(host.Bytes(5, 1), std::string(1, '\0'));
     host.memory.detach();
-    EXPECT_FALSE(fs::exists(ipc::KeyFilePath(ipc::kSharedMemoryPrefix, kKey)));
+    EXPECT_FALSE(fs::exists(keyFile));
     EXPECT_FALSE(host.Attach());
-}
-
-TEST_F(SharedMemoryTest, HostFirstItsSegmentStaysAndItsSemaphoreIsTheLock) {
-    QtHost host;
+    // A host that comes first keeps its own segment.
     ASSERT_TRUE(host.Create(165));
     host.WriteBlock(0x0400, 0x01020304, 0, 0, 1000.0);
-    CQSharedMemory recorder(kKey, 165, 169);
-    ASSERT_TRUE(recorder.IsAttached());
-    EXPECT_FALSE(recorder.Created());
-    EXPECT_EQ(recorder.Size(), 165u);
+    recorder = std::make_unique<CQSharedMemory>(kKey, 165, 169);
+    ASSERT_TRUE(recorder->IsAttached());
+    EXPECT_FALSE(recorder->Created());
+    EXPECT_EQ(recorder->Size(), 165u);
     uint8_t counter[4] = {};
-    ASSERT_TRUE(recorder.Read(counter, 4, 4));
-    EXPECT_EQ(counter[0], 1);
-    EXPECT_EQ(counter[3], 4);
+    ASSERT_TRUE(recorder->Read(counter, 4, 4));
+    EXPECT_EQ(counter[0] * 256 + counter[3], 0x0104); // big-endian 0x01020304
     // While the host holds QSharedMemory's lock, or the key's QSystemSemaphore, nothing moves.
     ASSERT_TRUE(host.memory.lock());
-    EXPECT_FALSE(recorder.Read(counter, 1, 0));
-    EXPECT_EQ(recorder.LastError(), EAGAIN);
+    EXPECT_FALSE(recorder->Read(counter, 1, 0));
+    EXPECT_EQ(recorder->LastError(), EAGAIN);
     host.memory.unlock();
-    EXPECT_TRUE(recorder.Read(counter, 1, 0));
+    EXPECT_TRUE(recorder->Read(counter, 1, 0));
     QSystemSemaphore semaphore(kKey);
     ASSERT_TRUE(semaphore.acquire());
-    EXPECT_FALSE(recorder.Write(counter, 1, 0));
+    EXPECT_FALSE(recorder->Write(counter, 1, 0));
     semaphore.release();
-    EXPECT_TRUE(recorder.Write(counter, 1, 0));
+    EXPECT_TRUE(recorder->Write(counter, 1, 0));
 }
-
-TEST_F(SharedMemoryTest, ASegmentNobodyIsAttachedToIsMadeAnew) {
-    // What a process killed while attached leaves: the key file and a segment with old flags.
-    const std::string keyFile = ipc::KeyFilePath(ipc::kSharedMemoryPrefix, kKey);
-    ASSERT_EQ(ipc::MakeKeyFile(keyFile), 1);
-    const int id = shmget(ftok(keyFile.c_str(), 'Q'), 165, IPC_CREAT | IPC_EXCL | 0600);
-    ASSERT_NE(id, -1);
-    auto* stale = static_cast<uint8_t*>(shmat(id, nullptr, 0));
-    stale[1] = 0x18;
-    shmdt(stale);
-    CQSharedMemory recorder(kKey, 165, 169);
-    ASSERT_TRUE(recorder.IsAttached());
-    EXPECT_TRUE(recorder.Created());
-    EXPECT_EQ(recorder.Size(), 169u);
-    uint8_t flags[2] = {1, 1};
-    recorder.Read(flags, 2, 0);
-    EXPECT_EQ(flags[1], 0);
-}
-
-// The race operations the poll drives, with the clock and a recording path.
-struct Race : ReplySink, RecordingSteps {
-    void SendReply(std::string_view) override {}
-    bool IsHostConnected() const override { return false; }
-    bool IsSharedMemoryMode() const override { return true; }
-    bool HasRecorder() const override { return false; }
-    bool IsEveryFrame() const override { return false; }
-    void StopSaveWorker() override {}
-    void DeleteRecorder() override {}
-    void PrepareRecording() override {}
-    void StartSavePass() override { ++passes; }
-    int passes = 0;
-    ManualTickSource ticks{5000};
-    AppSettings app;
-    CameraSettings camera{.Framerate = 25.0f};
-    RaceStateMachine machine{*this, *this, ticks, app, camera};
-};
 
 TEST_F(SharedMemoryTest, PollFollowsTheHostsCounterAndClockAndWritesThePathBack) {
-    Race race;
+    RaceFakes race;
     const std::string path(200, 'p');
-    SharedMemoryLink link(race.machine, [&path] { return path; });
+    SharedMemoryLink link(race.race, [&path] { return path; });
     link.SwitchOn();
     auto host = std::make_unique<QtHost>();
     ASSERT_TRUE(host->Attach());
@@ -204,20 +159,18 @@ TEST_F(SharedMemoryTest, PollFollowsTheHostsCounterAndClockAndWritesThePathBack)
     // 200-character path fills the field with no terminator.
     host->WriteBlock(0x0800, 7, 4000, 1000, 1000.0);
     link.Poll();
-    EXPECT_EQ(race.machine.State(), kStarted);
-    EXPECT_EQ(race.passes, 1);
-    EXPECT_EQ(race.machine.ArrivalTime(), 3000u);
+    EXPECT_EQ(std::tuple(race.race.State(), race.passes, race.race.ArrivalTime()),
+              std::tuple(kStarted, 1, 3000u));
     EXPECT_EQ(host->Bytes(41, 128), path.substr(0, 128));
     link.Poll(); // ended at the next poll
-    EXPECT_NE(race.machine.ArrivalEndTime(), 0u);
+    EXPECT_NE(race.race.ArrivalEndTime(), 0u);
     // A smaller counter opens nothing and is the new reference; the next step over it opens.
     host->WriteBlock(0x0800, 2, 5000, 1000, 1000.0);
     link.Poll();
     EXPECT_EQ(race.passes, 1);
     host->WriteBlock(0x0800, 3, 6000, 1000, 1000.0);
     link.Poll();
-    EXPECT_EQ(race.passes, 2);
-    EXPECT_EQ(race.machine.ArrivalTime(), 5000u);
+    EXPECT_EQ(std::pair(race.passes, race.race.ArrivalTime()), std::pair(2, 5000u));
     // Off, and on with the host's own 165-byte segment: the last counter stays, and the path
     // is cut where the segment ends.
     link.SwitchOff();
@@ -234,7 +187,7 @@ TEST_F(SharedMemoryTest, PollFollowsTheHostsCounterAndClockAndWritesThePathBack)
     EXPECT_EQ(host->Bytes(41, 124), "0123456789" + std::string(114, '\0'));
     host->WriteBlock(0, 3, 0, 0, 0.0);
     link.Poll();
-    EXPECT_EQ(race.machine.State(), kIdle);
+    EXPECT_EQ(race.race.State(), kIdle);
 }
 
 } // namespace
