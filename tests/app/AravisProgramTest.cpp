@@ -50,13 +50,8 @@ protected:
     // The recorder without a camera option, so it opens the first real camera; returns the port
     // it listens on once it does, 0 if it does not within 10 s.
     int Launch() {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("HOME", QString::fromStdString((dir / "home").string()));
-        recorder.setProcessEnvironment(env);
-        recorder.start(QString::fromStdString((dir / "quillon-id").string()),
-                       {"--smb-conf", QString::fromStdString((dir / "smb.conf").string())});
-        if (!recorder.waitForStarted(5000))
+        Start({});
+        if (HasFatalFailure())
             return 0;
         // At a finish line the recorder has its computer to itself; here builds and other tests
         // run beside it. Where allowed, its user-interface thread goes before them.
@@ -82,16 +77,9 @@ protected:
         return false;
     }
 
-    int StopRecorder() {
-        ::kill(pid_t(recorder.processId()), SIGTERM);
-        EXPECT_TRUE(recorder.waitForFinished(15000));
-        errors += recorder.readAllStandardError().toStdString();
-        return recorder.exitCode();
-    }
-
     // Started with settings for an 800 x 400 region at `rate`.
     void StartAt(int rate) {
-        std::ofstream(dir / "settings.ini")
+        std::ofstream(app / "settings.ini")
             << "[Quillon]\nPort=" << port << "\nFiletype=VLV\nFramesBefore=10\nFramesAfter=10\n"
             << "[QuillonID_Camera]\nWidth=800\nHeight=400\nXOffset=624\nYOffset=824\n"
             << "PixelFormat=0\nFramerate=" << rate << "\nExposure=1\nReduction=1\n"
@@ -102,17 +90,15 @@ protected:
     // An arrival at the camera's rate: 800 x 400 frames, numbers without a gap, times one frame
     // apart, covering the arrival and the frames around it. The recorder stops afterwards.
     void ExpectWholeArrivalAt(int rate) {
-        const std::string host = RunTool(
-            "quillon-host", {"--port", QString::number(port), "--script",
-                             "READY; START; wait 1.5; ARRIVAL; wait 1; ENDARRIVAL; wait 1; IDLE"});
-        EXPECT_EQ(StopRecorder(), 0);
-        std::vector<fs::path> files;
-        for (const auto& entry : fs::directory_iterator(recordings))
-            files.push_back(entry.path());
-        ASSERT_EQ(files.size(), 1u) << host << errors;
-        const std::string listing = RunTool("quillon-inspect", {QString::fromStdString(files[0])});
-        EXPECT_NE(listing.find("width: 800\nheight: 400\n"), std::string::npos) << listing;
-        const std::vector<Frame> frames = ReadFrames(files[0]);
+        const std::string host =
+            Host("READY; START; wait 1.5; ARRIVAL; wait 1; ENDARRIVAL; wait 1; IDLE");
+        EXPECT_EQ(Stop(), 0);
+        errors += recorder.readAllStandardError().toStdString();
+        ASSERT_EQ(std::distance(fs::directory_iterator(recordings), {}), 1) << host << errors;
+        const Inspection file = Inspect(Recording());
+        EXPECT_EQ(file.exitCode, 0) << file.output;
+        EXPECT_THAT(file.output, HasSubstr("width: 800\nheight: 400\n"));
+        const std::vector<Frame>& frames = file.listed;
         ASSERT_GT(frames.size(), 2u) << host;
         size_t gaps = 0;
         for (size_t i = 1; i < frames.size(); ++i)
@@ -139,7 +125,7 @@ TEST_F(AravisProgramTest, ListsTheCameraWithoutADisplayAndOnFirstRunTakesACentre
     env.remove("QT_QPA_PLATFORM");
     env.remove("DISPLAY");
     lister.setProcessEnvironment(env);
-    lister.start(QString::fromStdString((dir / "quillon-id").string()), {"--list-cameras"});
+    lister.start(Path(app / "quillon-id"), {"--list-cameras"});
     ASSERT_TRUE(lister.waitForFinished(20000));
     EXPECT_EQ(lister.exitCode(), 0);
     const std::string out = lister.readAllStandardOutput().toStdString();
@@ -149,12 +135,10 @@ TEST_F(AravisProgramTest, ListsTheCameraWithoutADisplayAndOnFirstRunTakesACentre
 
     // No settings: port 2000, or the next free one above it.
     ASSERT_GE(Launch(), 2000) << errors;
-    EXPECT_EQ(StopRecorder(), 0) << errors;
-    std::stringstream settings;
-    settings << std::ifstream(dir / "settings.ini").rdbuf();
-    for (const char* line : {"Width=800\n", "Height=400\n", "XOffset=624\n", "YOffset=824\n"})
-        EXPECT_NE(settings.str().find(line), std::string::npos) << line << " in\n"
-                                                                << settings.str();
+    EXPECT_EQ(Stop(), 0);
+    EXPECT_THAT(ReadText(app / "settings.ini"),
+                ::testing::AllOf(HasSubstr("Width=800\n"), HasSubstr("Height=400\n"),
+                                 HasSubstr("XOffset=624\n"), HasSubstr("YOffset=824\n")));
 }
 
 // At 200 frames a second the fake camera, a process on this same machine, needs its share of
@@ -176,7 +160,7 @@ TEST_F(AravisProgramTest, ArrivalRecordingHoldsEveryFrameAt200Fps) {
 TEST_F(AravisProgramTest, CameraKilledMidRaceComesBackWithoutARestart) {
     StartAt(25);
     QProcess host;
-    host.start(QString::fromStdString((fs::path(QUILLON_BUILD_DIR) / "quillon-host").string()),
+    host.start(Tool("quillon-host"),
                {"--port", QString::number(port), "--script",
                 "READY; START; wait 4; ARRIVAL; wait 0.5; ENDARRIVAL; wait 0.5; IDLE"});
     ASSERT_TRUE(host.waitForStarted(5000));
@@ -184,15 +168,13 @@ TEST_F(AravisProgramTest, CameraKilledMidRaceComesBackWithoutARestart) {
     fake.Stop();
     ASSERT_TRUE(host.waitForFinished(30000));
     const std::string out = host.readAllStandardOutput().toStdString();
-    for (const char* reply :
-         {"<- RE~READY", "<- RE~START", "<- RE~ARRIVAL", "<- RE~ENDARRIVAL", "<- RE~IDLE"})
-        EXPECT_NE(out.find(reply), std::string::npos) << reply << " in\n" << out;
+    for (const char* reply : {"READY", "START", "ARRIVAL", "ENDARRIVAL", "IDLE"})
+        EXPECT_THAT(out, HasSubstr(std::string("<- RE~") + reply));
     EXPECT_TRUE(RecorderSays("lost", 5000)) << errors;
 
     ASSERT_TRUE(fake.Start());
     ASSERT_TRUE(RecorderSays("is back", 10000)) << errors;
-    for (const auto& entry : fs::directory_iterator(recordings))
-        fs::remove(entry.path());
+    fs::remove(Recording());
     ExpectWholeArrivalAt(25);
 }
 
