@@ -446,8 +446,8 @@ TEST_F(DialogsTest, PreferencesRebuildTheRingAndCancelOrBadCountsTouchNothing) {
     engine.Race().OnIdle();
 }
 
-// The log's layout is the log's own (PerformanceLogTest); here a real run names it after its
-// format and writes a line of seven times per frame, and only when the setting asks for it.
+// The log's layout and lines are the log's own (PerformanceLogTest); here a real run names it
+// after its format, with the tick source's frequency, and writes it only when asked to.
 TEST_F(DialogsTest, PerformanceLogOfARealRun) {
     for (int enabled : {0, 1}) {
         std::ofstream(options.settingsPath)
@@ -468,8 +468,6 @@ TEST_F(DialogsTest, PerformanceLogOfARealRun) {
     ASSERT_GE(lines.size(), 6u + 5u);
     EXPECT_EQ(lines[1], "CPU frequency\t1000000000\r") << "the tick source's";
     EXPECT_EQ(lines[4], "40\r") << "the frame interval of 25 fps";
-    for (size_t i = 6; i < lines.size(); ++i)
-        EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), '\t'), 6) << lines[i];
 }
 
 } // namespace

@@ -129,10 +129,6 @@ TEST_F(CameraTest, WithoutCameraEverythingFailsQuietly) {
 // While the message is out (a message box runs an event loop, letting the frame handler in)
 // the camera is busy and refuses conversions and other settings.
 TEST_F(CameraTest, StreamsInTheAppliedFormatAndReportsWhatTheCameraRefuses) {
-    ASSERT_EQ(camera.StartCamera(nullptr, nullptr), CameraStartResult::kClosedAgain);
-    EXPECT_EQ(messages, Messages{kMsgUnableToAddCallback});
-    messages.clear();
-
     ASSERT_EQ(camera.StartCamera(catcher.Function(), catcher.Context()),
               CameraStartResult::kStreaming);
     CameraSettings s = Settings800x400();

@@ -72,6 +72,8 @@ protected:
 
     SimCameraApi api;
     CameraHandle handle = api.CameraOpen(1);
+    std::atomic<int> calls{0}; // written by the stream's callback
+    std::atomic<bool> stopped{false}, closed{true};
 };
 
 // A requested rate snaps to the nearest of the camera's list; a format that does not fit, or
@@ -113,6 +115,7 @@ TEST(SimCameraHandlesTest, EachCameraHasItsOwnHandleSerialAndState) {
     const CameraHandle first = api.CameraOpen(1), second = api.CameraOpen(2);
     ASSERT_TRUE(first != kNoCameraHandle && second != kNoCameraHandle && first != second);
     EXPECT_EQ(api.CameraOpen(1), kNoCameraHandle) << "already open";
+    EXPECT_EQ(api.AddStreamingCallback(first, nullptr, nullptr), kNoCallbackId);
     VersionInfo v1, v2;
     ASSERT_TRUE(api.QueryVersion(first, v1) && api.QueryVersion(second, v2));
     EXPECT_EQ(std::make_pair(v1.serialNumber, v2.serialNumber),
@@ -152,31 +155,24 @@ TEST_F(SimCameraTest, StreamsFramesOfRegionSizeAndNoCallbackRunsAfterStopOrRemov
     EXPECT_EQ(kept.wrongLengths + kept.repeatedMarkers + kept.counterJumps, 0u);
 }
 
-struct StopperContext {
-    SimCameraApi* api;
-    CameraHandle handle;
-    std::atomic<int> calls{0};
-    std::atomic<bool> stopResult{false}, closeResult{true};
-};
-
 TEST_F(SimCameraTest, CallbackMayStopItsOwnStreamButNotCloseTheCamera) {
     ASSERT_TRUE(SetRegion(0, 0, 64, 64));
-    StopperContext context{&api, handle};
-    auto stopper = [](void* c, uint8_t*, uint32_t) {
-        auto* ctx = static_cast<StopperContext*>(c);
-        ctx->closeResult = ctx->api->CameraClose(ctx->handle);
-        ctx->stopResult = ctx->api->StreamVideoControl(ctx->handle, StreamMode::kStop);
-        ctx->calls.fetch_add(1);
+    using Self = std::remove_reference_t<decltype(*this)>;
+    auto stopper = [](void* test, uint8_t*, uint32_t) {
+        auto& t = *static_cast<Self*>(test);
+        t.closed = t.api.CameraClose(t.handle);
+        t.stopped = t.Stream(StreamMode::kStop);
+        t.calls.fetch_add(1);
     };
-    ASSERT_NE(api.AddStreamingCallback(handle, stopper, &context), kNoCallbackId);
+    ASSERT_NE(api.AddStreamingCallback(handle, stopper, this), kNoCallbackId);
     ASSERT_TRUE(Stream(StreamMode::kStart));
-    for (int i = 0; i < 10000 && context.calls.load() == 0; ++i)
+    for (int i = 0; i < 10000 && calls.load() == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_EQ(context.calls.load(), 1);
-    EXPECT_TRUE(context.stopResult.load());
-    EXPECT_FALSE(context.closeResult.load());
+    ASSERT_EQ(calls.load(), 1);
+    EXPECT_TRUE(stopped.load());
+    EXPECT_FALSE(closed.load());
     EXPECT_TRUE(api.CameraClose(handle));
-    EXPECT_EQ(context.calls.load(), 1) << "the stream stopped after the first frame";
+    EXPECT_EQ(calls.load(), 1) << "the stream stopped after the first frame";
 }
 
 // The stands stay as they are while runners cross the track; a region crops that picture.
