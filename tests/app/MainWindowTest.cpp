@@ -136,49 +136,45 @@ protected:
 using DialogsTest = MainWindowTest;
 
 TEST_F(MainWindowTest, FramesReachThePreviewAdjustmentsActOnTheNextFrameAndClosingKeepsThem) {
-    {
-        CQuillonDlg window(options, ticks);
-        ASSERT_TRUE(window.IsUsable());
-        ASSERT_TRUE(window.OnInitDialog());
-        window.show();
-        // First run: 800 x 400 region; the preview keeps its aspect ratio, scaled down as far as
-        // the window needs to fit the screen.
-        const int scale = int(window.Engine().Pipeline()->PreviewScale());
-        EXPECT_EQ(window.Preview().size(), QSize(800 / scale, 400 / scale));
-        EXPECT_LE(window.frameGeometry().width(), window.screen()->availableGeometry().width());
-        if (window.AutoBox().isChecked())
-            QTest::mouseClick(&window.AutoBox(), Qt::LeftButton);
-        ASSERT_FALSE(window.AutoBox().isChecked() || window.BrightnessEdit().GetReadOnly());
+    auto window = Window();
+    ASSERT_TRUE(window->IsUsable());
+    // First run: 800 x 400 region; the preview keeps its aspect ratio, scaled down as far as
+    // the window needs to fit the screen.
+    const int scale = int(window->Engine().Pipeline()->PreviewScale());
+    EXPECT_EQ(window->Preview().size(), QSize(800 / scale, 400 / scale));
+    EXPECT_LE(window->frameGeometry().width(), window->screen()->availableGeometry().width());
+    if (window->AutoBox().isChecked())
+        QTest::mouseClick(&window->AutoBox(), Qt::LeftButton);
+    ASSERT_FALSE(window->AutoBox().isChecked() || window->BrightnessEdit().GetReadOnly());
 
-        const double plain = MeanLevel(NextFrames(window, 3));
-        window.BrightnessEdit().SetPos(120);
-        EXPECT_EQ(window.Engine().Camera().Brightnes, 120);
-        EXPECT_GT(MeanLevel(NextFrames(window, 2)), plain + 60);
+    const double plain = MeanLevel(NextFrames(*window, 3));
+    window->BrightnessEdit().SetPos(120);
+    EXPECT_EQ(window->Engine().Camera().Brightnes, 120);
+    EXPECT_GT(MeanLevel(NextFrames(*window, 2)), plain + 60);
 
-        // Auto makes brightness read-only, keeps its value, and takes the next mean as target.
-        window.BrightnessEdit().SetPos(40);
-        QTest::mouseClick(&window.AutoBox(), Qt::LeftButton);
-        EXPECT_TRUE(window.AutoBox().isChecked() && window.BrightnessEdit().GetReadOnly());
-        const CameraSettings& camera = window.Engine().Camera();
-        EXPECT_EQ(std::tie(camera.AutoCorrection, camera.MeanValue), std::make_tuple(1, -1));
-        EXPECT_EQ(window.BrightnessEdit().GetPos(), 40);
-        NextFrames(window, 8);
-        EXPECT_GT(camera.MeanValue, 0);
-        QTest::mouseClick(&window.AutoBox(), Qt::LeftButton);
-        EXPECT_FALSE(window.BrightnessEdit().GetReadOnly());
-        EXPECT_EQ(camera.AutoCorrection, 0);
+    // Auto makes brightness read-only, keeps its value, and takes the next mean as target.
+    window->BrightnessEdit().SetPos(40);
+    QTest::mouseClick(&window->AutoBox(), Qt::LeftButton);
+    EXPECT_TRUE(window->AutoBox().isChecked() && window->BrightnessEdit().GetReadOnly());
+    const CameraSettings& camera = window->Engine().Camera();
+    EXPECT_EQ(std::tie(camera.AutoCorrection, camera.MeanValue), std::make_tuple(1, -1));
+    EXPECT_EQ(window->BrightnessEdit().GetPos(), 40);
+    NextFrames(*window, 8);
+    EXPECT_GT(camera.MeanValue, 0);
+    QTest::mouseClick(&window->AutoBox(), Qt::LeftButton);
+    EXPECT_FALSE(window->BrightnessEdit().GetReadOnly());
+    EXPECT_EQ(camera.AutoCorrection, 0);
 
-        window.BrightnessEdit().SetPos(0);
-        window.ContrastEdit().SetPos(0); // every byte becomes 127
-        const QImage flat = NextFrames(window, 2);
-        EXPECT_EQ(flat.pixelColor(10, 10), QColor(127, 127, 127));
-        EXPECT_EQ(flat.pixelColor(flat.width() / 2, flat.height() / 2), QColor(127, 127, 127));
-    }
-    AppSettings app;
-    CameraSettings camera;
-    ASSERT_TRUE(LoadSettingsFile(options.settingsPath, app, camera));
-    EXPECT_EQ(std::tie(camera.Contrast, camera.Width, camera.XOffset),
-              std::make_tuple(0, 800u, 624u));
+    window->BrightnessEdit().SetPos(0);
+    window->ContrastEdit().SetPos(0); // every byte becomes 127
+    const QImage flat = NextFrames(*window, 2);
+    EXPECT_EQ(flat.pixelColor(10, 10), QColor(127, 127, 127));
+    EXPECT_EQ(flat.pixelColor(flat.width() / 2, flat.height() / 2), QColor(127, 127, 127));
+    window.reset();
+    AppSettings savedApp;
+    CameraSettings saved;
+    ASSERT_TRUE(LoadSettingsFile(options.settingsPath, savedApp, saved));
+    EXPECT_EQ(std::tie(saved.Contrast, saved.Width, saved.XOffset), std::make_tuple(0, 800u, 624u));
 }
 
 TEST_F(MainWindowTest, RaceButtonsAndTimeFollowTheRaceAndEnterDoesNothing) {
@@ -225,21 +221,20 @@ TEST_F(MainWindowTest, RaceButtonsAndTimeFollowTheRaceAndEnterDoesNothing) {
 }
 
 TEST_F(MainWindowTest, EndFromOutsideClosesAnOpenAboutBoxAndTheWindow) {
-    CQuillonDlg window(options, ticks);
-    ASSERT_TRUE(window.OnInitDialog());
-    QTimer::singleShot(0, &window.AboutAction(), &QAction::trigger);
+    auto window = Window();
+    QTimer::singleShot(0, &window->AboutAction(), &QAction::trigger);
     bool aboutUp = false;
-    QTimer::singleShot(300, &window, [&] {
-        aboutUp = QApplication::activeModalWidget() != &window;
-        window.EndFromOutside();
+    QTimer::singleShot(300, window.get(), [&] {
+        aboutUp = QApplication::activeModalWidget() != window.get();
+        window->EndFromOutside();
     });
-    QTimer::singleShot(5000, &window, [] { // frees a failed test: hides every box
+    QTimer::singleShot(5000, window.get(), [] { // frees a failed test: hides every box
         while (QWidget* box = QApplication::activeModalWidget())
             box->hide();
     });
     QElapsedTimer took;
     took.start();
-    window.exec();
+    window->exec();
     EXPECT_TRUE(aboutUp);
     EXPECT_LT(took.elapsed(), 2000);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
