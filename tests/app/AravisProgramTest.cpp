@@ -9,6 +9,7 @@
 
 #include "common/FakeGvCamera.h"
 #include "common/RecorderProcess.h"
+#include "common/WaitUntil.h"
 
 namespace quillon {
 namespace {
@@ -37,15 +38,12 @@ protected:
 
     // Waits for `text` on the recorder's standard error, keeping what it read.
     bool RecorderSays(const std::string& text, int timeoutMs) {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < timeoutMs) {
-            recorder.waitForReadyRead(100);
-            errors += recorder.readAllStandardError().toStdString();
-            if (errors.find(text) != std::string::npos)
-                return true;
-        }
-        return false;
+        return WaitUntil(
+            [&] {
+                errors += recorder.readAllStandardError().toStdString();
+                return errors.find(text) != std::string::npos;
+            },
+            timeoutMs);
     }
 
     // Started with settings for an 800 x 400 region at `rate`.
