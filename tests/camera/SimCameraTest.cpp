@@ -23,19 +23,12 @@ protected:
     void SetUp() override { ASSERT_NE(handle, kNoCameraHandle); }
 
     bool SetRegion(uint32_t x, uint32_t y, uint32_t w, uint32_t h, float rate = kFastRate) {
-        FrameFormat f = Format();
-        f.xOffset = x;
-        f.yOffset = y;
-        f.width = w;
-        f.height = h;
-        return api.SetFormat(handle, f, rate);
+        return api.SetFormat(handle, {x, y, w, h}, rate);
     }
     FrameFormat Format(float* rate = nullptr) {
         FrameFormat f;
         float current = 0;
-        api.GetFormat(handle, f, current);
-        if (rate)
-            *rate = current;
+        api.GetFormat(handle, f, rate ? *rate : current);
         return f;
     }
     bool Stream(StreamMode mode) { return api.StreamVideoControl(handle, mode); }
