@@ -56,14 +56,8 @@ protected:
     std::vector<std::string> messages;
 };
 
-TEST_F(AravisCameraTest, FindsTheCameraOpensItFirstOrByIdAndMapsItsFeatures) {
-    const auto devices = ListAravisDevices();
-    const auto fakeCamera = std::find_if(devices.begin(), devices.end(), [](const auto& device) {
-        return device.id == FakeGvCamera::kId;
-    });
-    ASSERT_NE(fakeCamera, devices.end());
-    EXPECT_EQ(std::tie(fakeCamera->serial, fakeCamera->protocol, fakeCamera->address),
-              std::make_tuple(FakeGvCamera::kSerial, "GigEVision", FakeGvCamera::kAddress));
+// The camera's listing is the program's (AravisProgramTest lists it).
+TEST_F(AravisCameraTest, OpensTheCameraFirstOrByIdAndMapsItsFeatures) {
     for (const std::string id : {"", FakeGvCamera::kAddress, FakeGvCamera::kId}) {
         auto camera = Camera(id);
         ASSERT_TRUE(camera->OpenCamera()) << "id '" << id << "'";

@@ -65,17 +65,17 @@ protected:
 // both colour-site parities of that step; saturated and alternating values probe the rounding
 // of the four-pixel means at the extremes.
 TEST_P(DemosaicKernelTest, MatchesReference) {
-    struct Frame {
-        int width, height;
-        Bytes raw;
+    const auto matches = [this](const Bytes& raw, int w, int h) {
+        Bytes out(raw.size() * 3, 0xAB);
+        ASSERT_TRUE(DemosaicRggbToBgr24(raw.data(), w, h, out.data(), GetParam()));
+        EXPECT_EQ(out, ReferenceDemosaic(raw, w, h)) << w << " x " << h;
     };
-    std::vector<Frame> frames;
     const std::pair<int, int> sizes[] = {
         {3, 3},  {4, 5},  {7, 4},  {33, 6}, {34, 5},   {35, 7},  {36, 3},    {63, 5},
         {64, 8}, {65, 9}, {66, 4}, {97, 6}, {130, 11}, {801, 7}, {800, 400}, {2048, 6}};
     uint32_t seed = 1;
     for (const auto& [w, h] : sizes)
-        frames.push_back({w, h, RandomFrame(w, h, seed++)});
+        matches(RandomFrame(w, h, seed++), w, h);
     const int w = 70, h = 6;
     Bytes checker(w * h), stripes(w * h);
     for (int i = 0; i < w * h; ++i) {
@@ -83,12 +83,7 @@ TEST_P(DemosaicKernelTest, MatchesReference) {
         stripes[i] = (i % 3 == 0) ? 1 : (i % 3 == 1 ? 254 : 127);
     }
     for (const Bytes& extreme : {Bytes(w * h, 255), Bytes(w * h, 0), checker, stripes})
-        frames.push_back({w, h, extreme});
-    for (const Frame& f : frames) {
-        Bytes out(f.raw.size() * 3, 0xAB);
-        ASSERT_TRUE(DemosaicRggbToBgr24(f.raw.data(), f.width, f.height, out.data(), GetParam()));
-        EXPECT_EQ(out, ReferenceDemosaic(f.raw, f.width, f.height)) << f.width << " x " << f.height;
-    }
+        matches(extreme, w, h);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, DemosaicKernelTest,

@@ -23,19 +23,12 @@ protected:
     void SetUp() override { ASSERT_NE(handle, kNoCameraHandle); }
 
     bool SetRegion(uint32_t x, uint32_t y, uint32_t w, uint32_t h, float rate = kFastRate) {
-        FrameFormat f = Format();
-        f.xOffset = x;
-        f.yOffset = y;
-        f.width = w;
-        f.height = h;
-        return api.SetFormat(handle, f, rate);
+        return api.SetFormat(handle, {x, y, w, h}, rate);
     }
     FrameFormat Format(float* rate = nullptr) {
         FrameFormat f;
         float current = 0;
-        api.GetFormat(handle, f, current);
-        if (rate)
-            *rate = current;
+        api.GetFormat(handle, f, rate ? *rate : current);
         return f;
     }
     bool Stream(StreamMode mode) { return api.StreamVideoControl(handle, mode); }
@@ -72,9 +65,13 @@ protected:
 
     SimCameraApi api;
     CameraHandle handle = api.CameraOpen(1);
+    std::atomic<int> calls{0}; // written by the stream's callback
+    std::atomic<bool> stopped{false}, closed{true};
 };
 
-TEST_F(SimCameraTest, SnapsRequestedRateToTheNearestOfItsList) {
+// A requested rate snaps to the nearest of the camera's list; a format that does not fit, or
+// any format while streaming, is refused and the camera keeps its own.
+TEST_F(SimCameraTest, SnapsTheRateToItsListAndRefusesFormatsThatDoNotFit) {
     float rate = 0;
     const std::pair<float, float> cases[] = {{0.5f, 3.75f},  {4.0f, 3.75f},    {16.0f, 15.0f},
                                              {27.4f, 25.0f}, {28.0f, 29.97f},  {30.0f, 29.97f},
@@ -84,9 +81,7 @@ TEST_F(SimCameraTest, SnapsRequestedRateToTheNearestOfItsList) {
         Format(&rate);
         EXPECT_EQ(rate, snapped) << "requested " << requested;
     }
-}
 
-TEST_F(SimCameraTest, RefusesFormatsThatDoNotFitAndKeepsItsOwn) {
     ASSERT_TRUE(SetRegion(624, 568, 800, 400, 50.0f));
     EXPECT_FALSE(SetRegion(1300, 0, 800, 400));  // past the right edge
     EXPECT_FALSE(SetRegion(0, 1200, 800, 400));  // past the bottom
@@ -96,17 +91,13 @@ TEST_F(SimCameraTest, RefusesFormatsThatDoNotFitAndKeepsItsOwn) {
     FrameFormat mono = Format(), subsampled = Format();
     mono.pixelFormat = kPixelFormatMono8;
     subsampled.subSampleX = 2;
-    EXPECT_FALSE(api.SetFormat(handle, mono, 25.0f));
-    EXPECT_FALSE(api.SetFormat(handle, subsampled, 25.0f));
-
+    EXPECT_FALSE(api.SetFormat(handle, mono, 25.0f) || api.SetFormat(handle, subsampled, 25.0f));
     ASSERT_TRUE(Stream(StreamMode::kStart));
     EXPECT_FALSE(SetRegion(0, 0, 800, 400)) << "format is locked while streaming";
     ASSERT_TRUE(Stream(StreamMode::kStop));
-
-    float rate = 0;
     const FrameFormat f = Format(&rate);
-    EXPECT_EQ(std::tie(f.xOffset, f.yOffset, f.width), std::make_tuple(624u, 568u, 800u));
-    EXPECT_EQ(rate, 50.0f);
+    EXPECT_EQ(std::tie(f.xOffset, f.yOffset, f.width, rate),
+              std::make_tuple(624u, 568u, 800u, 50.0f));
 }
 
 TEST(SimCameraHandlesTest, EachCameraHasItsOwnHandleSerialAndState) {
@@ -117,6 +108,7 @@ TEST(SimCameraHandlesTest, EachCameraHasItsOwnHandleSerialAndState) {
     const CameraHandle first = api.CameraOpen(1), second = api.CameraOpen(2);
     ASSERT_TRUE(first != kNoCameraHandle && second != kNoCameraHandle && first != second);
     EXPECT_EQ(api.CameraOpen(1), kNoCameraHandle) << "already open";
+    EXPECT_EQ(api.AddStreamingCallback(first, nullptr, nullptr), kNoCallbackId);
     VersionInfo v1, v2;
     ASSERT_TRUE(api.QueryVersion(first, v1) && api.QueryVersion(second, v2));
     EXPECT_EQ(std::make_pair(v1.serialNumber, v2.serialNumber),
@@ -134,62 +126,46 @@ TEST(SimCameraHandlesTest, EachCameraHasItsOwnHandleSerialAndState) {
     EXPECT_EQ(value, 10.0f) << "reopening restores the power-on state";
 }
 
-TEST_F(SimCameraTest, StreamsFramesOfRegionSizeWithACounterThatGoesOnAfterARestart) {
-    FrameCatcher catcher;
-    catcher.expectedLength = 800 * 400;
-    Stream(catcher, 624, 568, 800, 400);
-    ASSERT_TRUE(catcher.WaitForFrames(40));
-    ASSERT_TRUE(Stream(StreamMode::kStop));
-    ASSERT_TRUE(Stream(StreamMode::kStart));
-    ASSERT_TRUE(catcher.WaitForFrames(10));
-    ASSERT_TRUE(Stream(StreamMode::kStop));
-    EXPECT_EQ(catcher.wrongLengths + catcher.repeatedMarkers + catcher.counterJumps, 0u);
-}
-
-TEST_F(SimCameraTest, NoCallbackRunsAfterStopOrRemoveReturns) {
-    ASSERT_TRUE(SetRegion(0, 0, 64, 64));
+// Frames come in the region's size with a counter that goes on after a restart; no callback
+// runs once its removal or the stream's stop has returned.
+TEST_F(SimCameraTest, StreamsFramesOfRegionSizeAndNoCallbackRunsAfterStopOrRemoveReturns) {
     FrameCatcher removed, kept;
+    kept.expectedLength = 800 * 400;
     const int32_t id = api.AddStreamingCallback(handle, removed.Function(), removed.Context());
-    ASSERT_NE(api.AddStreamingCallback(handle, kept.Function(), kept.Context()), kNoCallbackId);
-    ASSERT_TRUE(Stream(StreamMode::kStart));
+    Stream(kept, 624, 568, 800, 400);
     ASSERT_TRUE(removed.WaitForFrames(5));
-
     ASSERT_TRUE(api.RemoveStreamingCallback(handle, id));
     removed.sealed = true;
     EXPECT_FALSE(api.RemoveStreamingCallback(handle, id));
+    ASSERT_TRUE(kept.WaitForFrames(40));
+    ASSERT_TRUE(Stream(StreamMode::kStop));
+    ASSERT_TRUE(Stream(StreamMode::kStart));
     ASSERT_TRUE(kept.WaitForFrames(10));
-
     ASSERT_TRUE(Stream(StreamMode::kStop));
     kept.sealed = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(30)); // some frame periods
     EXPECT_EQ(removed.lateCalls + kept.lateCalls, 0u);
+    EXPECT_EQ(kept.wrongLengths + kept.repeatedMarkers + kept.counterJumps, 0u);
 }
-
-struct StopperContext {
-    SimCameraApi* api;
-    CameraHandle handle;
-    std::atomic<int> calls{0};
-    std::atomic<bool> stopResult{false}, closeResult{true};
-};
 
 TEST_F(SimCameraTest, CallbackMayStopItsOwnStreamButNotCloseTheCamera) {
     ASSERT_TRUE(SetRegion(0, 0, 64, 64));
-    StopperContext context{&api, handle};
-    auto stopper = [](void* c, uint8_t*, uint32_t) {
-        auto* ctx = static_cast<StopperContext*>(c);
-        ctx->closeResult = ctx->api->CameraClose(ctx->handle);
-        ctx->stopResult = ctx->api->StreamVideoControl(ctx->handle, StreamMode::kStop);
-        ctx->calls.fetch_add(1);
+    using Self = std::remove_reference_t<decltype(*this)>;
+    auto stopper = [](void* test, uint8_t*, uint32_t) {
+        auto& t = *static_cast<Self*>(test);
+        t.closed = t.api.CameraClose(t.handle);
+        t.stopped = t.Stream(StreamMode::kStop);
+        t.calls.fetch_add(1);
     };
-    ASSERT_NE(api.AddStreamingCallback(handle, stopper, &context), kNoCallbackId);
+    ASSERT_NE(api.AddStreamingCallback(handle, stopper, this), kNoCallbackId);
     ASSERT_TRUE(Stream(StreamMode::kStart));
-    for (int i = 0; i < 10000 && context.calls.load() == 0; ++i)
+    for (int i = 0; i < 10000 && calls.load() == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_EQ(context.calls.load(), 1);
-    EXPECT_TRUE(context.stopResult.load());
-    EXPECT_FALSE(context.closeResult.load());
+    ASSERT_EQ(calls.load(), 1);
+    EXPECT_TRUE(stopped.load());
+    EXPECT_FALSE(closed.load());
     EXPECT_TRUE(api.CameraClose(handle));
-    EXPECT_EQ(context.calls.load(), 1) << "the stream stopped after the first frame";
+    EXPECT_EQ(calls.load(), 1) << "the stream stopped after the first frame";
 }
 
 // The stands stay as they are while runners cross the track; a region crops that picture.

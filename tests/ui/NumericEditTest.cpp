@@ -107,32 +107,9 @@ TEST_F(NumericEditTest, StepSnapsSetPosSpinAndArrowKeys) {
     EXPECT_EQ(Now(), Shown(40001, "40001"));
 }
 
-TEST_F(NumericEditTest, TypedValueBeyondTheRangeStaysOnRedWhileThePositionIsClamped) {
-    const QColor normal = FieldColour();
-    ASSERT_NE(normal, kRed);
-    Retype("300");
-    EXPECT_EQ(Now(), Shown(255, "300"));
-    EXPECT_EQ(FieldColour(), kRed);
-    const Positions told = Notified();
-    ASSERT_FALSE(told.empty());
-    EXPECT_EQ(told.back(), 255);
-
-    // The spin stands at the clamped end: up does nothing, down comes back into the range.
-    Click(Button("up"));
-    EXPECT_EQ(Text().text(), "300");
-    EXPECT_TRUE(Notified().empty());
-    Click(Button("down"));
-    EXPECT_EQ(Now(), Shown(254, "254"));
-    EXPECT_EQ(FieldColour(), normal);
-
-    // A minus sign sticks only at position 0 (alone it reads as 0).
-    edit.SetPos(0);
-    Retype("-1000");
-    EXPECT_EQ(Now(), Shown(-255, "-1000"));
-    EXPECT_EQ(FieldColour(), kRed);
-}
-
-TEST_F(NumericEditTest, OnlyDigitsAndMinusCanBeTyped) {
+// Only digits and a minus sign can be typed; a typed value beyond the range stays, on red,
+// while the position is clamped.
+TEST_F(NumericEditTest, TypingTakesDigitsAndMinusAndAValueBeyondTheRangeStaysOnRed) {
     Retype("1a2 .+b3");
     EXPECT_EQ(Now(), Shown(123, "123"));
     Key(Qt::Key_Backspace);
@@ -145,9 +122,33 @@ TEST_F(NumericEditTest, OnlyDigitsAndMinusCanBeTyped) {
     EXPECT_EQ(Text().text(), "-");
     QTest::keyClicks(&Text(), "4");
     EXPECT_EQ(Now(), Shown(-4, "-4"));
+
+    const QColor normal = FieldColour();
+    ASSERT_NE(normal, kRed);
+    Notified();
+    Retype("300");
+    EXPECT_EQ(Now(), Shown(255, "300"));
+    EXPECT_EQ(FieldColour(), kRed);
+    const Positions told = Notified();
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told.back(), 255);
+    // The spin stands at the clamped end: up does nothing, down comes back into the range.
+    Click(Button("up"));
+    EXPECT_EQ(Text().text(), "300");
+    EXPECT_TRUE(Notified().empty());
+    Click(Button("down"));
+    EXPECT_EQ(Now(), Shown(254, "254"));
+    EXPECT_EQ(FieldColour(), normal);
+    // A minus sign sticks only at position 0 (alone it reads as 0).
+    edit.SetPos(0);
+    Retype("-1000");
+    EXPECT_EQ(Now(), Shown(-255, "-1000"));
+    EXPECT_EQ(FieldColour(), kRed);
 }
 
-TEST_F(NumericEditTest, NotifiesOnlyWhenThePositionChanges) {
+// The parent hears of a position only when it changes, never of a new range, and nothing of
+// the operator's while the edit is read-only; the program still sets it then.
+TEST_F(NumericEditTest, NotifiesOnlyWhenThePositionChangesAndReadOnlyKeepsTheOperatorOut) {
     edit.SetPos(20);
     EXPECT_EQ(Notified(), Positions{20});
     edit.SetPos(20);
@@ -177,6 +178,26 @@ TEST_F(NumericEditTest, NotifiesOnlyWhenThePositionChanges) {
     edit.SetRange(0, 15);
     EXPECT_EQ(Now(), Shown(15, "15"));
     EXPECT_EQ(Notified(), Positions{});
+
+    edit.SetRange(-255, 255);
+    edit.SetPos(40);
+    Notified();
+    edit.SetReadOnly(true);
+    EXPECT_TRUE(edit.GetReadOnly());
+    EXPECT_FALSE(Button("popup").isEnabled() || Button("up").isEnabled() ||
+                 Button("down").isEnabled());
+    QTest::keyClicks(&Text(), "7");
+    Key(Qt::Key_Up);
+    EXPECT_EQ(Now(), Shown(40, "40"));
+    EXPECT_EQ(Notified(), Positions{});
+    // The program still sets it, as the automatic brightness does.
+    edit.SetPos(-30);
+    EXPECT_EQ(Text().text(), "-30");
+    EXPECT_EQ(Notified(), Positions{-30});
+    edit.SetReadOnly(false);
+    EXPECT_TRUE(Button("popup").isEnabled());
+    Click(Button("up"));
+    EXPECT_EQ(edit.GetPos(), -29);
 }
 
 TEST_F(NumericEditTest, ParentMaySetEditsFromItsChangeHandler) {
@@ -197,27 +218,6 @@ TEST_F(NumericEditTest, ParentMaySetEditsFromItsChangeHandler) {
     Key(Qt::Key_Up);
     EXPECT_EQ(Now(), Shown(200, "200"));
     EXPECT_EQ(contrast.GetPos(), 300);
-}
-
-TEST_F(NumericEditTest, ReadOnlyEditShowsItsValueButTheOperatorCannotChangeIt) {
-    edit.SetPos(40);
-    Notified();
-    edit.SetReadOnly(true);
-    EXPECT_TRUE(edit.GetReadOnly());
-    EXPECT_FALSE(Button("popup").isEnabled() || Button("up").isEnabled() ||
-                 Button("down").isEnabled());
-    QTest::keyClicks(&Text(), "7");
-    Key(Qt::Key_Up);
-    EXPECT_EQ(Now(), Shown(40, "40"));
-    EXPECT_EQ(Notified(), Positions{});
-    // The program still sets it, as the automatic brightness does.
-    edit.SetPos(-30);
-    EXPECT_EQ(Text().text(), "-30");
-    EXPECT_EQ(Notified(), Positions{-30});
-    edit.SetReadOnly(false);
-    EXPECT_TRUE(Button("popup").isEnabled());
-    Click(Button("up"));
-    EXPECT_EQ(edit.GetPos(), -29);
 }
 
 TEST_F(NumericEditTest, PopupSliderDragsThePositionInSteps) {
