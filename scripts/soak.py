@@ -27,6 +27,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 FRAME_RATE = 100
@@ -59,14 +60,19 @@ def proc_sample(pid):
 
 
 class Host:
-    """One host connection at a time; answers clock requests, collects replies."""
+    """One host connection at a time. A thread of its own reads what the recorder sends and
+    answers every clock request at once, as a host on its own computer would, whatever the
+    script's main thread is doing; the replies are collected for the main thread."""
 
     def __init__(self, port):
         self.port = port
         self.sock = None
+        self.reader = None
+        self.lock = threading.Lock()
         self.buffer = ""
         self.race_start = None  # monotonic time of START: race time 0
         self.replies = []
+        self.lost = False  # the recorder closed the connection
 
     def race_ms(self):
         if self.race_start is None:
@@ -78,44 +84,67 @@ class Host:
             try:
                 self.sock = socket.create_connection(("127.0.0.1", self.port), timeout=1)
                 self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-                self.sock.setblocking(False)
+                self.sock.settimeout(0.1)
+                self.lost = False
+                self.reader = threading.Thread(target=self._read, args=(self.sock,), daemon=True)
+                self.reader.start()
                 return
             except OSError:
                 time.sleep(0.1)
         raise RuntimeError("cannot connect to the recorder")
 
+    def _read(self, sock):
+        try:  # the clock's answers go before other work on this machine, where allowed
+            os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(10))
+        except (PermissionError, OSError):
+            pass
+        while True:
+            try:
+                data = sock.recv(4096)
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            if not data:
+                self.lost = True
+                return
+            with self.lock:
+                self.buffer += data.decode("latin-1")
+                # Only the requests are answered; what follows "TIME~" does not matter here.
+                while "TIME~" in self.buffer:
+                    before, _, self.buffer = self.buffer.partition("TIME~")
+                    self.replies.append(before)
+                    sock.sendall(f"TIME~{self.race_ms()}@".encode())
+                if len(self.buffer) > 64:
+                    self.replies.append(self.buffer[:-16])
+                    self.buffer = self.buffer[-16:]
+
     def close(self):
         if self.sock:
-            self.sock.close()
-            self.sock = None
+            sock, self.sock = self.sock, None
+            try:
+                sock.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            sock.close()
+            self.reader.join()
+        with self.lock:
+            self.buffer = ""
+
+    def clear(self):
+        with self.lock:
+            self.replies.clear()
             self.buffer = ""
 
     def send(self, text):
-        self.sock.sendall(text.encode())
+        with self.lock:
+            self.sock.sendall(text.encode())
 
     def serve(self, seconds):
-        """Reads for the given time, answering every clock request at once."""
-        end = time.monotonic() + seconds
-        while True:
-            left = end - time.monotonic()
-            if left <= 0:
-                return
-            try:
-                self.sock.settimeout(min(left, 0.02))
-                data = self.sock.recv(4096)
-                if not data:
-                    raise RuntimeError("the recorder closed the connection")
-                self.buffer += data.decode("latin-1")
-            except socket.timeout:
-                pass
-            # Only the requests are answered; what follows "TIME~" does not matter here.
-            while "TIME~" in self.buffer:
-                before, _, self.buffer = self.buffer.partition("TIME~")
-                self.replies.append(before)
-                self.send(f"TIME~{self.race_ms()}@")
-            if len(self.buffer) > 64:
-                self.replies.append(self.buffer[:-16])
-                self.buffer = self.buffer[-16:]
+        """Waits while the reader answers; fails when the recorder has closed the connection."""
+        time.sleep(seconds)
+        if self.lost:
+            raise RuntimeError("the recorder closed the connection")
 
     def command(self, text, wait=0.05):
         self.send(text)
@@ -128,7 +157,8 @@ class Host:
         return text in self.replies_text()
 
     def replies_text(self):
-        return "".join(self.replies) + self.buffer
+        with self.lock:
+            return "".join(self.replies) + self.buffer
 
 
 def give_camera_thread_priority(pid):
@@ -238,8 +268,7 @@ def main():
     failures = []
 
     def new_file():
-        host.replies.clear()
-        host.buffer = ""
+        host.clear()
         host.command("CMD~READY", 0.05)
         if not host.await_reply("RE~READY"):
             failures.append("no answer to READY")
