@@ -11,8 +11,11 @@ folder there, and steers it over TCP on 127.0.0.1 like a host would:
   - the recorder's clock requests answered from the host's own race clock.
 
 Every finished recording is checked with quillon-inspect (--check, then its frame list) and
-deleted, so that a long run does not fill the disk: the frames must form one run per arrival,
-times strictly rising, none missing (frame count against the run's time span). The recorder's
+with FFmpeg, then deleted, so that a long run does not fill the disk: the frames must form one
+run per arrival, times strictly rising, and none missing. A missing frame is a gap in the frame
+numbers the simulated camera draws into every picture (a strip of black and white blocks near
+the top-left corner), read back from the recording by FFmpeg; the time steps of the race clock
+between frames are counted as well, but as clock steps, not as missing frames. The recorder's
 resident memory, open descriptors and threads are sampled every 10 s; after the first minute
 memory may grow by less than 5 MB, descriptors and threads not at all.
 """
@@ -39,6 +42,10 @@ NEW_FILE_EVERY_S = 300.0
 SAMPLE_EVERY_S = 10.0
 WARM_UP_S = 60.0
 WINDOW_GAP_MS = 200  # a larger gap between two frames starts the next arrival's run
+WIDTH, HEIGHT = 800, 400
+# The simulated camera's frame-number strip (SimCameraDevice): 16 blocks of 4 x 4 pixels from
+# (4, 4), most significant bit first, white for 1; read at each block's centre.
+STRIP_LEFT, STRIP_TOP, STRIP_BLOCK, STRIP_BITS = 4, 4, 4, 16
 MAX_RSS_GROWTH_KB = 5 * 1024
 
 
@@ -184,8 +191,28 @@ def give_camera_thread_priority(pid):
     return "the simulated camera's thread was not found"
 
 
+def frame_numbers(path):
+    """The frame number of every frame of a recording, as FFmpeg decodes it, in file order."""
+    crop_width = STRIP_LEFT + STRIP_BITS * STRIP_BLOCK
+    crop_height = STRIP_TOP + STRIP_BLOCK
+    decoded = subprocess.run(
+        ["ffmpeg", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode", "passthrough",
+         "-vf", f"crop={crop_width}:{crop_height}:0:0", "-pix_fmt", "rgb24", "-f", "rawvideo",
+         "-"], capture_output=True)
+    size = crop_width * crop_height * 3
+    row = (STRIP_TOP + STRIP_BLOCK // 2) * crop_width * 3
+    numbers = []
+    for start in range(0, len(decoded.stdout) - size + 1, size):
+        number = 0
+        for bit in range(STRIP_BITS):
+            green = decoded.stdout[start + row + (STRIP_LEFT + bit * STRIP_BLOCK + 2) * 3 + 1]
+            number = number << 1 | (green >= 128)
+        numbers.append(number)
+    return numbers, decoded.stderr.decode(errors="replace").strip()
+
+
 def check_recording(build, path, arrivals):
-    """Returns (frames, windows, missing, problems) for one finished recording."""
+    """Returns (frames, windows, missing, clock steps, problems) for one finished recording."""
     problems = []
     check = subprocess.run([os.path.join(build, "quillon-inspect"), "--check", path],
                            capture_output=True, text=True)
@@ -194,24 +221,33 @@ def check_recording(build, path, arrivals):
     listing = subprocess.run([os.path.join(build, "quillon-inspect"), path],
                              capture_output=True, text=True).stdout
     times = [int(m.group(1)) for m in re.finditer(r"^frame \d+: .*?time (\d+) ms", listing, re.M)]
-    windows = []
+    numbers, ffmpeg_errors = frame_numbers(path)
+    if len(numbers) != len(times) or ffmpeg_errors:
+        problems.append(f"FFmpeg decoded {len(numbers)} frames, quillon-inspect lists "
+                        f"{len(times)}: {ffmpeg_errors[-300:]}")
+    windows = []  # [first frame index, last frame index] of each arrival's run
     for i, t in enumerate(times):
         if i > 0 and t <= times[i - 1]:
             problems.append(f"frame {i}: time {t} ms does not rise after {times[i - 1]} ms")
         if i == 0 or t - times[i - 1] > WINDOW_GAP_MS:
-            windows.append([])
-        windows[-1].append(t)
-    interval = FRAME_MS
+            windows.append([i, i])
+        windows[-1][1] = i
     missing = 0
-    for k, w in enumerate(windows):
-        expected = round((w[-1] - w[0]) / interval) + 1
-        if expected > len(w):
-            missing += expected - len(w)
-            gaps = [(w[i - 1], w[i]) for i in range(1, len(w)) if w[i] - w[i - 1] > 1.5 * interval]
-            problems.append(f"run {k}: {len(w)} frames over {w[-1] - w[0]} ms, gaps {gaps[:5]}")
+    clock_steps = 0
+    for k, (first, last) in enumerate(windows):
+        jumps = []
+        for i in range(first + 1, min(last + 1, len(numbers))):
+            step = (numbers[i] - numbers[i - 1]) % (1 << STRIP_BITS)
+            if step != 1:
+                jumps.append((i, numbers[i - 1], numbers[i]))
+                missing += step - 1 if step else 1  # a repeated frame stands for a lost one
+            elif times[i] - times[i - 1] > 1.5 * FRAME_MS:
+                clock_steps += 1
+        if jumps:
+            problems.append(f"run {k}: frame numbers jump at (frame, from, to) {jumps[:5]}")
     if len(windows) != arrivals:
         problems.append(f"{len(windows)} runs of frames for {arrivals} arrivals")
-    return len(times), len(windows), missing, problems
+    return len(times), len(windows), missing, clock_steps, problems
 
 
 def main():
@@ -221,15 +257,16 @@ def main():
     parser.add_argument("--file-minutes", type=float, default=NEW_FILE_EVERY_S / 60,
                         help="a new file (IDLE, READY, START) this often")
     parser.add_argument("--allow-camera-gaps", action="store_true",
-                        help="pass despite time gaps when the recorder lost no frame (a loaded "
-                             "machine starves the simulated camera)")
+                        help="pass despite missing frame numbers when the recorder lost no "
+                             "frame (a loaded machine starves the simulated camera)")
     parser.add_argument("--keep", action="store_true", help="keep the working folder")
     args = parser.parse_args()
     # Frame times come from the host's clock through the clock exchange, and a reply that waits
     # for a busy processor shifts the race clock by half the wait: a step of a few milliseconds
-    # that reads like a missing frame. At a venue the recorder and the host have their computers
-    # to themselves. Where allowed (root), the soak and the recorder it starts run ahead of other
-    # work on this machine, so that the soak measures the recorder and not the load.
+    # (counted as a clock step), or a step back that breaks the rising times. At a venue the
+    # recorder and the host have their computers to themselves. Where allowed (root), the soak
+    # and the recorder it starts run ahead of other work on this machine, so that the soak
+    # measures the recorder and not the load.
     try:
         os.nice(-10)
         print("soak: the host and the recorder run at niceness -10", flush=True)
@@ -279,14 +316,15 @@ def main():
 
     def check_file(name, arrivals):
         if name is None:
-            return (None, 0, 0, 0, ["READY named no file"])
+            return (None, 0, 0, 0, 0, ["READY named no file"])
         path = os.path.join(share, name)
-        frames, windows, missing, problems = check_recording(build, path, arrivals)
-        print(f"soak: {name}: {arrivals} arrivals, {frames} frames, {missing} missing"
-              + (f", PROBLEMS: {problems[:3]}" if problems else ""), flush=True)
+        frames, windows, missing, steps, problems = check_recording(build, path, arrivals)
+        print(f"soak: {name}: {arrivals} arrivals, {frames} frames, {missing} missing, "
+              f"{steps} clock steps" + (f", PROBLEMS: {problems[:3]}" if problems else ""),
+              flush=True)
         if not problems:
             os.remove(path)  # a file with a fault stays for a closer look
-        return (name, frames, windows, missing, problems)
+        return (name, frames, windows, missing, steps, problems)
 
     # Finished files are checked beside the host, which keeps its rhythm meanwhile.
     checker = concurrent.futures.ThreadPoolExecutor(max_workers=1)
@@ -366,6 +404,7 @@ def main():
     rss_growth = last[1] - base[1]
     frames = sum(r[1] for r in results)
     missing = sum(r[3] for r in results)
+    clock_steps = sum(r[4] for r in results)
     with open(os.path.join(work, "recorder.stderr")) as f:
         counted = re.findall(r"(\d+) frames lost for recording", f.read())
     lost = int(counted[-1]) if counted else None
@@ -373,13 +412,14 @@ def main():
         failures.append("the recorder did not report its lost frames at exit")
     elif lost:
         failures.append(f"the recorder lost {lost} frames")
-    problems = [f"{r[0]}: {p}" for r in results for p in r[4]]
-    # Time gaps inside a run are frames missing from the recording, whether the recorder lost
-    # them or the simulated camera, starved of processor time on a loaded machine, never made
-    # them (it drops what it could not deliver in time). The recorder's own count tells which.
+    problems = [f"{r[0]}: {p}" for r in results for p in r[5]]
+    # Frame numbers missing inside a run are frames missing from the recording, whether the
+    # recorder lost them or the simulated camera, starved of processor time on a loaded machine,
+    # dropped them (it skips what it could not deliver in time, numbers and all). The recorder's
+    # own count tells which.
     if missing and (lost or not args.allow_camera_gaps):
         failures.append(f"{missing} frames missing")
-    failures += [p for p in problems if "frames over" not in p or not args.allow_camera_gaps][:10]
+    failures += [p for p in problems if "numbers jump" not in p or not args.allow_camera_gaps][:10]
     if rss_growth >= MAX_RSS_GROWTH_KB:
         failures.append(f"resident memory grew by {rss_growth} kB after the first minute")
     if max(s[2] for s in warm) > base[2] or last[2] > base[2]:
@@ -395,7 +435,9 @@ def main():
     print(f"  arrivals:            {arrivals_total}")
     print(f"  reconnects:          {reconnects}")
     print(f"  frames written:      {frames}")
-    print(f"  frames missing:      {missing} (time gaps inside the runs of frames)")
+    print(f"  frames missing:      {missing} (gaps in the camera's frame numbers inside the runs)")
+    print(f"  race clock steps:    {clock_steps} (consecutive frames more than 1.5 periods apart "
+          "in race time)")
     print(f"  frames lost by the recorder (its own count): {lost}")
     print(f"  resident memory:     {samples[0][1]} kB at start, {base[1]} kB after a minute, "
           f"{last[1]} kB at the end (growth {rss_growth} kB)")

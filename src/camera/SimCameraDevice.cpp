@@ -155,6 +155,30 @@ bool SimCameraDevice::GetProperty(uint32_t property, float& value, uint32_t& fla
     return true;
 }
 
+void SimCameraDevice::DrawFrameNumberStrip(uint16_t number, uint32_t width, uint32_t height,
+                                           uint8_t* frame) {
+    if (width < kStripLeft + kStripBits * kStripBlock || height < kStripTop + kStripBlock)
+        return;
+    for (uint32_t row = kStripTop; row < kStripTop + kStripBlock; ++row) {
+        uint8_t* line = frame + size_t{row} * width + kStripLeft;
+        for (uint32_t bit = 0; bit < kStripBits; ++bit) {
+            const bool set = (number >> (kStripBits - 1 - bit)) & 1u;
+            std::fill_n(line + bit * kStripBlock, kStripBlock, set ? uint8_t{255} : uint8_t{0});
+        }
+    }
+}
+
+uint16_t SimCameraDevice::ReadFrameNumberStrip(const uint8_t* frame, uint32_t width,
+                                               uint32_t height) {
+    if (width < kStripLeft + kStripBits * kStripBlock || height < kStripTop + kStripBlock)
+        return 0;
+    const uint8_t* centre = frame + size_t{kStripTop + kStripBlock / 2} * width + kStripLeft;
+    uint16_t number = 0;
+    for (uint32_t bit = 0; bit < kStripBits; ++bit)
+        number = static_cast<uint16_t>(number << 1 | (centre[bit * kStripBlock + 2] >= 128));
+    return number;
+}
+
 bool SimCameraDevice::GetFormat(FrameFormat& format, float& frameRate) const {
     std::lock_guard lock(m_mutex);
     if (!m_open) {
@@ -328,6 +352,7 @@ SimScene::PlaneFactors SimCameraDevice::PlaneFactorsLocked() const {
 void SimCameraDevice::Run() {
     std::unique_lock lock(m_mutex);
     Clock::time_point next = Clock::now();
+    uint16_t frameNumber = 0; // the frame's slot in the schedule, dropped frames counted
     while (!m_quit) {
         if (!m_streaming) {
             m_wake.wait(lock, [this] { return m_quit || m_streaming; });
@@ -339,7 +364,7 @@ void SimCameraDevice::Run() {
             continue;
         }
         const Clock::time_point frameTime = next;
-        DeliverFrame(lock, frameTime);
+        DeliverFrame(lock, frameTime, ++frameNumber);
         const auto period = std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(1.0 / m_frameRate));
         next += period;
@@ -348,13 +373,14 @@ void SimCameraDevice::Run() {
         // are dropped instead of coming in a burst.
         const Clock::time_point now = Clock::now();
         if (next + kMaxBacklogFrames * period < now) {
+            frameNumber += static_cast<uint16_t>((now - next) / period);
             next = now;
         }
     }
 }
 
-void SimCameraDevice::DeliverFrame(std::unique_lock<std::mutex>& lock,
-                                   Clock::time_point frameTime) {
+void SimCameraDevice::DeliverFrame(std::unique_lock<std::mutex>& lock, Clock::time_point frameTime,
+                                   uint16_t frameNumber) {
     const bool prepare = m_preparedGeneration != m_settingsGeneration;
     m_preparedGeneration = m_settingsGeneration;
     const FrameFormat format = m_format;
@@ -368,6 +394,7 @@ void SimCameraDevice::DeliverFrame(std::unique_lock<std::mutex>& lock,
         m_scene->Prepare(format, factors);
     }
     m_scene->Render(seconds, m_frame.data());
+    DrawFrameNumberStrip(frameNumber, format.width, format.height, m_frame.data());
     ++m_frameCounter;
     m_frame[kCounterHighByte] = static_cast<uint8_t>(m_frameCounter >> 8);
     m_frame[kCounterLowByte] = static_cast<uint8_t>(m_frameCounter & 0xFF);

@@ -18,7 +18,11 @@ namespace quillon {
 // One simulated camera: sensor 2048 x 1536, 8-bit Bayer RGGB, the fixed frame-rate list, and a
 // streaming thread that renders the SimScene at the set rate and hands each frame to the
 // registered callbacks. The first two bytes of every frame hold a 16-bit big-endian frame
-// counter, so consecutive frames always differ there.
+// counter, so consecutive frames always differ there. Those two bytes do not survive the
+// conversion to colour, so the frame's number in the stream's schedule is also drawn as a strip
+// of black and white blocks near the top-left corner, which does: a recording can then be
+// checked frame by frame for missing frames. A frame the stream dropped after a stall keeps its
+// number, so the strip jumps where frames never came.
 //
 // Threads: every public call may come from any thread; the state below m_mutex is guarded by
 // it. The scene's prepared state, the frame buffer and the frame counter belong to the streaming
@@ -39,6 +43,18 @@ public:
     static constexpr float kMaxGain = 7.75f;
     static constexpr uint32_t kMinRegionSide = 8;
     static constexpr size_t kMaxCallbacks = 4;
+
+    // The frame-number strip: kStripBits square blocks of kStripBlock pixels, side by side from
+    // (kStripLeft, kStripTop), most significant bit first; white for 1, black for 0. Regions too
+    // small to hold it go without.
+    static constexpr uint32_t kStripLeft = 4;
+    static constexpr uint32_t kStripTop = 4;
+    static constexpr uint32_t kStripBlock = 4;
+    static constexpr uint32_t kStripBits = 16;
+    static void DrawFrameNumberStrip(uint16_t number, uint32_t width, uint32_t height,
+                                     uint8_t* frame);
+    // The number drawn at the strip's block centres of an 8-bit picture; 0 where there is none.
+    static uint16_t ReadFrameNumberStrip(const uint8_t* frame, uint32_t width, uint32_t height);
 
     explicit SimCameraDevice(uint32_t serialNumber);
     ~SimCameraDevice();
@@ -79,7 +95,8 @@ private:
     using CallbackList = std::array<CallbackSlot, kMaxCallbacks>;
 
     void Run();
-    void DeliverFrame(std::unique_lock<std::mutex>& lock, Clock::time_point frameTime);
+    void DeliverFrame(std::unique_lock<std::mutex>& lock, Clock::time_point frameTime,
+                      uint16_t frameNumber);
     void WaitUntilIdle(std::unique_lock<std::mutex>& lock);
     bool OnStreamingThread() const { return std::this_thread::get_id() == m_thread.get_id(); }
     void ResetToPowerOn();

@@ -1,4 +1,6 @@
+#include "camera/BayerConversion.h"
 #include "camera/SimCameraApi.h"
+#include "camera/SimCameraDevice.h"
 
 #include "FrameCatcher.h"
 
@@ -17,6 +19,8 @@ using testing::FrameCatcher;
 constexpr float kFastRate = 500.0f;
 // Rows above the track: sky and stands, where no runner ever goes.
 constexpr uint32_t kStaticRows = 520;
+// Rows that hold the frame counter and the frame-number strip rather than the picture.
+constexpr uint32_t kMarkedRows = SimCameraDevice::kStripTop + SimCameraDevice::kStripBlock;
 
 class SimCameraTest : public ::testing::Test {
 protected:
@@ -49,11 +53,11 @@ protected:
     }
 
     // Mean of each Bayer plane (red, green 1, green 2, blue) of a fresh frame of the static rows,
-    // the frame counter left out.
+    // the rows with the frame counter and the frame-number strip left out.
     static std::array<double, 4> PlaneMeans(FrameCatcher& catcher) {
         const std::vector<uint8_t> frame = FreshFrame(catcher);
         std::array<double, 4> sum{}, count{};
-        for (size_t i = 2; i < frame.size(); ++i) {
+        for (size_t i = kMarkedRows * 2048; i < frame.size(); ++i) {
             const size_t plane = ((i / 2048) & 1) * 2 + (i & 1);
             sum[plane] += frame[i];
             count[plane] += 1;
@@ -188,9 +192,35 @@ TEST_F(SimCameraTest, RunnersMoveAcrossTheTrackAndARegionCropsTheSensorPicture) 
     ASSERT_TRUE(Stream(StreamMode::kStop));
     ASSERT_EQ(crop.size(), size_t{w} * h);
     uint32_t differing = 0;
-    for (size_t i = 2; i < crop.size(); ++i)
+    for (size_t i = size_t{kMarkedRows} * w; i < crop.size(); ++i)
         differing += crop[i] != full[(y0 + i / w) * 2048 + x0 + i % w];
     EXPECT_EQ(differing, 0u);
+}
+
+// The frame-number strip goes on with the stream, and reads the same from the green channel of
+// the colour picture that recordings hold.
+TEST_F(SimCameraTest, FrameNumberStripRisesAndSurvivesTheConversionToColour) {
+    constexpr uint32_t w = 800, h = 400;
+    FrameCatcher catcher;
+    Stream(catcher, 624, 568, w, h);
+    const std::vector<uint8_t> first = FreshFrame(catcher);
+    const std::vector<uint8_t> later = FreshFrame(catcher);
+    ASSERT_TRUE(Stream(StreamMode::kStop));
+    const auto counter = [](const std::vector<uint8_t>& f) { return uint16_t(f[0] << 8 | f[1]); };
+    const auto number = [&](const std::vector<uint8_t>& f) {
+        return SimCameraDevice::ReadFrameNumberStrip(f.data(), w, h);
+    };
+    EXPECT_GT(counter(later) - counter(first), 0);
+    EXPECT_GE(uint16_t(number(later) - number(first)), uint16_t(counter(later) - counter(first)));
+
+    std::vector<uint8_t> frame = later, bgr(size_t{w} * h * 3), green(size_t{w} * h);
+    for (uint16_t value : {number(later), uint16_t{0xA5C3}, uint16_t{0xFFFF}}) {
+        SimCameraDevice::DrawFrameNumberStrip(value, w, h, frame.data());
+        ASSERT_TRUE(DemosaicRggbToBgr24(frame.data(), w, h, bgr.data()));
+        for (size_t i = 0; i < green.size(); ++i)
+            green[i] = bgr[i * 3 + 1];
+        EXPECT_EQ(SimCameraDevice::ReadFrameNumberStrip(green.data(), w, h), value);
+    }
 }
 
 TEST_F(SimCameraTest, ExposureAndGainsScaleTheBrightnessAndWhiteBalanceEvensThePlanes) {
