@@ -54,11 +54,10 @@ TEST_F(CallbackFixture, RepeatsIgnoredFramesNumberedAndHandedOverClockAskedEvery
     EXPECT_EQ(handOver.BusyDrops(), 1u);
     handOver.Release();
     EXPECT_EQ(handOver.Take(length), nullptr);
-    // With a race and a host the clock is asked for on the frame after one second's worth,
-    // counting the three new frames so far.
+    // With a race and a host the clock is asked for on the frame after one second's worth (at
+    // the view's 25 fps), counting the three new frames so far.
     std::atomic<int32_t> started{kStarted};
     view.raceState = &started;
-    view.frameRate = 25.0f;
     view.hostConnected = true;
     for (uint16_t i = 10; i <= 31; ++i)
         Deliver(i);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -49,7 +48,6 @@ protected:
         void WriteFrame(uint32_t width, uint32_t height, const uint8_t* data, uint16_t bits,
                         uint32_t time, uint32_t sequence) override {
             std::this_thread::sleep_for(test.writeDelay); // set before the worker starts
-            std::lock_guard lock(test.mutex);
             EXPECT_TRUE(bits != 8 || data[4] == uint8_t(sequence))
                 << "not its own frame " << sequence;
             if (test.firstImage.empty())
@@ -70,13 +68,11 @@ protected:
         s.hostAddress = [] { return std::string("10.0.0.7"); };
         s.createRemoteFile = [this](const std::string&, std::string&) { return !remoteRefuses; };
         s.createRecording = [this](const std::string& p, uint32_t, uint32_t, uint32_t, bool all) {
-            std::lock_guard lock(mutex);
             recording = new FakeRecording(*this, p, all);
             return std::unique_ptr<Recording>(recording);
         };
         s.convert = GreyConversion;
         s.recordingFailed = [this](const std::string& p, const std::string& reason) {
-            std::lock_guard lock(mutex);
             failures.push_back(p + ": " + reason);
         };
         path = std::make_unique<SavePath>(race, *this, ticks, app, camera, intake, s);
@@ -112,11 +108,6 @@ protected:
     }
     void EndNow() { race.OnEndArrival(std::to_string(race.CurrentRaceTime())); }
 
-    std::vector<Written> Log(size_t index) {
-        std::lock_guard lock(mutex);
-        return logs[index];
-    }
-
     static void ExpectContiguous(const std::vector<Written>& log, uint32_t first, uint32_t last) {
         ASSERT_FALSE(log.empty());
         EXPECT_EQ(std::pair(log.front().sequence, log.back().sequence), std::pair(first, last));
@@ -137,7 +128,7 @@ protected:
     RaceStateMachine race{*this, *this, ticks, app, camera};
     std::atomic<uint32_t> adjustment{FrameAdjustment{}.Pack()};
     FrameIntake intake{race.Clock(), race.StateWord(), adjustment};
-    std::mutex mutex; // guards what the worker's thread fills in below
+    // Filled in on the worker's thread, read once the worker has ended (joined): READY, IDLE.
     std::deque<std::vector<Written>> logs;
     std::vector<uint8_t> firstImage; // of the first frame written
     std::vector<std::string> failures;
@@ -150,10 +141,8 @@ protected:
 TEST(FrameRing, NearestFrameWithTiesToTheOlderAndOnlyAfterWhatWasWritten) {
     FrameRing ring;
     ASSERT_TRUE(ring.Create(6, 4));
-    for (uint32_t t : {900u, 1100u, 1300u, 1000u, 950u, 1050u}) {
-        ring.Reserve()->time = t;
-        ring.Commit();
-    }
+    for (uint32_t t : {900u, 1100u, 1300u, 1000u, 950u, 1050u})
+        ring.Reserve()->time = t, ring.Commit();
     EXPECT_EQ(ring.FindNearest(0, 6, 1000), 3u);
     EXPECT_EQ(ring.FindNearest(0, 6, 1075), 1u);       // 1050 and 1100 are both 25 away: the older
     EXPECT_EQ(ring.FindNearest(0, 6, 1000, 1050), 1u); // later than 1050 only
@@ -187,7 +176,7 @@ TEST_F(SavePathTest, ArrivalsRecordTheirWindowsAndReadyFinishesTheRecording) {
     // From the frame nearest the window's start (15, exactly 600 ms before the arrival at
     // frame 30) through the arrival, then 10 frames after its end: 15..50. The second window
     // starts at frame 55 and is still open at frame 73.
-    const std::vector<Written> log = Log(0);
+    const std::vector<Written>& log = logs[0];
     ExpectContiguous({log.begin(), log.begin() + 36}, 15, 50);
     EXPECT_EQ(log[16].time, log[15].time + 1);
     ExpectContiguous({log.begin() + 36, log.end()}, 55, 73);
@@ -198,7 +187,7 @@ TEST_F(SavePathTest, ArrivalsRecordTheirWindowsAndReadyFinishesTheRecording) {
     race.OnIdle();
     EXPECT_FALSE(path->HasRecorder());
     ASSERT_EQ(logs.size(), 2u);
-    ExpectContiguous(Log(1), 83, 85);
+    ExpectContiguous(logs[1], 83, 85);
 }
 
 // A before-window longer than the ring starts at the oldest kept frame; the intake never
@@ -219,7 +208,7 @@ TEST_F(SavePathTest, LongBeforeWindowStartsAtTheOldestKeptFrame) {
         Eventually([&] { return path->FramesWritten() >= 101 - firstRecorded; });
         Frames(12);
         race.OnIdle();
-        ExpectContiguous(Log(logs.size() - 1), firstRecorded + sequence - 112, sequence - 2);
+        ExpectContiguous(logs.back(), firstRecorded + sequence - 112, sequence - 2);
     }
 }
 
@@ -232,7 +221,7 @@ TEST_F(SavePathTest, FullRingLosesTheNewestFramesNeverTheOnesStillToWrite) {
     Frames(60); // more than the ring holds while the worker is still at its start
     EXPECT_GT(path->LostFrames(), 0u);
     race.OnIdle();
-    const std::vector<Written> log = Log(0);
+    const std::vector<Written>& log = logs[0];
     size_t run = 1;
     while (run < log.size() && log[run].sequence == log[run - 1].sequence + 1)
         ++run;
@@ -243,30 +232,13 @@ TEST_F(SavePathTest, FullRingLosesTheNewestFramesNeverTheOnesStillToWrite) {
     EXPECT_EQ(log.size() + path->LostFrames(), 80u - 4u);
 }
 
-// A recording that fails is reported once, with its file and the reason.
-TEST_F(SavePathTest, EveryFrameRecordingGetsEveryFrameWithoutTimesAndFailuresAreReportedOnce) {
+// The every-frame kind gets every frame of the race, without times. Like every 24-bit kind it
+// keeps the image as the preview showed it, made by the worker from the raw frame with the
+// picture settings of the moment it was delivered. A recording that fails is reported once,
+// with its file and the reason.
+TEST_F(SavePathTest, EveryFrameRecordingKeepsEveryShownImageAndFailuresAreReportedOnce) {
     app.Filetype = kFileWmvAll;
-    race.OnStart();
-    Frames(5);
-    ArriveNow();
-    recording->failed = true;
-    Frames(5);
-    race.OnIdle();
-    const std::vector<Written> log = Log(0);
-    ASSERT_EQ(log.size(), 10u);
-    for (size_t i = 0; i < log.size(); ++i)
-        EXPECT_EQ(std::pair(log[i].sequence, log[i].time), std::pair(uint32_t(i + 1), 0u));
-    EXPECT_EQ(failures, std::vector<std::string>{dir.File("QUILLON100000.wmv") +
-                                                 ": No space left on device"});
-}
-
-// The 24-bit kinds keep the image as the preview showed it, made by the worker from the raw
-// frame with the picture settings of the moment it was delivered.
-TEST_F(SavePathTest, ShownImageIsWhatTheRecordingKeeps) {
-    app.Filetype = kFileAvi;
-    camera.Reduction = 2;
-    camera.Brightnes = 12;
-    camera.Contrast = 130;
+    camera.Reduction = 2, camera.Brightnes = 12, camera.Contrast = 130;
     FrameStores stores;
     ASSERT_TRUE(stores.Allocate());
     GreyPreview preview;
@@ -275,11 +247,19 @@ TEST_F(SavePathTest, ShownImageIsWhatTheRecordingKeeps) {
     std::generate(raw.begin(), raw.end(), [n = 0]() mutable { return uint8_t(7 * n++); });
     ASSERT_FALSE(pipeline.OnFrameReady(raw.data(), raw.size()));
     race.OnStart();
+    intake.Take(raw.data(), raw.size(), ++sequence);
+    Frames(4);
     ArriveNow();
-    intake.Take(raw.data(), raw.size(), 1);
+    recording->failed = true;
+    Frames(5);
     race.OnIdle();
-    ASSERT_EQ(logs.size(), 1u);
+    const std::vector<Written>& log = logs[0];
+    ASSERT_EQ(log.size(), 10u);
+    for (size_t i = 0; i < log.size(); ++i)
+        EXPECT_EQ(std::pair(log[i].sequence, log[i].time), std::pair(uint32_t(i + 1), 0u));
     EXPECT_EQ(firstImage, preview.shown);
+    EXPECT_EQ(failures, std::vector<std::string>{dir.File("QUILLON100000.wmv") +
+                                                 ": No space left on device"});
 }
 
 // The host's share only with Directory=1 and a host connected; otherwise the local share.
@@ -320,11 +300,7 @@ TEST_F(SavePathTest, DirectoryAndHostChooseTheShareAndTheReply) {
     race.OnReady();
     EXPECT_EQ(replies[1], SavePath::kShareErrorText);
     EXPECT_FALSE(path->HasRecorder());
-}
-
-TEST(RecordingFiles, RemotePathIsPercentEncodedWithIpv6InBrackets) {
-    EXPECT_EQ(RecordingFiles::RemotePath("192.168.1.20", "QUILLON-5.avi"),
-              "smb://192.168.1.20/QuillonFiles/QUILLON-5.avi");
+    // The host's share as a path: percent-encoded, an IPv6 address in brackets.
     EXPECT_EQ(RecordingFiles::RemotePath("fe80::1", "a b%?.vlv"),
               "smb://[fe80::1]/QuillonFiles/a%20b%25%3F.vlv");
 }

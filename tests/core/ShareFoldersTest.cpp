@@ -10,17 +10,15 @@
 namespace quillon {
 namespace {
 
-TEST(ShareFolders, ReadsTestparmOutputExactly) {
+// Testparm's output is read exactly: the name's case, a share that is not available, the first
+// of the rest. Samba's own parser finds the share, also as a usershare's own file.
+TEST(ShareFolders, FindsTheShareThroughSambasOwnParserAndReadsItsOutputExactly) {
     const std::string out =
         "[global]\n\tworkgroup = WG\n\n[quillonfiles]\n\tpath = /wrong/case\n\n"
         "[QuillonFiles]\n\tpath = /off\n\tavailable = No\n\n[QuillonFiles]\n\tpath = /srv/q\n"
         "[Other]\n\tpath = /other\n";
     EXPECT_EQ(ShareFolderFromTestparm(out, "QuillonFiles"), "/srv/q");
     EXPECT_EQ(ShareFolderFromTestparm("[global]\n", "QuillonFiles"), "");
-}
-
-// Also reads a usershare's own file.
-TEST(ShareFolders, FindsTheShareThroughSambasOwnParser) {
     test::TempDir dir("quillon-smb");
     std::filesystem::create_directories(dir.File("usershares"));
     const std::string conf = dir.File("smb.conf");

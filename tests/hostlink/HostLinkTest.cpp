@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <QProcess>
+#include <QNetworkProxy>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -10,9 +10,9 @@
 
 #include "RecorderEngine.h"
 #include "common/Network.h"
+#include "common/WaitUntil.h"
 #include "core/RaceCommands.h"
 #include "hostlink/CommandDispatcher.h"
-#include "hostlink/TcpHost.h"
 
 namespace quillon {
 namespace {
@@ -40,16 +40,12 @@ std::string Dispatched(std::string_view block) {
 // clock alone); a zero byte ends the block. (Random blocks are the host_commands fuzz target's.)
 TEST(CommandDispatcher, BlocksRunTheirKeywordsInFixedOrderWithTheirParameters) {
     const std::pair<const char*, const char*> cases[] = {
-        {"CMD~READYCMD~START", "READY START "},
         {"CMD~STARTCMD~READY", "READY START "},
         {"CMD~STOPCMD~SAVECMD~IDLECMD~STOP", "IDLE SAVE STOP "},
         {"cmd~ready", ""},
         {"CMD~ARRIVAL~61234@", "ARRIVAL(61234) "},
         {"CMD~ARRIVAL~61234", "ARRIVAL() "},
-        {"CMD~ARRIVAL", "ARRIVAL() "},
         {"CMD~ENDARRIVAL~70000@", "END(70000) "},
-        {"CMD~ARRIVAL~5@CMD~ENDARRIVAL~9@", "ARRIVAL(5) END(9) "},
-        {"TIME~60000@", "TIME(60000) "},
         {"TIME~60000@CMD~ARRIVAL~61000@", "ARRIVAL(61000) TIME(61000) "},
         {"TIME", ""},
         {"TIME~", "TIME() "}};
@@ -58,9 +54,29 @@ TEST(CommandDispatcher, BlocksRunTheirKeywordsInFixedOrderWithTheirParameters) {
     EXPECT_EQ(Dispatched(std::string("CMD~IDLE\0CMD~STOP", 17)), "IDLE ");
 }
 
-void Settle(int ms) {
-    WaitUntil([] { return false; }, ms);
-}
+// A host program as the recorder sees it: a TCP client on 127.0.0.1 that collects every byte it
+// gets while the event loop runs.
+struct TcpHost {
+    QTcpSocket socket;
+    std::string received;
+
+    explicit TcpHost(int32_t port) {
+        // Straight to the recorder: asking for the system's proxy starts a thread of libproxy's.
+        socket.setProxy(QNetworkProxy::NoProxy);
+        QObject::connect(&socket, &QTcpSocket::readyRead,
+                         [this] { received += socket.readAll().toStdString(); });
+        socket.connectToHost("127.0.0.1", quint16(port));
+        // The kernel completes the handshake from the listen queue, without our event loop.
+        EXPECT_TRUE(socket.waitForConnected(3000));
+    }
+    void Send(const std::string& text) {
+        socket.write(text.data(), qint64(text.size()));
+        socket.flush();
+    }
+    bool Receives(const std::string& text, int timeoutMs = 3000) {
+        return WaitUntil([&] { return received.find(text) != std::string::npos; }, timeoutMs);
+    }
+};
 
 class HostLinkTest : public ::testing::Test {
 protected:
@@ -89,7 +105,7 @@ TEST_F(HostLinkTest, HostsAreServedOneAtATimeAndTheNextWhenOneHasGone) {
     gone.socket.disconnectFromHost();
     TcpHost waiting(engine.App().Port);
     waiting.Send("CMD~STOP");
-    Settle(200);
+    WaitUntil([] { return false; }, 200);
     EXPECT_TRUE(waiting.received.empty());
     // Several commands in one block run in a fixed order; their replies come in that order.
     first->Send("CMD~STARTCMD~READY");
@@ -110,35 +126,24 @@ TEST_F(HostLinkTest, HostsAreServedOneAtATimeAndTheNextWhenOneHasGone) {
 }
 
 // A space keeps the link alive every two seconds (the host counts on two seconds, whatever the
-// constant says). A clock request made on another thread goes out and its answer is taken.
-TEST_F(HostLinkTest, KeepAliveEveryTwoSecondsAndClockRequestFromAnotherThread) {
+// constant says). Garbage never breaks the link: a split command is not recognised, and a long
+// burst is read as blocks of 1024 bytes: three blocks, each holding one STOP (padding keeps each
+// command inside its own block), give three replies. A clock request made on another thread
+// goes out and its answer is taken.
+TEST_F(HostLinkTest, KeepAliveEveryTwoSecondsGarbageIsHarmlessClockRequestFromAnotherThread) {
     auto host = ConnectHost();
     ASSERT_TRUE(host->Receives(" ", 2000 + 1000));
     EXPECT_EQ(host->received, " ");
-    engine.Race().OnStart();
-    host->received.clear();
-    std::thread([&] { engine.RequestTimeFromAnyThread(); }).join();
-    ASSERT_TRUE(host->Receives("TIME~5000"));
-    ticks.Set(5100);
-    host->Send("TIME~60000@");
-    ASSERT_TRUE(WaitUntil([&] { return engine.Race().RaceTimeAtSync() == 60050u; }));
-}
-
-// A split command is not recognised. A long burst is
-// read as blocks of 1024 bytes: three blocks, each holding one STOP (padding keeps each command
-// inside its own block), give three replies.
-TEST_F(HostLinkTest, GarbageNeverCrashesAndCommandsStillWork) {
-    auto host = ConnectHost();
     std::mt19937 random(11);
     std::string noise(20000, '\0');
     std::generate(noise.begin(), noise.end(), [&] { return char(random()); });
     host->Send(noise);
-    Settle(200); // the noise is read apart from what follows
+    WaitUntil([] { return false; }, 200); // the noise is read apart from what follows
     host->received.clear();
     host->Send("CMD~ST");
-    Settle(100);
+    WaitUntil([] { return false; }, 100);
     host->Send("OP");
-    Settle(200);
+    WaitUntil([] { return false; }, 200);
     EXPECT_EQ(host->received.find("RE~STOP"), std::string::npos);
     std::string burst;
     for (int i = 0; i < 3; ++i)
@@ -149,43 +154,36 @@ TEST_F(HostLinkTest, GarbageNeverCrashesAndCommandsStillWork) {
         return host->received == "RE~STOPRE~STOPRE~STOP";
     }));
     EXPECT_TRUE(engine.IsHostConnected());
+    engine.Race().OnStart();
+    host->received.clear();
+    std::thread([&] { engine.RequestTimeFromAnyThread(); }).join();
+    ASSERT_TRUE(host->Receives("TIME~5000"));
+    ticks.Set(5100);
+    host->Send("TIME~60000@");
+    ASSERT_TRUE(WaitUntil([&] { return engine.Race().RaceTimeAtSync() == 60050u; }));
 }
 
 // A host whose computer vanishes sends neither FIN nor RST. Simulated in a private network
-// namespace (root only), on 127.0.0.1: once the host is connected, nftables drops every packet
-// to or from its port, so its socket neither answers nor resets. The test runs itself again
-// inside `unshare -n`.
-TEST(VanishedHostTest, NextHostIsServedWithinTenSeconds) {
+// namespace (root only; the test runs itself again inside `unshare -n`): once the host is
+// connected, nftables drops every packet to or from its port, so its socket neither answers nor
+// resets.
+TEST_F(HostLinkTest, VanishedHostGivesWayToTheNextWithinTenSeconds) {
+    const auto shell = [](const std::string& command) { return std::system(command.c_str()); };
     if (!qEnvironmentVariableIsSet("QUILLON_PRIVATE_NETWORK")) {
         if (::geteuid() != 0)
             GTEST_SKIP() << "a private network namespace needs root";
-        QProcess inner;
-        inner.setProcessChannelMode(QProcess::MergedChannels);
-        inner.start("env", {"QUILLON_PRIVATE_NETWORK=1", "unshare", "-n",
-                            QString::fromStdString(
-                                std::filesystem::read_symlink("/proc/self/exe").string()),
-                            "--gtest_filter=VanishedHostTest.*"});
-        ASSERT_TRUE(inner.waitForFinished(60000));
-        const std::string output = inner.readAll().toStdString();
-        EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+        EXPECT_EQ(shell("QUILLON_PRIVATE_NETWORK=1 unshare -n sh -c 'ip link set lo up && " +
+                        std::filesystem::read_symlink("/proc/self/exe").string() +
+                        " \"--gtest_filter=HostLinkTest.Vanished*\"'"),
+                  0);
         return;
     }
-    ASSERT_EQ(std::system("ip link set lo up"), 0);
-    TestCoreApplication();
-    ManualTickSource ticks{5000};
-    RecorderEngine engine{ticks};
-    engine.App().Port = FreePort();
-    ASSERT_TRUE(engine.StartListening());
-    TcpHost vanishing(engine.App().Port);
-    ASSERT_TRUE(WaitUntil([&] { return engine.IsHostConnected(); }));
-    const std::string port = std::to_string(vanishing.socket.localPort());
-    ASSERT_EQ(
-        std::system(("nft add table inet vanish && nft add chain inet vanish in "
-                     "'{ type filter hook input priority 0; }' && nft add rule inet vanish "
-                     "in tcp sport " +
-                     port + " drop && nft add rule inet vanish in tcp dport " + port + " drop")
-                        .c_str()),
-        0);
+    auto vanishing = ConnectHost();
+    const std::string port = std::to_string(vanishing->socket.localPort());
+    ASSERT_EQ(shell("nft 'add table inet v; add chain inet v in { type filter hook input priority "
+                    "0; }; add rule inet v in tcp sport " +
+                    port + " drop; add rule inet v in tcp dport " + port + " drop'"),
+              0);
     TcpHost next(engine.App().Port);
     next.Send("CMD~STOP");
     EXPECT_TRUE(next.Receives("RE~STOP", 10000));

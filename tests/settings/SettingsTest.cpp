@@ -5,11 +5,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <regex>
 
 #include "common/TempDir.h"
 #include "settings/IniFile.h"
 #include "settings/PerformanceLog.h"
+#include "text/TextNumbers.h"
 
 namespace quillon {
 namespace {
@@ -50,22 +51,20 @@ TEST_F(SettingsFileTest, PathIsBesideTheProgramOnlyWhereThatFolderIsWritable) {
 }
 
 // Exactly the twenty-five keys in their sections and order, other keys dropped; every value
-// reads back as it was (the frame rate is stored as its integer part plus one).
-TEST_F(SettingsFileTest, RoundTripKeepsEveryValueUnderTheTwentyFiveKeysInOrder) {
+// reads back as it was (the frame rate is stored as its integer part plus one), and values read
+// through their rules never leave their range.
+TEST_F(SettingsFileTest, RoundTripKeepsEveryValueUnderTheTwentyFiveKeysAndRulesKeepTheRange) {
     Write("[Other]\nx=1\n[Quillon]\nExtra=5\nPort=2100\n");
     app = {1, 2345, 20, 12, 400, kFileWmvAll, 1};
     camera = {64, 8,    1024, 512,  3,    2.5f, 14.985f, 2,   2,
               0,  1000, 1500, 1100, 1200, 2500, -40,     250, -1};
     ASSERT_TRUE(Save());
     const std::string written = ReadFile(path);
-    std::istringstream lines(written);
-    std::string layout;
-    for (std::string line; std::getline(lines, line);)
-        layout += line.substr(0, line.find('=')) + " ";
-    EXPECT_EQ(layout, "[Quillon] Directory Port FramesBefore FramesAfter BufferLenght Filetype "
-                      "SavePerformanceLog [QuillonID_Camera] Exposure Framerate Width Height "
-                      "PixelFormat XOffset YOffset Gain RedGain GreenGain1 GreenGain2 BlueGain "
-                      "Sharpen Reduction Brightnes Contrast MeanValue AutoCorrection ");
+    EXPECT_EQ(std::regex_replace(written, std::regex("=.*\n|\n"), " "),
+              "[Quillon] Directory Port FramesBefore FramesAfter BufferLenght Filetype "
+              "SavePerformanceLog [QuillonID_Camera] Exposure Framerate Width Height "
+              "PixelFormat XOffset YOffset Gain RedGain GreenGain1 GreenGain2 BlueGain "
+              "Sharpen Reduction Brightnes Contrast MeanValue AutoCorrection ");
     for (const char* line : {"Exposure=2.500\n", "Framerate=15\n", "Filetype=WMV (ALL)\n"})
         EXPECT_NE(written.find(line), std::string::npos) << line;
     app = {}, camera = {};
@@ -74,11 +73,8 @@ TEST_F(SettingsFileTest, RoundTripKeepsEveryValueUnderTheTwentyFiveKeysInOrder) 
     camera.Framerate = 14.985f;
     ASSERT_TRUE(Save());
     EXPECT_EQ(ReadFile(path), written);
-}
-
-// The values loaded from a file, as the file written from them shows them ("Key=value"; the
-// frame rate is written as its integer part plus one).
-TEST_F(SettingsFileTest, ValuesReadThroughTheirRulesNeverLeaveTheirRange) {
+    // Values read through their rules never leave their range: the values loaded from a file,
+    // as the file written from them shows them.
     const std::string most = std::to_string(kMaxFramesAround);
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         // Frames around an arrival are clamped, and the ring holds ten times the window.
@@ -103,9 +99,9 @@ TEST_F(SettingsFileTest, ValuesReadThroughTheirRulesNeverLeaveTheirRange) {
         Write(text);
         ASSERT_TRUE(Load());
         ASSERT_TRUE(Save());
-        const std::string written = "\n" + ReadFile(path);
+        const std::string file = "\n" + ReadFile(path);
         for (const std::string& line : lines)
-            EXPECT_NE(written.find("\n" + line + "\n"), std::string::npos) << text << line;
+            EXPECT_NE(file.find("\n" + line + "\n"), std::string::npos) << text << line;
     }
 }
 
@@ -153,54 +149,61 @@ std::array<Clock::time_point, PerformanceLog::kStampCount> SomeFrame(Clock::time
 }
 constexpr const char* kSomeLine = "20\t10\t0\t0\t2\t3\t1\r\n";
 
-struct PerformanceLogTest : SettingsFileTest {
-    PerformanceLogTest() { app.SavePerformanceLog = 1, camera.Width = 800, camera.Height = 400; }
-};
-
-TEST_F(PerformanceLogTest, NameHeaderAndLinesFollowTheFrameRate) {
+// The file is named after the format and opens with the machine's header; lines wait in a
+// buffer until a frame ends more than a second after the last write, and a second run empties
+// the file. Without a file (something stands where its folder would be, or the log is off) no
+// lines.
+using PerformanceLogTest = SettingsFileTest;
+TEST_F(PerformanceLogTest, HeaderLinesAndASecondRunFollowTheFormatAndTheFrameRate) {
+    app.SavePerformanceLog = 1, camera.Width = 800, camera.Height = 400;
+    camera.Framerate = 15.0f; // 66.7 ms per frame, cut to 66
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
-    camera.Framerate = 15.0f; // 66.7 ms per frame, cut to 66
-    PerformanceLog log;
-    ASSERT_TRUE(log.Create(app, camera, dir.File("Orlin"))); // makes the folder
-    EXPECT_EQ(log.Path(), dir.File("Orlin/Time test 800x400, fps 15, reduction 1.csv"));
-    log.Append(SomeFrame());
-    EXPECT_EQ(log.Durations(), (std::array<int32_t, 7>{20, 10, 0, 0, 2, 3, 1}));
-    log.Flush();
-    EXPECT_EQ(ReadFile(log.Path()),
-              std::string("Computer name\t") + host +
-                  "\r\nCPU frequency\t1000000000\r\nTime unit\tmillisecond\r\n"
-                  "Milliseconds per frame\r\n66\r\nTotal time\tRgb conversion\t"
-                  "Reduction frame time\tAdjustment time\tCalculation time\tShow frame time\t"
-                  "Save frame time\r\n" +
-                  kSomeLine);
-}
-
-TEST_F(PerformanceLogTest, ASecondRunEmptiesTheFileLinesReachItWithinASecondAndNoFileNoLines) {
-    camera.Framerate = 25.0f;
+    const std::string header =
+        std::string("Computer name\t") + host +
+        "\r\nCPU frequency\t1000000000\r\nTime unit\tmillisecond\r\nMilliseconds per frame\r\n"
+        "66\r\nTotal time\tRgb conversion\tReduction frame time\tAdjustment time\t"
+        "Calculation time\tShow frame time\tSave frame time\r\n";
     {
         PerformanceLog first;
-        ASSERT_TRUE(first.Create(app, camera, dir.Path()));
-        for (int i = 0; i < 5; ++i)
-            first.Append(SomeFrame());
+        ASSERT_TRUE(first.Create(app, camera, dir.File("Orlin"))); // makes the folder
+        EXPECT_EQ(first.Path(), dir.File("Orlin/Time test 800x400, fps 15, reduction 1.csv"));
+        first.Append(SomeFrame());
+        EXPECT_EQ(first.Durations(), (std::array<int32_t, 7>{20, 10, 0, 0, 2, 3, 1}));
+        first.Flush();
+        EXPECT_EQ(ReadFile(first.Path()), header + kSomeLine);
+        first.Append(SomeFrame());
     }
     PerformanceLog second;
-    ASSERT_TRUE(second.Create(app, camera, dir.Path()));
-    const size_t header = std::filesystem::file_size(second.Path());
+    ASSERT_TRUE(second.Create(app, camera, dir.File("Orlin")));
     second.Append(SomeFrame());
-    EXPECT_EQ(std::filesystem::file_size(second.Path()), header); // still in the buffer
-    // A frame that ends more than a second after the last write sends the buffer out.
+    EXPECT_EQ(ReadFile(second.Path()), header); // the first run's lines gone, the new one buffered
     second.Append(SomeFrame(Clock::now() + 2s));
-    EXPECT_EQ(ReadFile(second.Path()).substr(header), std::string(kSomeLine) + kSomeLine);
-    // No file (something else stands where its folder would be, or the log is off): no lines.
+    EXPECT_EQ(ReadFile(second.Path()), header + kSomeLine + kSomeLine);
     std::ofstream(dir.File("file")) << "x";
     PerformanceLog none;
     EXPECT_FALSE(none.Create(app, camera, dir.File("file/Orlin")));
     app.SavePerformanceLog = 0;
-    EXPECT_FALSE(none.Create(app, camera, dir.File("Orlin")));
-    EXPECT_FALSE(std::filesystem::exists(dir.File("Orlin")));
+    EXPECT_FALSE(none.Create(app, camera, dir.File("Off")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("Off")));
     none.Append(SomeFrame()); // dropped, no crash
     EXPECT_FALSE(none.IsOpen());
+}
+
+TEST(TextNumbers, NumbersFollowAtoiAndStrtodWithoutOverflowHexOrInfinity) {
+    const std::pair<const char*, int32_t> ints[] = {{"  42abc", 42}, {"-17", -17}, {"+8", 8},
+                                                    {"abc", 0},      {"", 0},      {"- 5", 0}};
+    for (const auto& [text, value] : ints)
+        EXPECT_EQ(ParseInt(text), value) << text;
+    EXPECT_EQ(ParseInt("99999999999999999999"), INT32_MAX);
+    EXPECT_EQ(ParseInt("-99999999999999999999"), INT32_MIN);
+    EXPECT_EQ(ParseRaceTime("-1"), 0xFFFFFFFFu);
+    // Decimals read a fraction and an exponent only; a comma ends the number.
+    const std::pair<const char*, double> decimals[] = {
+        {" 2.5ms", 2.5}, {"1e2", 100.0}, {"-.5", -0.5},  {"0x10", 0.0},
+        {"inf", 0.0},    {"nan", 0.0},   {"1e999", 0.0}, {"14,985", 14.0}};
+    for (const auto& [text, value] : decimals)
+        EXPECT_DOUBLE_EQ(ParseDecimal(text), value) << text;
 }
 
 } // namespace

@@ -12,15 +12,10 @@ namespace quillon {
 
 // A photo-finish host as one would write it with Qt: QSharedMemory (and through it
 // QSystemSemaphore) with key "VL_QUILLONID", the host block written under Qt's lock.
-class QtHost {
-public:
-    bool Create(int size = 165) { return memory.create(size); }
-    bool Attach() { return memory.attach(); }
-
+struct QtHost {
     void WriteBlock(uint16_t flags, uint32_t counter, uint32_t t1, uint32_t t0, double scale) {
         uint8_t block[40] = {};
-        block[0] = uint8_t(flags);
-        block[1] = uint8_t(flags >> 8);
+        qToLittleEndian(flags, block);
         qToBigEndian(counter, block + 4);
         qToBigEndian(t1, block + 8);
         qToBigEndian(t0, block + 20);

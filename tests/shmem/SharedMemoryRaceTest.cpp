@@ -9,10 +9,10 @@
 #include <QThread>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "QtHost.h"
 #include "common/RecorderProcess.h"
-#include "hostlink/TcpHost.h"
 
 namespace quillon {
 namespace {
@@ -26,11 +26,9 @@ constexpr uint32_t kStartCount = 0xFFFFFFFFu - 15000u;
 
 // Polls without running the event loop, so that the test leaves the machine to the recorder.
 bool WaitFor(const std::function<bool()>& done) {
-    for (int i = 0; i < 500; ++i, QThread::msleep(20)) {
-        if (done())
-            return true;
-    }
-    return false;
+    for (int i = 0; i < 500 && !done(); ++i)
+        QThread::msleep(20);
+    return done();
 }
 
 class SharedMemoryRaceTest : public RecorderProcessTest {
@@ -61,53 +59,6 @@ protected:
         return first;
     }
 
-    // Ready, running, an arrival held open by the arrival bit, one opened by a counter step,
-    // idle; then the path read back and the recording's frames.
-    void ExpectRaceRecorded() {
-        Drive(kReady, 1.0);
-        Drive(kRunning, 2.5);
-        const long long arrival0 = Drive(kRunning | kArrival, 0.6);
-        // The arrival's opening writes the path back; a slow build on a busy machine may take
-        // longer than the 0.6 s, and the bit holds the arrival open meanwhile.
-        for (int i = 0; i < 20 && host.Path().empty(); ++i)
-            Drive(kRunning | kArrival, 0.2);
-        const std::string path = host.Path();
-        const long long end0 = Drive(kRunning, 2.5);
-        ++counter;
-        const long long arrival1 = Drive(kRunning, 1.0);
-        EXPECT_EQ(host.Path(), path);
-        Drive(0, 1.0);
-        EXPECT_EQ(Stop(), 0);
-        EXPECT_EQ(fs::path(path).parent_path(), recordings);
-        EXPECT_EQ(fs::path(path).extension(), ".vlv");
-        // Runs of camera frames, as (first, last) times: one run per arrival, the two seconds
-        // between them a long gap in the camera's numbers. Frames the frame path drops on a
-        // busy machine are its own tests' matter, not the link's. The times follow the host's
-        // clock, which stalls with the host process on a busy machine, so their spacing is not
-        // checked, only that they rise.
-        std::vector<std::pair<long long, long long>> runs;
-        constexpr long long kArrivalGapFrames = 10;
-        long long lastSequence = -kArrivalGapFrames - 1;
-        for (const Frame& frame : Inspect(path).listed) {
-            if (!runs.empty()) {
-                EXPECT_GT(frame.time, runs.back().second) << "sequence " << frame.sequence;
-            }
-            if (frame.sequence > lastSequence + kArrivalGapFrames)
-                runs.push_back({frame.time, frame.time});
-            runs.back().second = frame.time;
-            lastSequence = frame.sequence;
-        }
-        // Each arrival from 600 ms before it to 400 ms after its end, in the host's times, give
-        // or take a frame or two (40 ms each) and the poll's delay on a loaded machine.
-        ASSERT_EQ(runs.size(), 2u) << path;
-        const long long arrivals[2] = {arrival0, arrival1}, ends[2] = {end0, arrival1};
-        for (int k = 0; k < 2; ++k) {
-            EXPECT_LE(std::llabs(runs[k].first - (arrivals[k] - 600)), 50) << "arrival " << k;
-            EXPECT_LE(runs[k].second, ends[k] + 400 + 50) << "arrival " << k;
-            EXPECT_GT(runs[k].second, ends[k] + 400 - 85) << "arrival " << k;
-        }
-    }
-
     // $TMPDIR of the host and the recorders: made before `host`, and before SetUp() takes the
     // recorder's environment.
     PrivateTempDir tmp;
@@ -122,14 +73,11 @@ protected:
 // next one starts first all the same, the host attaches to it, and the race is recorded.
 TEST_F(SharedMemoryRaceTest, Sigusr1SwitchesTheModeAndAfterAKilledRecorderTheNextRecordsTheRace) {
     WriteSettings("VLV");
-    ASSERT_TRUE(host.Create(165));
+    ASSERT_TRUE(host.memory.create(165));
     Start();
     ASSERT_TRUE(WaitUntilListening(port));
-    TcpHost tcp(port);
-    const auto answersIdle = [&tcp] {
-        tcp.received.clear();
-        tcp.Send("CMD~IDLE");
-        return tcp.Receives("RE~IDLE", 800);
+    const auto answersIdle = [this] {
+        return Host("IDLE").find("<- RE~IDLE") != std::string::npos;
     };
     EXPECT_TRUE(answersIdle());
     ::kill(pid_t(recorder.processId()), SIGUSR1);
@@ -148,8 +96,47 @@ TEST_F(SharedMemoryRaceTest, Sigusr1SwitchesTheModeAndAfterAKilledRecorderTheNex
     ASSERT_TRUE(recorder.waitForFinished(5000));
     EXPECT_EQ(Attachments(), 0);
     Start({"--camera", "sim", "--shared-memory"});
-    ASSERT_TRUE(WaitFor([&] { return host.Attach(); }));
-    ExpectRaceRecorded();
+    ASSERT_TRUE(WaitFor([&] { return host.memory.attach(); }));
+    // Ready, running, an arrival held open by the arrival bit, one opened by a counter step,
+    // idle; then the path read back and the recording's frames.
+    Drive(kReady, 1.0);
+    Drive(kRunning, 2.5);
+    const long long arrival0 = Drive(kRunning | kArrival, 0.6);
+    // The arrival's opening writes the path back; a slow build on a busy machine may take
+    // longer than the 0.6 s, and the bit holds the arrival open meanwhile.
+    for (int i = 0; i < 20 && host.Path().empty(); ++i)
+        Drive(kRunning | kArrival, 0.2);
+    const std::string path = host.Path();
+    const long long end0 = Drive(kRunning, 2.5);
+    ++counter;
+    const long long arrival1 = Drive(kRunning, 1.0);
+    EXPECT_EQ(host.Path(), path);
+    Drive(0, 1.0);
+    EXPECT_EQ(Stop(), 0);
+    EXPECT_EQ(fs::path(path).parent_path(), recordings);
+    EXPECT_EQ(fs::path(path).extension(), ".vlv");
+    // Runs of camera frames, as (first, last) times: one run per arrival, the two seconds
+    // between them a long gap (over ten) in the camera's numbers. Frames the frame path drops on
+    // a busy machine are its own tests' matter, not the link's. The times follow the host's
+    // clock, which stalls with the host process on a busy machine, so their spacing is not
+    // checked, only that they rise.
+    std::vector<std::pair<long long, long long>> runs;
+    long long lastSequence = -100;
+    for (const Frame& frame : Inspect(path).listed) {
+        EXPECT_TRUE(runs.empty() || frame.time > runs.back().second) << frame.sequence;
+        if (frame.sequence > std::exchange(lastSequence, frame.sequence) + 10)
+            runs.push_back({frame.time, frame.time});
+        runs.back().second = frame.time;
+    }
+    // Each arrival from 600 ms before it to 400 ms after its end, in the host's times, give
+    // or take a frame or two (40 ms each) and the poll's delay on a loaded machine.
+    ASSERT_EQ(runs.size(), 2u) << path;
+    const long long arrivals[2] = {arrival0, arrival1}, ends[2] = {end0, arrival1};
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_LE(std::llabs(runs[k].first - (arrivals[k] - 600)), 50) << "arrival " << k;
+        EXPECT_LE(runs[k].second, ends[k] + 400 + 50) << "arrival " << k;
+        EXPECT_GT(runs[k].second, ends[k] + 400 - 85) << "arrival " << k;
+    }
 }
 
 } // namespace
