@@ -1,7 +1,7 @@
 #pragma once
 
 // Shared helpers for the recording tests: running the outside readers (ffprobe, ffmpeg,
-// quillon-inspect), making frames and recordings, and a disk that runs full on demand.
+// quillon-inspect), making frames and recordings.
 
 #include <gtest/gtest.h>
 
@@ -78,32 +78,5 @@ Bytes Offer(CQuillonFile& recording, uint32_t width, uint32_t height, uint32_t c
 // at or before it (keyInterval: frames from one key frame to the next) and reads on to it, and
 // --check calls the file sound. Returns the number of frames decoded.
 int ExpectRepaired(const std::string& path, int expected, uint32_t rate, uint32_t keyInterval);
-
-// A local file that behaves as if the disk held only limit bytes of it: a write that would end
-// beyond the limit writes what fits and fails with "No space left on device".
-class SizeLimitedOutput final : public IFileOutput {
-public:
-    SizeLimitedOutput(const std::string& path, uint64_t bytes) : limit(bytes), m_file(path) {}
-    uint64_t limit; // what the disk holds of the file
-    bool IsOpen() const override { return m_file.IsOpen(); }
-    bool Write(const void* data, size_t size) override {
-        const uint64_t room = limit - std::min(limit, m_file.Tell());
-        m_bFailed = m_bFailed || size > room;
-        return m_file.Write(data, std::min<uint64_t>(size, room)) && size <= room;
-    }
-    bool Seek(int64_t offset, SeekOrigin origin) override { return m_file.Seek(offset, origin); }
-    uint64_t Tell() const override { return m_file.Tell(); }
-    bool Flush() override { return m_file.Flush(); }
-    bool Truncate(uint64_t size) override { return m_file.Truncate(size); }
-    bool Close() override { return m_file.Close(); }
-    bool HasFailed() const override { return m_bFailed || m_file.HasFailed(); }
-    std::string LastError() const override {
-        return m_bFailed ? "cannot write: No space left on device" : m_file.LastError();
-    }
-
-private:
-    LocalFileOutput m_file;
-    bool m_bFailed = false;
-};
 
 } // namespace quillon::test
