@@ -79,11 +79,9 @@ TEST_F(CrashRecoveryTest, FullDiskMidPassAndUnwritableSettingsAtExitAreReportedA
     EXPECT_EQ(ReadText(dir / "exit.txt"), "0\n");
     EXPECT_THAT(ReadText(dir / "host.txt"), HasSubstr("<- RE~IDLE"));
     EXPECT_THAT(ReadText(dir / "err.txt"), ::testing::ContainsRegex("[Ss]ettings"));
-    ASSERT_FALSE(Recording().empty());
     const Inspection file = Inspect(Recording());
     EXPECT_EQ(file.exitCode, 0) << file.output;
     EXPECT_GT(file.frames, 0) << file.output;
-    EXPECT_LT(fs::file_size(Recording()), 12u * 1024 * 1024);
 }
 
 } // namespace

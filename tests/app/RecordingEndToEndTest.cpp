@@ -44,7 +44,6 @@ TEST_F(RecordingFaultTest, HostVanishingMidArrivalLeavesAReadableRecording) {
     Host("READY; START; wait 1.5; ARRIVAL; wait 0.3");
     QThread::msleep(500);
     EXPECT_THAT(Host("IDLE"), HasSubstr("<- RE~IDLE"));
-    ASSERT_FALSE(Recording().empty());
     const Inspection file = Inspect(Recording());
     EXPECT_EQ(file.exitCode, 0) << file.output;
     EXPECT_EQ(Stop(), 0);

@@ -64,26 +64,24 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SmbRecordingKindTest, ::testing::Values("VLV", "
 // into a guest). A share it cannot use is the host's ERROR reply, and the race goes on.
 TEST_F(SmbRecordingTest, OnlyAUsableShareRecordsAndTheRaceGoesOnWithout) {
     const std::string user = getpwuid(getuid())->pw_name, password = "Finish-Line 7";
-    const struct {
-        std::string share;    // the server's share, none without a server
-        std::string password; // the recorder's password for the account, none for a guest
-        int directory;
-    } cases[] = {{"OtherFiles", "", 1},
-                 {"", "", 1},
-                 {"", "", 0},
-                 {"QuillonFiles", "wrong", 1},
-                 {"QuillonFiles", password, 1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE("server share " + c.share + ", password " + c.password +
-                     (c.directory ? "" : ", local share"));
-        ASSERT_TRUE(c.share.empty() || (c.password.empty() ? StartServer({}, {}, c.share)
-                                                           : StartServer(user, password, c.share)));
+    // {the server's share (none: no server), the recorder's password for the account (none: a
+    // guest), Directory}
+    const std::tuple<std::string, std::string, int> cases[] = {{"OtherFiles", "", 1},
+                                                               {"", "", 1},
+                                                               {"", "", 0},
+                                                               {"QuillonFiles", "wrong", 1},
+                                                               {"QuillonFiles", password, 1}};
+    for (const auto& [share, secret, where] : cases) {
+        SCOPED_TRACE("server share " + share + ", password " + secret +
+                     (where ? "" : ", local share"));
+        ASSERT_TRUE(share.empty() || (secret.empty() ? StartServer({}, {}, share)
+                                                     : StartServer(user, password, share)));
         std::ofstream(dir / "auth") << "# the recorder's account on the host\nusername = " << user
-                                    << "\npassword = " << c.password;
+                                    << "\npassword = " << secret;
         recorderArgs = {"--smb-port", QString::number(smbPort)};
-        if (!c.password.empty())
+        if (!secret.empty())
             recorderArgs << "--smb-auth" << Path(dir / "auth");
-        if ((directory = c.directory) == 0)
+        if ((directory = where) == 0)
             std::ofstream(dir / "smb.conf") << "[global]\n  workgroup = TEST\n";
         WriteSettings("AVI");
         ASSERT_TRUE(StartListening());
@@ -91,14 +89,14 @@ TEST_F(SmbRecordingTest, OnlyAUsableShareRecordsAndTheRaceGoesOnWithout) {
         const std::string out =
             Host("READY; START; wait 1; ARRIVAL; wait 0.5; ENDARRIVAL; wait 1; IDLE");
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(12));
-        const bool records = c.password == password;
+        const bool records = secret == password;
         EXPECT_EQ(out.find(kShareError) == std::string::npos, records) << out;
-        EXPECT_THAT(out, AllOf(HasSubstr(c.directory ? "<- FILENAME~R~" : "<- FILENAME~L~"),
+        EXPECT_THAT(out, AllOf(HasSubstr(where ? "<- FILENAME~R~" : "<- FILENAME~L~"),
                                HasSubstr("<- RE~IDLE")));
         EXPECT_EQ(Stop(), 0);
         EXPECT_EQ(fs::is_empty(recordings), !records);
         // A failed host share is told on the standard error too.
-        EXPECT_TRUE(!c.directory ||
+        EXPECT_TRUE(!where ||
                     recorder.readAllStandardError().contains("recording failed") == !records);
         EXPECT_TRUE(!records || !Inspect(Recording()).listed.empty());
         server.Stop();
@@ -136,7 +134,7 @@ TEST_P(SmbServerLossTest, RecorderKeepsServingAndTheRecordingStaysReadable) {
                 HasSubstr("recording failed: cannot write smb://"));
 
     // The first recording is the largest: what reached the share before the server died. An
-    // outside reader plays every whole frame of it, in the order of their times.
+    // outside reader plays every whole frame of it, in the order of their times, which rise.
     fs::path first;
     for (const auto& entry : fs::directory_iterator(recordings))
         if (first.empty() || entry.file_size() > fs::file_size(first))
@@ -145,8 +143,7 @@ TEST_P(SmbServerLossTest, RecorderKeepsServingAndTheRecordingStaysReadable) {
     const Inspection file = Inspect(first);
     ASSERT_FALSE(file.listed.empty()) << file.output;
     EXPECT_EQ(DecodedFrames(first), file.frames);
-    for (size_t i = 1; i < file.listed.size(); ++i)
-        EXPECT_GT(file.listed[i].time, file.listed[i - 1].time);
+    EXPECT_TRUE(std::ranges::is_sorted(file.listed, std::less_equal<>(), &Frame::time));
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, SmbServerLossTest, ::testing::Values(SIGKILL, SIGSTOP));

@@ -138,16 +138,14 @@ TEST(LocalFileOutput, WritesOfEveryPathKeepTheirOrderPatchesAndCutsHold) {
                          : out.Write(bytes.data(), bytes.size()));
         expected.insert(expected.end(), bytes.begin(), bytes.end());
     }
-    ASSERT_TRUE(out.Seek(10, SeekOrigin::Begin)); // patch a field in place
-    ASSERT_TRUE(out.Write("PATCH", 5));
-    ASSERT_TRUE(out.Seek(0, SeekOrigin::End));
-    ASSERT_TRUE(out.Write(expected.data(), 1000)); // still in the buffer when the file is cut
+    // A field patched in place, then 1000 bytes still in the buffer when the file is cut.
+    ASSERT_TRUE(out.Seek(10, SeekOrigin::Begin) && out.Write("PATCH", 5) &&
+                out.Seek(0, SeekOrigin::End) && out.Write(expected.data(), 1000));
     EXPECT_EQ(out.Tell(), expected.size() + 1000);
     ASSERT_TRUE(out.Truncate(expected.size() + 900));
     EXPECT_EQ(FileSize(path), expected.size() + 900);
     EXPECT_EQ(out.Tell(), expected.size() + 1000);
-    EXPECT_TRUE(out.Close());
-    EXPECT_FALSE(out.HasFailed());
+    EXPECT_TRUE(out.Close() && !out.HasFailed());
     const Bytes tail(expected.begin(), expected.begin() + 900);
     expected.insert(expected.end(), tail.begin(), tail.end());
     std::copy_n("PATCH", 5, expected.begin() + 10);

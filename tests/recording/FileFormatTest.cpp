@@ -7,10 +7,6 @@
 namespace quillon::test {
 namespace {
 
-Bytes Slice(const Bytes& bytes, size_t from, size_t count) {
-    return Bytes(bytes.begin() + long(from), bytes.begin() + long(from + count));
-}
-
 TEST(AviFile, ReadersSeeEveryFrameUprightWithItsTimeAndTheHeadersHoldTheFormat) {
     TempDir dir;
     for (const uint32_t width : {64u, 33u}) { // 33 pixels make 99-byte rows, padded to 100
@@ -96,13 +92,11 @@ TEST(RecordingFile, VlvHoldsHeaderOpeningFramePixelsAndTimesAndEmptyFilesKeepThe
     TempDir dir;
     for (const char* name : {"e.vlv", "e.avi", "e.wmv"})
         CQuillonFile(dir.File(name), 300, 640, 480); // made and finished at once
-    const Bytes empty = ReadBytes(dir.File("e.vlv"));
-    const Bytes header = {0x00, 0x00, 0x00, 0x16, 0x01, 0x00, 0x00, 0x02, 0x02, 0x80, 0x02,
-                          0x00, 0x00, 0x02, 0x01, 0xE0, 0x03, 0x00, 0x00, 0x02, 0x01, 0x2C};
-    ASSERT_EQ(empty.size(), 22u + 640 * 480 + 4);
-    EXPECT_EQ(Slice(empty, 0, 22), header);
-    EXPECT_EQ(Slice(empty, 22, 640 * 480), Bytes(640 * 480, 0xFF));
-    EXPECT_EQ(Slice(empty, 22 + 640 * 480, 4), (Bytes{1, 0, 0, 0}));
+    Bytes empty = {0x00, 0x00, 0x00, 0x16, 0x01, 0x00, 0x00, 0x02, 0x02, 0x80, 0x02,
+                   0x00, 0x00, 0x02, 0x01, 0xE0, 0x03, 0x00, 0x00, 0x02, 0x01, 0x2C};
+    empty.resize(22 + 640 * 480, 0xFF);
+    empty.insert(empty.end(), {1, 0, 0, 0});
+    EXPECT_TRUE(ReadBytes(dir.File("e.vlv")) == empty);
     EXPECT_EQ(Lines(Probe(dir.File("e.avi"), "-show_entries stream=codec_type -of csv=p=0")),
               (std::vector<std::string>{"video", "subtitle"}));
     EXPECT_TRUE(DecodeBgr(dir.File("e.avi")).empty());
@@ -117,11 +111,11 @@ TEST(RecordingFile, VlvHoldsHeaderOpeningFramePixelsAndTimesAndEmptyFilesKeepThe
         recording.WriteFrame(2, 2, grey.data(), 8, 5, 3); // another size
         EXPECT_EQ(recording.GetFramesWritten(), 2u);
     }
-    const Bytes file = ReadBytes(dir.File("race.vlv"));
-    ASSERT_EQ(file.size(), 22u + 3 * (6 + 4));
-    EXPECT_EQ(Slice(file, 32, 10),
-              (Bytes{0x11, 0x22, 0x33, 0x44, 0xAA, 0xBB, 0xE8, 0x03, 0x00, 0x00}));
-    EXPECT_EQ(Slice(file, 42, 10), (Bytes{1, 2, 3, 4, 5, 6, 0x04, 0x03, 0x02, 0x01}));
+    const Bytes file = ReadBytes(dir.File("race.vlv")); // after the header and opening frame
+    ASSERT_GE(file.size(), 32u);
+    EXPECT_EQ(Bytes(file.begin() + 32, file.end()),
+              (Bytes{0x11, 0x22, 0x33, 0x44, 0xAA, 0xBB, 0xE8, 0x03, 0x00, 0x00, //
+                     1,    2,    3,    4,    5,    6,    0x04, 0x03, 0x02, 0x01}));
 }
 
 // Times come from the frame count and the rate, in whole milliseconds rounded down; key frames

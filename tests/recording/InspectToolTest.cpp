@@ -89,7 +89,7 @@ TEST_F(InspectTool, ChecksReportsAndExportsEachKindAndSaysWhyAFileIsDamaged) {
 
 // Files made to mislead the readers, each once found to hang or crash quillon-inspect: every one
 // is reported as damaged, in good time.
-TEST_F(InspectTool, HostileFilesAreReportedAsDamaged) {
+TEST_F(InspectTool, HostileFilesAreReportedAsDamagedAndOtherProgramsFilesAreNotRepaired) {
     // Windows Media header objects whose sizes lead back to an earlier object.
     std::string asfLoop =
         std::string("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16) +
@@ -110,6 +110,23 @@ TEST_F(InspectTool, HostileFilesAreReportedAsDamaged) {
         std::ofstream(dir.File(name), std::ios::binary) << bytes;
         const CommandResult r = Inspect("--check " + Quote(dir.File(name)));
         EXPECT_EQ(r.exitCode, kDamaged) << name << "\n" << r.output;
+    }
+    // Another program's AVI and Windows Media files, cut short, and files of no known kind:
+    // --repair refuses them and leaves them as they were.
+    const std::string other = dir.File("other");
+    ASSERT_EQ(RunCommand("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 30 " +
+                         Quote(other + ".avi") + " -frames:v 30 " + Quote(other + ".asf"))
+                  .exitCode,
+              0);
+    for (const std::string& path : {other + ".avi", other + ".asf"})
+        CopyCut(path, path + ".cut", FileSize(path) - 1000);
+    std::ofstream(other + ".wav", std::ios::binary) << std::string("RIFF\x10\0\0\0WAVEfmt ", 16);
+    std::ofstream(other + ".txt") << "hello";
+    for (const char* name : {".avi.cut", ".asf.cut", ".wav", ".txt"}) {
+        const Bytes before = ReadBytes(other + name);
+        const CommandResult r = Inspect("--repair " + Quote(other + name));
+        EXPECT_EQ(r.exitCode, 1) << name << ": " << r.output;
+        EXPECT_TRUE(ReadBytes(other + name) == before) << name;
     }
 }
 
@@ -166,33 +183,13 @@ TEST_F(InspectTool, RepairWindowsMediaCutAnywhereKeepsEveryWholeFrame) {
                 int(std::count_if(framePackets.begin(), framePackets.end(),
                                   [&](uint64_t p) { return p < (cut - dataStart) / packet; }));
             const int frames = ExpectRepaired(path, -1, kRate, CVideoWriter::kCleanPointInterval);
-            EXPECT_GE(frames, begun - 1);
-            EXPECT_LE(frames, begun);
+            EXPECT_TRUE(frames == begun || frames == begun - 1) << frames << " of " << begun;
         }
     // The muxer finished but the trailer was cut: with every time there, the times stay.
     CopyCut(finished, path, FileSize(finished) - 3);
     ExpectRepaired(path, kFrames, kRate, CVideoWriter::kCleanPointInterval);
     EXPECT_TRUE(
         HasLine(Inspect(Quote(path)).output, "frame 39: sample time 1560 ms, time 2560 ms"));
-}
-
-// Another program's AVI and Windows Media files, cut short, and files of no known kind.
-TEST_F(InspectTool, RepairRefusesFilesThatAreNotOursAndLeavesThemAsTheyWere) {
-    const std::string other = dir.File("other");
-    ASSERT_EQ(RunCommand("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 30 " +
-                         Quote(other + ".avi") + " -frames:v 30 " + Quote(other + ".asf"))
-                  .exitCode,
-              0);
-    for (const std::string& path : {other + ".avi", other + ".asf"})
-        CopyCut(path, path + ".cut", FileSize(path) - 1000);
-    std::ofstream(other + ".wav", std::ios::binary) << std::string("RIFF\x10\0\0\0WAVEfmt ", 16);
-    std::ofstream(other + ".txt") << "hello";
-    for (const char* name : {".avi.cut", ".asf.cut", ".wav", ".txt"}) {
-        const Bytes before = ReadBytes(other + name);
-        const CommandResult r = Inspect("--repair " + Quote(other + name));
-        EXPECT_EQ(r.exitCode, 1) << name << ": " << r.output;
-        EXPECT_TRUE(ReadBytes(other + name) == before) << name;
-    }
 }
 
 } // namespace
