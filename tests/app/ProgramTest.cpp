@@ -10,9 +10,6 @@
 namespace quillon {
 namespace {
 
-using ::testing::AllOf;
-using ::testing::StartsWith;
-
 class ProgramTest : public RecorderProcessTest {
 protected:
     // Each of `lines` is a whole line of the settings file at `file`.
@@ -130,9 +127,9 @@ TEST_F(ProgramTest, EveryProgramAnswersHelpVersionRefusesUnknownOptionsAndNeedsI
         int version = -1, help = -1, unknown = -1;
         std::string err;
         EXPECT_THAT(Run(program, {"--version"}, &version),
-                    StartsWith(name + " (Quillon ID) " QUILLON_VERSION "\n"));
+                    ::testing::StartsWith(name + " (Quillon ID) " QUILLON_VERSION "\n"));
         EXPECT_THAT(Run(program, {"--help"}, &help),
-                    AllOf(StartsWith(usage), HasSubstr("--version")));
+                    ::testing::AllOf(::testing::StartsWith(usage), HasSubstr("--version")));
         EXPECT_EQ(Run(program, {"--frobnicate"}, &unknown, &err), "");
         EXPECT_EQ(std::tie(version, help, unknown), std::make_tuple(0, 0, 2));
         EXPECT_THAT(err, HasSubstr(usage));

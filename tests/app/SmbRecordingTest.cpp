@@ -2,15 +2,13 @@
 // private smbd that serves the host's "QuillonFiles" share from a folder the test reads back.
 #include <pwd.h>
 
-#include <QElapsedTimer>
+#include <chrono>
 
 #include "common/PrivateSmbServer.h"
 #include "common/RecorderProcess.h"
 
 namespace quillon {
 namespace {
-
-using ::testing::AllOf;
 
 constexpr const char* kShareError =
     "<- ERROR~Cannot find the QuillonFiles folder, or access is denied.";
@@ -91,8 +89,8 @@ TEST_F(SmbRecordingTest, OnlyAUsableShareRecordsAndTheRaceGoesOnWithout) {
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(12));
         const bool records = secret == password;
         EXPECT_EQ(out.find(kShareError) == std::string::npos, records) << out;
-        EXPECT_THAT(out, AllOf(HasSubstr(where ? "<- FILENAME~R~" : "<- FILENAME~L~"),
-                               HasSubstr("<- RE~IDLE")));
+        EXPECT_THAT(out, ::testing::AllOf(HasSubstr(where ? "<- FILENAME~R~" : "<- FILENAME~L~"),
+                                          HasSubstr("<- RE~IDLE")));
         EXPECT_EQ(Stop(), 0);
         EXPECT_EQ(fs::is_empty(recordings), !records);
         // A failed host share is told on the standard error too.
@@ -116,13 +114,12 @@ TEST_P(SmbServerLossTest, RecorderKeepsServingAndTheRecordingStaysReadable) {
     // 0.8 s into the arrival.
     QProcess::startDetached(
         "sh", {"-c", QString("sleep 2.9; kill -%1 -%2").arg(GetParam()).arg(server.Pid())});
-    QElapsedTimer timer;
-    timer.start();
+    const auto started = std::chrono::steady_clock::now();
     std::string out = Host("READY; START; wait 2; ARRIVAL; wait 1.5; ENDARRIVAL; wait 1; IDLE; "
                            "READY; wait 0.5; IDLE");
     // 5 s of waiting in the script, and at most one timeout (4 s) for the pass's write and one
     // for the READY's file.
-    EXPECT_LT(timer.elapsed(), 17000);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(17));
     server.Stop(SIGKILL);
     ASSERT_TRUE(StartServer());
     out += Host("READY; wait 0.5; IDLE");

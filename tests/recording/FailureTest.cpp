@@ -48,7 +48,7 @@ struct FileSizeLimit {
 // it, says why it stopped and stays open, and AVI keeps its index when that still fits. A copy
 // taken before the limit, as a power loss leaves a recording that was never finished, holds
 // them too.
-TEST(FullDisk, EachKindKeepsItsWholeFramesWhenTheFileStopsGrowingOrIsNeverFinished) {
+TEST(FullDisk, EachKindKeepsItsWholeFramesWhenTheFileStopsGrowingAndSaysWhyWhenItCannotRecord) {
     TempDir dir;
     // {file, room after 30 frames, AVI flags}; 20 bytes are less than the idx1.
     for (const auto& [name, room, flags] :
@@ -57,8 +57,8 @@ TEST(FullDisk, EachKindKeepsItsWholeFramesWhenTheFileStopsGrowingOrIsNeverFinish
         SCOPED_TRACE(name);
         const std::string path = dir.File(name), crash = dir.File(std::string("crash.") + name);
         {
-            std::optional<FileSizeLimit>
-                limit; // outlives the recording, which is finished under it
+            // The limit outlives the recording, which is finished under it.
+            std::optional<FileSizeLimit> limit;
             CQuillonFile recording(path, 25, kWidth, kHeight);
             Offer(recording, kWidth, kHeight, 30);
             std::filesystem::copy_file(path, crash);
@@ -73,12 +73,9 @@ TEST(FullDisk, EachKindKeepsItsWholeFramesWhenTheFileStopsGrowingOrIsNeverFinish
         EXPECT_TRUE(!path.ends_with(".avi") ||
                     (GetLe32(&ReadBytes(path)[kAvihFlagsOffset]) & kAvifHasIndex) == flags);
     }
-}
 
-// No recording can be made, or a Windows Media one cannot go on: each says why and drops its
-// frames without a crash.
-TEST(FullDisk, RecordingThatCannotBeWrittenSaysWhy) {
-    TempDir dir;
+    // No recording can be made, or a Windows Media one cannot go on: each says why and drops its
+    // frames without a crash.
     // {file name ("none.*": no output at all), opens, depths of the frames offered, error,
     // frames written}
     using Case = std::tuple<std::string, bool, std::vector<uint16_t>, const char*, uint32_t>;
@@ -122,7 +119,7 @@ std::vector<ConstBuffer> Parts(const Bytes& bytes, size_t partSize) {
 }
 
 // Buffered, direct and gathered writes land in order, and patches and cuts work.
-TEST(LocalFileOutput, WritesOfEveryPathKeepTheirOrderPatchesAndCutsHold) {
+TEST(LocalFileOutput, WritesOfEveryPathKeepTheirOrderPatchesAndCutsHoldAndALimitLeavesWhatFitted) {
     TempDir dir;
     const std::string path = dir.File("out.bin");
     LocalFileOutput out(path);
@@ -150,21 +147,18 @@ TEST(LocalFileOutput, WritesOfEveryPathKeepTheirOrderPatchesAndCutsHold) {
     expected.insert(expected.end(), tail.begin(), tail.end());
     std::copy_n("PATCH", 5, expected.begin() + 10);
     EXPECT_TRUE(ReadBytes(path) == expected);
-}
 
-// Past a file size limit a gathered write leaves the prefix that fitted, and a frame-time trailer
-// that fits only in part is taken back, leaving the file as it was.
-TEST(LocalFileOutput, WritesPastAFileSizeLimitLeaveWhatFittedAndTakeBackATrailer) {
-    TempDir dir;
+    // Past a file size limit a gathered write leaves the prefix that fitted, and a frame-time
+    // trailer that fits only in part is taken back, leaving the file as it was.
     const Bytes bytes = Frame(2 * LocalFileOutput::kBufferSize, 1, 5);
     constexpr rlim_t kLimit = 300001; // inside a part
     const FileSizeLimit limit(kLimit);
-    LocalFileOutput out(dir.File("parts")), video(dir.File("video"));
+    LocalFileOutput gathered(dir.File("parts")), video(dir.File("video"));
     const std::vector<ConstBuffer> parts = Parts(bytes, 4096);
-    EXPECT_FALSE(out.WriteParts(parts.data(), parts.size()));
-    EXPECT_TRUE(out.HasFailed());
-    EXPECT_NE(out.LastError().find("File too large"), std::string::npos);
-    EXPECT_EQ(out.Tell(), kLimit);
+    EXPECT_FALSE(gathered.WriteParts(parts.data(), parts.size()));
+    EXPECT_TRUE(gathered.HasFailed());
+    EXPECT_NE(gathered.LastError().find("File too large"), std::string::npos);
+    EXPECT_EQ(gathered.Tell(), kLimit);
     EXPECT_TRUE(ReadBytes(dir.File("parts")) == Bytes(bytes.begin(), bytes.begin() + kLimit));
     ASSERT_TRUE(video.Write(bytes.data(), kLimit - 10));
     std::string error;

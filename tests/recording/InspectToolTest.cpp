@@ -130,13 +130,13 @@ TEST_F(InspectTool, HostileFilesAreReportedAsDamagedAndOtherProgramsFilesAreNotR
     }
 }
 
-TEST_F(InspectTool, RepairAviCutAnywhereKeepsEveryWholeFrame) {
+TEST_F(InspectTool, RepairOfAviAndWindowsMediaCutAnywhereKeepsEveryWholeFrame) {
     RecordWithCrashImage("avi");
     const std::string crash = dir.File("crash.avi"), finished = dir.File("race.avi");
     const Bytes bytes = ReadBytes(crash);
     const uint64_t movi = std::string(bytes.begin(), bytes.end()).find("movi") + 4; // frames start
     const uint64_t record = 8 + kWidth * 3 * kHeight + 8 + 4; // picture and time, with chunk heads
-    const std::pair<uint64_t, int> cuts[] = {
+    const std::pair<uint64_t, int> aviCuts[] = {
         // {cut at, whole frames before it}
         {100, 0},                           // inside the main header
         {movi - 19, 0},                     // inside the reserved OpenDML space
@@ -147,33 +147,32 @@ TEST_F(InspectTool, RepairAviCutAnywhereKeepsEveryWholeFrame) {
         {FileSize(crash), kFrames},         // as the power loss left it
         {FileSize(finished) - 20, kFrames}, // a finished file cut in its index
     };
-    for (const auto& [cut, frames] : cuts) {
+    for (const auto& [cut, frames] : aviCuts) {
         SCOPED_TRACE("cut at " + std::to_string(cut));
         CopyCut(cut < FileSize(crash) ? crash : finished, dir.File("cut.avi"), cut);
         ExpectRepaired(dir.File("cut.avi"), frames, kRate, 1);
     }
-}
 
-TEST_F(InspectTool, RepairWindowsMediaCutAnywhereKeepsEveryWholeFrame) {
+    // Windows Media, cut as the power loss left it and cut when finished.
     RecordWithCrashImage("wmv");
-    const std::string crash = dir.File("crash.wmv"), finished = dir.File("race.wmv"),
+    const std::string wmvCrash = dir.File("crash.wmv"), wmvFinished = dir.File("race.wmv"),
                       path = dir.File("cut.wmv");
     // Where the data packets start, and the packet each frame begins in.
     const uint64_t packet = CVideoWriter::kAsfPacketBytes;
-    const uint64_t dataStart = GetLe64(&ReadBytes(finished)[16]) + 50; // the data object's head
+    const uint64_t dataStart = GetLe64(&ReadBytes(wmvFinished)[16]) + 50; // the data object's head
     std::vector<uint64_t> framePackets;
     for (const std::string& line :
-         Lines(Probe(finished, "-select_streams v:0 -show_entries packet=pos -of csv=p=0")))
+         Lines(Probe(wmvFinished, "-select_streams v:0 -show_entries packet=pos -of csv=p=0")))
         framePackets.push_back((std::stoull(line) - dataStart) / packet);
-    const uint64_t half = (FileSize(crash) - dataStart) / packet / 2 * packet;
-    const uint64_t videoEnd = FileSize(finished) - kFrames * 4 - 9; // before the frame times
+    const uint64_t half = (FileSize(wmvCrash) - dataStart) / packet / 2 * packet;
+    const uint64_t videoEnd = FileSize(wmvFinished) - kFrames * 4 - 9; // before the frame times
     // Cuts into the file as the power loss left it; then into the finished file, inside its
     // packets and inside its index, where the trailer is lost.
     for (const auto& [from, cuts] :
-         {std::pair{crash, std::vector<uint64_t>{dataStart, dataStart + 2 * packet,
-                                                 dataStart + 3 * packet + 1000,
-                                                 dataStart + half + 1, FileSize(crash)}},
-          std::pair{finished, std::vector<uint64_t>{videoEnd - 3 * packet, videoEnd - 10}}})
+         {std::pair{wmvCrash, std::vector<uint64_t>{dataStart, dataStart + 2 * packet,
+                                                    dataStart + 3 * packet + 1000,
+                                                    dataStart + half + 1, FileSize(wmvCrash)}},
+          std::pair{wmvFinished, std::vector<uint64_t>{videoEnd - 3 * packet, videoEnd - 10}}})
         for (const uint64_t cut : cuts) {
             SCOPED_TRACE(from + " cut at " + std::to_string(cut));
             CopyCut(from, path, cut);
@@ -186,7 +185,7 @@ TEST_F(InspectTool, RepairWindowsMediaCutAnywhereKeepsEveryWholeFrame) {
             EXPECT_TRUE(frames == begun || frames == begun - 1) << frames << " of " << begun;
         }
     // The muxer finished but the trailer was cut: with every time there, the times stay.
-    CopyCut(finished, path, FileSize(finished) - 3);
+    CopyCut(wmvFinished, path, FileSize(wmvFinished) - 3);
     ExpectRepaired(path, kFrames, kRate, CVideoWriter::kCleanPointInterval);
     EXPECT_TRUE(
         HasLine(Inspect(Quote(path)).output, "frame 39: sample time 1560 ms, time 2560 ms"));
