@@ -1,5 +1,6 @@
-// The recorder killed in the middle of an arrival, and settings.ini where it cannot be read or
-// written: what was on disk stays readable, and the program says what went wrong and still ends.
+// The recorder killed in the middle of an arrival, a full disk, and settings.ini where it cannot
+// be written: what was on disk stays readable, and the program says what went wrong and still
+// ends.
 #include <QThread>
 
 #include "common/RecorderProcess.h"
@@ -50,25 +51,37 @@ INSTANTIATE_TEST_SUITE_P(EveryKind, KilledMidArrival,
 
 using CrashRecoveryTest = RecorderProcessTest;
 
-// settings.ini's folder, and the config folder inside it, turn read-only while the program runs
-// (a read-only bind mount in a private mount namespace, so that root is held to it too).
-TEST_F(CrashRecoveryTest, UnwritableSettingsFolderAtExitIsReportedAndTheProgramEnds) {
+// In a private mount namespace (skipped where none can be made, so that root is held to it too):
+// the share's disk, a small tmpfs, runs full in the middle of a pass; then settings.ini's folder,
+// and the config folder inside it, turn read-only before SIGTERM. The recorder keeps serving the
+// host, the frames that fitted stay readable, and at exit it says it cannot write its settings
+// and ends in order.
+TEST_F(CrashRecoveryTest, FullDiskMidPassAndUnwritableSettingsAtExitAreReportedAndItEndsInOrder) {
     WriteSettings("AVI");
     env.insert("XDG_CONFIG_HOME", Path(app / "config"));
+    recordings = dir / "kept";
+    fs::create_directory(recordings);
     const char* script =
+        "mount -t tmpfs -o size=12m tmpfs \"$D/share\" || exit 77\n"
         "cd \"$D/app\"; ./quillon-id --camera sim --smb-conf \"$D/smb.conf\" 2> \"$D/err.txt\" &\n"
         "for i in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/$P) 2>/dev/null && break; sleep 0.1; "
         "done\n"
+        "\"$B/quillon-host\" --port $P --script \"READY; START; wait 2; ARRIVAL; wait 2; "
+        "ENDARRIVAL; wait 1; IDLE\" > \"$D/host.txt\"\n"
         "mount --bind \"$D/app\" \"$D/app\" && mount -o remount,bind,ro \"$D/app\" || "
         "{ kill -9 $!; exit 77; }\n"
-        "kill -TERM $!; wait $!; echo $? > \"$D/exit.txt\"\n";
+        "kill -TERM $!; wait $!; echo $? > \"$D/exit.txt\"; cp \"$D\"/share/* \"$D/kept/\"\n";
     recorder.setProcessEnvironment(env);
     recorder.start("unshare", {"-m", "--propagation", "private", "bash", "-c", script});
     ASSERT_TRUE(recorder.waitForFinished(60000));
     if (recorder.exitCode() == 77 || recorder.exitCode() == 1)
         GTEST_SKIP() << "no private mount here";
     EXPECT_EQ(ReadText(dir / "exit.txt"), "0\n");
+    EXPECT_THAT(ReadText(dir / "host.txt"), HasSubstr("<- RE~IDLE"));
     EXPECT_THAT(ReadText(dir / "err.txt"), ::testing::ContainsRegex("[Ss]ettings"));
+    const Inspection file = Inspect(Recording());
+    EXPECT_EQ(file.exitCode, 0) << file.output;
+    EXPECT_GT(file.frames, 0) << file.output;
 }
 
 } // namespace

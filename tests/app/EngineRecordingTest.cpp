@@ -24,7 +24,6 @@ TEST_F(EngineRecordingTest, UserInterfaceHeldUpMidArrivalLosesNoFrame) {
         engine.Camera() = {.Width = 800, .Height = 400, .Framerate = 50, .Brightnes = 12};
         ASSERT_TRUE(engine.ApplyCameraSettings());
         engine.App().Filetype = kFileVlv;
-        engine.App().BufferLenght = 250;
         RaceStateMachine& race = engine.Race();
         before = race.BeforeWindowMs(); // 15 frames at 50 fps
         after = race.AfterWindowMs();

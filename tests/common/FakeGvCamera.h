@@ -32,14 +32,8 @@ public:
     FakeGvCamera(const FakeGvCamera&) = delete;
     FakeGvCamera& operator=(const FakeGvCamera&) = delete;
 
-    // The program's path, or empty when it is not installed.
-    static std::string ProgramPath() {
-        const char* path = std::getenv("PATH");
-        std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-        for (std::string dir; std::getline(dirs, dir, ':');)
-            if (::access((dir + "/" + kProgram).c_str(), X_OK) == 0)
-                return dir + "/" + kProgram;
-        return {};
+    static bool Installed() {
+        return std::system("command -v arv-fake-gv-camera-0.8 >/dev/null 2>&1") == 0;
     }
 
     // Starts it and waits until its control port answers on 127.0.0.1; false when it does not
@@ -47,9 +41,9 @@ public:
     // stream packets.
     bool Start(int lostPerThousand = 0) {
         Stop();
-        const std::string program = ProgramPath(), lost = std::to_string(lostPerThousand);
+        const std::string lost = std::to_string(lostPerThousand);
         // Another fake camera on the port would answer in its place and not die with Stop().
-        if (program.empty() || !WaitForPort(false)) {
+        if (!Installed() || !WaitForPort(false)) {
             std::fprintf(stderr, "no %s, or another camera holds port 3956 of 127.0.0.1\n",
                          kProgram);
             return false;
@@ -61,7 +55,7 @@ public:
             const int devNull = ::open("/dev/null", O_WRONLY);
             ::dup2(devNull, STDOUT_FILENO);
             ::dup2(devNull, STDERR_FILENO);
-            ::execl(program.c_str(), kProgram, "-i", kAddress, "-r", lost.c_str(), nullptr);
+            ::execlp(kProgram, kProgram, "-i", kAddress, "-r", lost.c_str(), nullptr);
             ::_exit(127);
         }
         // A real camera does not share the recorder's processors; where allowed, the fake one
@@ -100,6 +94,6 @@ private:
 
 // Every test that needs the fake camera starts with this.
 #define QUILLON_SKIP_WITHOUT_FAKE_GV_CAMERA()                                                      \
-    if (::quillon::testing::FakeGvCamera::ProgramPath().empty())                                   \
+    if (!::quillon::testing::FakeGvCamera::Installed())                                            \
     GTEST_SKIP() << "arv-fake-gv-camera-0.8 is not installed (package aravis-tools, which "        \
                     "scripts/setup.sh installs)"

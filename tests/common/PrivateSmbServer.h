@@ -6,10 +6,8 @@
 // only that account (in the server's own password database, a Unix user of this machine) may
 // use the share.
 
-#include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QProcess>
@@ -23,9 +21,6 @@ namespace quillon {
 
 class PrivateSmbServer {
 public:
-    PrivateSmbServer() = default;
-    PrivateSmbServer(const PrivateSmbServer&) = delete;
-    PrivateSmbServer& operator=(const PrivateSmbServer&) = delete;
     ~PrivateSmbServer() { Stop(); }
 
     // Writes the configuration (and the account, when a user is given) under root, serving
@@ -67,39 +62,35 @@ public:
         return smbpasswd.waitForFinished(10000) && smbpasswd.exitCode() == 0;
     }
 
-    // Starts smbd and waits until it accepts connections.
+    // Starts smbd and waits until it accepts connections; its output goes to smbd.out.
     bool Start() {
-        const std::string conf = "--configfile=" + (m_root / "smb.conf").string();
-        const std::string log = (m_root / "smbd.out").string();
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-            ::execlp("smbd", "smbd", "--foreground", "--debug-stdout", conf.c_str(), nullptr);
-            ::_exit(127);
-        }
-        return m_pid > 0 && WaitUntilListening(m_port, 5000);
+        m_smbd.setProcessChannelMode(QProcess::MergedChannels);
+        m_smbd.setStandardOutputFile(QString::fromStdString((m_root / "smbd.out").string()),
+                                     QIODevice::Append);
+        m_smbd.start("smbd",
+                     {"--foreground", "--debug-stdout",
+                      QString::fromStdString("--configfile=" + (m_root / "smb.conf").string())});
+        return m_smbd.waitForStarted() && WaitUntilListening(m_port, 5000);
     }
 
     // Ends the server and every connection it serves (smbd leads its own process group);
     // `signal` SIGKILL makes it vanish without a word to its clients.
     void Stop(int signal = SIGTERM) {
-        if (m_pid <= 0)
+        if (m_smbd.state() == QProcess::NotRunning)
             return;
-        ::kill(-m_pid, signal);
-        ::kill(m_pid, signal);
-        ::waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
+        ::kill(-Pid(), signal);
+        ::kill(Pid(), signal);
+        m_smbd.waitForFinished(-1);
     }
 
     int Port() const { return m_port; }
-    pid_t Pid() const { return m_pid; } // the leader of the process group of all its processes
+    // The leader of the process group of all its processes.
+    pid_t Pid() const { return pid_t(m_smbd.processId()); }
 
 private:
     std::filesystem::path m_root;
     int m_port = 0;
-    pid_t m_pid = -1;
+    QProcess m_smbd;
 };
 
 } // namespace quillon

@@ -84,9 +84,8 @@ protected:
     static QString Path(const fs::path& path) { return QString::fromStdString(path.string()); }
     static QString Tool(const char* name) { return QString(QUILLON_BUILD_DIR "/") + name; }
     static std::string ReadText(const fs::path& path) {
-        std::stringstream text;
-        text << std::ifstream(path).rdbuf();
-        return text.str();
+        std::ifstream in(path);
+        return {std::istreambuf_iterator<char>(in), {}};
     }
 
     // Runs a program to its end: its standard output, its standard error and its exit code (-1

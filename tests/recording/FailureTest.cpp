@@ -2,6 +2,7 @@
 // behind opens in an outside reader and holds whole frames.
 
 #include <csignal>
+#include <optional>
 #include <sys/resource.h>
 
 #include "TestSupport.h"
@@ -43,39 +44,38 @@ struct FileSizeLimit {
     rlimit before;
 };
 
-class FullDisk : public ::testing::Test {
-protected:
+// A file size limit reached in the middle of frame 31: each kind keeps the 30 whole frames before
+// it, says why it stopped and stays open, and AVI keeps its index when that still fits. A copy
+// taken before the limit, as a power loss leaves a recording that was never finished, holds
+// them too.
+TEST(FullDisk, EachKindKeepsItsWholeFramesWhenTheFileStopsGrowingAndSaysWhyWhenItCannotRecord) {
     TempDir dir;
-};
-
-// The disk runs full in the middle of the fourth frame: each kind keeps the three whole frames
-// before it, and AVI its index when that still fits.
-TEST_F(FullDisk, EachKindKeepsTheWholeFramesWrittenBeforeTheDiskRanFull) {
-    // {file, room after three frames, AVI flags}; 20 bytes are less than the 104-byte idx1.
+    // {file, room after 30 frames, AVI flags}; 20 bytes are less than the idx1.
     for (const auto& [name, room, flags] :
          {std::tuple{"a.vlv", 1000u, 0u}, std::tuple{"b.avi", 5000u, kAvifHasIndex},
           std::tuple{"c.avi", 20u, 0u}, std::tuple{"d.wmv", 1000u, 0u}}) {
         SCOPED_TRACE(name);
-        const std::string path = dir.File(name);
-        auto output = std::make_unique<SizeLimitedOutput>(path, UINT64_MAX);
-        SizeLimitedOutput* limited = output.get();
+        const std::string path = dir.File(name), crash = dir.File(std::string("crash.") + name);
         {
-            CQuillonFile recording(path, 25, kWidth, kHeight, std::move(output));
-            Offer(recording, kWidth, kHeight, 3);
-            limited->limit = limited->Tell() + room;
-            Offer(recording, kWidth, kHeight, 6); // the first three again are repeats
-            EXPECT_EQ(recording.GetFramesWritten(), 3u);
-            EXPECT_NE(recording.GetLastError().find("No space left"), std::string::npos);
+            // The limit outlives the recording, which is finished under it.
+            std::optional<FileSizeLimit> limit;
+            CQuillonFile recording(path, 25, kWidth, kHeight);
+            Offer(recording, kWidth, kHeight, 30);
+            std::filesystem::copy_file(path, crash);
+            limit.emplace(FileSize(path) + room);
+            Offer(recording, kWidth, kHeight, 33); // the first 30 again are repeats
+            EXPECT_EQ(recording.GetFramesWritten(), 30u);
+            EXPECT_TRUE(recording.IsOpen());
+            EXPECT_NE(recording.GetLastError().find("File too large"), std::string::npos);
         }
-        ExpectHolds(path, 3, !path.ends_with(".wmv"));
+        ExpectHolds(path, 30, !path.ends_with(".wmv"));
+        ExpectHolds(crash, 30, false);
         EXPECT_TRUE(!path.ends_with(".avi") ||
                     (GetLe32(&ReadBytes(path)[kAvihFlagsOffset]) & kAvifHasIndex) == flags);
     }
-}
 
-// No recording can be made, or a Windows Media one cannot go on: each says why and drops its
-// frames without a crash.
-TEST_F(FullDisk, RecordingThatCannotBeWrittenSaysWhy) {
+    // No recording can be made, or a Windows Media one cannot go on: each says why and drops its
+    // frames without a crash.
     // {file name ("none.*": no output at all), opens, depths of the frames offered, error,
     // frames written}
     using Case = std::tuple<std::string, bool, std::vector<uint16_t>, const char*, uint32_t>;
@@ -110,45 +110,6 @@ TEST_F(FullDisk, RecordingThatCannotBeWrittenSaysWhy) {
     }
 }
 
-// A file size limit stops each kind cleanly; a recording that is never finished, as at a power
-// loss with the data written, still leaves its frames.
-TEST_F(FullDisk, FileSizeLimitAndUnfinishedRecordingsLeaveWholeFrames) {
-    for (const std::string kind : {".vlv", ".avi", ".wmv"}) {
-        SCOPED_TRACE(kind);
-        const std::string limited = dir.File("limit" + kind), crash = dir.File("crash" + kind);
-        uint32_t written = 0;
-        {
-            const FileSizeLimit limit(200000);
-            CQuillonFile recording(limited, 25, kWidth, kHeight);
-            Offer(recording, kWidth, kHeight, 150);
-            written = recording.GetFramesWritten();
-            EXPECT_TRUE(recording.IsOpen());
-            EXPECT_NE(recording.GetLastError().find("File too large"), std::string::npos);
-        }
-        {
-            CQuillonFile recording(dir.File("cut" + kind), 25, kWidth, kHeight);
-            Offer(recording, kWidth, kHeight, 30);
-            std::filesystem::copy_file(dir.File("cut" + kind), crash); // as the power loss left it
-        }
-        EXPECT_GT(written, 0u);
-        EXPECT_LE(FileSize(limited), 200000u);
-        ExpectHolds(limited, written, kind != ".wmv");
-        ExpectHolds(crash, 30, false);
-    }
-}
-
-TEST_F(FullDisk, TrailerThatDoesNotFitLeavesTheFileAsItWas) {
-    const std::string path = dir.File("video.bin");
-    SizeLimitedOutput output(path, 100);
-    const Bytes video(90, 0x55);
-    ASSERT_TRUE(output.Write(video.data(), video.size()));
-    std::string error;
-    EXPECT_FALSE(AppendFrameTimeTrailer(output, {1, 2, 3}, &error)); // needs 21 bytes
-    EXPECT_NE(error.find("No space"), std::string::npos);
-    output.Close();
-    EXPECT_EQ(ReadBytes(path), video);
-}
-
 // Many parts, together larger than the output's buffer: the gathered path.
 std::vector<ConstBuffer> Parts(const Bytes& bytes, size_t partSize) {
     std::vector<ConstBuffer> parts;
@@ -158,7 +119,7 @@ std::vector<ConstBuffer> Parts(const Bytes& bytes, size_t partSize) {
 }
 
 // Buffered, direct and gathered writes land in order, and patches and cuts work.
-TEST(LocalFileOutput, WritesOfEveryPathKeepTheirOrderPatchesAndCutsHold) {
+TEST(LocalFileOutput, WritesOfEveryPathKeepTheirOrderPatchesAndCutsHoldAndALimitLeavesWhatFitted) {
     TempDir dir;
     const std::string path = dir.File("out.bin");
     LocalFileOutput out(path);
@@ -174,35 +135,37 @@ TEST(LocalFileOutput, WritesOfEveryPathKeepTheirOrderPatchesAndCutsHold) {
                          : out.Write(bytes.data(), bytes.size()));
         expected.insert(expected.end(), bytes.begin(), bytes.end());
     }
-    ASSERT_TRUE(out.Seek(10, SeekOrigin::Begin)); // patch a field in place
-    ASSERT_TRUE(out.Write("PATCH", 5));
-    ASSERT_TRUE(out.Seek(0, SeekOrigin::End));
-    ASSERT_TRUE(out.Write(expected.data(), 1000)); // still in the buffer when the file is cut
+    // A field patched in place, then 1000 bytes still in the buffer when the file is cut.
+    ASSERT_TRUE(out.Seek(10, SeekOrigin::Begin) && out.Write("PATCH", 5) &&
+                out.Seek(0, SeekOrigin::End) && out.Write(expected.data(), 1000));
     EXPECT_EQ(out.Tell(), expected.size() + 1000);
     ASSERT_TRUE(out.Truncate(expected.size() + 900));
     EXPECT_EQ(FileSize(path), expected.size() + 900);
     EXPECT_EQ(out.Tell(), expected.size() + 1000);
-    EXPECT_TRUE(out.Close());
-    EXPECT_FALSE(out.HasFailed());
+    EXPECT_TRUE(out.Close() && !out.HasFailed());
     const Bytes tail(expected.begin(), expected.begin() + 900);
     expected.insert(expected.end(), tail.begin(), tail.end());
     std::copy_n("PATCH", 5, expected.begin() + 10);
     EXPECT_TRUE(ReadBytes(path) == expected);
-}
 
-TEST(LocalFileOutput, GatheredWritePastAFileSizeLimitLeavesTheWrittenPrefix) {
-    TempDir dir;
-    const std::string path = dir.File("limited.bin");
+    // Past a file size limit a gathered write leaves the prefix that fitted, and a frame-time
+    // trailer that fits only in part is taken back, leaving the file as it was.
     const Bytes bytes = Frame(2 * LocalFileOutput::kBufferSize, 1, 5);
     constexpr rlim_t kLimit = 300001; // inside a part
     const FileSizeLimit limit(kLimit);
-    LocalFileOutput out(path);
+    LocalFileOutput gathered(dir.File("parts")), video(dir.File("video"));
     const std::vector<ConstBuffer> parts = Parts(bytes, 4096);
-    EXPECT_FALSE(out.WriteParts(parts.data(), parts.size()));
-    EXPECT_TRUE(out.HasFailed());
-    EXPECT_NE(out.LastError().find("File too large"), std::string::npos);
-    EXPECT_EQ(out.Tell(), kLimit);
-    EXPECT_TRUE(ReadBytes(path) == Bytes(bytes.begin(), bytes.begin() + kLimit));
+    EXPECT_FALSE(gathered.WriteParts(parts.data(), parts.size()));
+    EXPECT_TRUE(gathered.HasFailed());
+    EXPECT_NE(gathered.LastError().find("File too large"), std::string::npos);
+    EXPECT_EQ(gathered.Tell(), kLimit);
+    EXPECT_TRUE(ReadBytes(dir.File("parts")) == Bytes(bytes.begin(), bytes.begin() + kLimit));
+    ASSERT_TRUE(video.Write(bytes.data(), kLimit - 10));
+    std::string error;
+    EXPECT_FALSE(AppendFrameTimeTrailer(video, {1, 2, 3}, &error)); // needs 21 bytes
+    EXPECT_NE(error.find("File too large"), std::string::npos);
+    video.Close();
+    EXPECT_TRUE(ReadBytes(dir.File("video")) == Bytes(bytes.begin(), bytes.begin() + kLimit - 10));
 }
 
 } // namespace

@@ -37,8 +37,6 @@ TEST(LongRecording, PastOneGibibyteReadsWholeAndIsRepairedWhenCutShort) {
         std::filesystem::copy_file(path, crash); // the file as a power loss would leave it
     }
     ASSERT_GT(FileSize(path), uint64_t(1) << 30);
-    EXPECT_TRUE(HasLine(Probe(path, "-select_streams 0 -show_entries stream=nb_frames"),
-                        "nb_frames=" + std::to_string(kFrames)));
     const CommandResult crc =
         RunCommand("ffmpeg -v error -i " + Quote(path) + " -map 0:v -f framecrc - 2>&1");
     ASSERT_EQ(crc.exitCode, 0) << crc.output;
@@ -54,21 +52,15 @@ TEST(LongRecording, PastOneGibibyteReadsWholeAndIsRepairedWhenCutShort) {
     EXPECT_TRUE(HasLine(check.output, "frame 124: time 4960 ms"));
     std::filesystem::remove(path);
 
-    std::ifstream file(crash, std::ios::binary);
-    const auto read = [&](uint64_t offset) { // a chunk's code (or a field) and its size
-        uint8_t bytes[8] = {};
-        file.seekg(std::streamoff(offset)).read(reinterpret_cast<char*>(bytes), sizeof bytes);
-        return std::pair{GetLe32(bytes), GetLe32(bytes + 4)};
-    };
-    // The first segment was closed when the second began: its size and frame count are set.
-    const uint64_t secondRiff = 8 + uint64_t(read(4).first);
-    const uint32_t firstFrames = read(48).first;
-    ASSERT_EQ(read(secondRiff + 8).first, GetLe32(reinterpret_cast<const uint8_t*>("AVIX")));
+    // The first segment was closed when the second began: its frame count is set. The second
+    // segment's frames lie one after another up to the end of the file as the power loss left it.
+    char head[52];
+    std::ifstream(crash, std::ios::binary).read(head, sizeof head);
+    const uint32_t firstFrames = GetLe32(reinterpret_cast<const uint8_t*>(head) + 48);
     const uint64_t record = 2 * avi::kChunkHeaderBytes + kFrameBytes + avi::kTimeBytes;
-    uint64_t frames = secondRiff + 2 * avi::kListHeaderBytes; // past RIFF AVIX and LIST movi
-    while (read(frames).first != GetLe32(reinterpret_cast<const uint8_t*>("00db")))
-        frames += avi::kChunkHeaderBytes + read(frames).second; // the reserved indexes
-    ASSERT_GT(frames + 2 * record, uint64_t(1) << 30);          // the cuts in frames lie past 1 GiB
+    const uint64_t frames = FileSize(crash) - (kFrames - firstFrames) * record;
+    ASSERT_LT(firstFrames, kFrames);
+    ASSERT_GT(frames + 2 * record, uint64_t(1) << 30); // the cuts in frames lie past 1 GiB
 
     const std::pair<uint64_t, uint32_t> cuts[] = {
         {frames - 100, firstFrames},                   // inside the second segment's index space
