@@ -99,7 +99,7 @@ TEST_F(RaceStateMachineTest, ArrivalWhileIdleStartsTheRaceOnlyIdleEndsTheRecordi
     replies.clear();
     race.OnArrivalButton();
     EXPECT_EQ(std::tuple(race.ManualArrival(), race.ArrivalTime(), passes),
-              std::tuple(true, 0u, 1)); // no pass besides the host's arrival's
+              std::tuple(true, 0u, 0)); // marked, but no pass of its own
     EXPECT_EQ(replies, Replies{"RE~ARRIVAL"});
     race.OnArrivalButton();
     EXPECT_EQ(std::tuple(race.ManualArrival(), replies.back()), std::tuple(false, "RE~ENDARRIVAL"));

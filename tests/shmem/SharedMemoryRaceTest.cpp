@@ -26,9 +26,11 @@ constexpr uint32_t kStartCount = 0xFFFFFFFFu - 15000u;
 
 // Polls without running the event loop, so that the test leaves the machine to the recorder.
 bool WaitFor(const std::function<bool()>& done) {
-    for (int i = 0; i < 500 && !done(); ++i)
-        QThread::msleep(20);
-    return done();
+    for (int i = 0; i < 500; ++i, QThread::msleep(20)) {
+        if (done()) // once only: done() may act (an attach)
+            return true;
+    }
+    return false;
 }
 
 class SharedMemoryRaceTest : public RecorderProcessTest {
