@@ -9,10 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
-#include <tuple>
-#include <vector>
 
 namespace quillon {
 namespace {
@@ -22,11 +18,7 @@ using testing::FrameCatcher;
 
 // 800 x 400 centred on the 2048 x 2048 sensor.
 CameraSettings Centred(float rate) {
-    CameraSettings s;
-    std::tie(s.Width, s.Height, s.XOffset, s.YOffset) = std::make_tuple(800, 400, 624, 824);
-    std::tie(s.PixelFormat, s.Framerate, s.Exposure) =
-        std::make_tuple(kPixelFormatBayerRggb8, rate, 1.5f);
-    return s;
+    return {624, 824, 800, 400, kPixelFormatBayerRggb8, 1.5f, rate}; // region, format, ms, fps
 }
 
 class AravisCameraTest : public ::testing::Test {
@@ -72,20 +64,18 @@ TEST_F(AravisCameraTest, OpensTheCameraFirstOrByIdAndMapsItsFeatures) {
     ASSERT_TRUE(camera->OpenCamera());
     CameraSettings tooLarge = Centred(5000.0f);
     std::tie(tooLarge.Width, tooLarge.XOffset) = std::make_tuple(3000, 600);
+    // The second is clamped to the sensor and the camera's highest rate; the offset follows
+    // the width.
     const std::tuple<CameraSettings, uint32_t, uint32_t, float> cases[] = {
-        {Centred(200.0f), 624, 800, 200.0f},
-        {Centred(25.0f), 624, 800, 25.0f},
-        // Clamped to the sensor and the camera's highest rate; the offset follows the width.
-        {tooLarge, 0, 2048, 1000.0f},
-    };
+        {Centred(200.0f), 624, 800, 200.0f}, {tooLarge, 0, 2048, 1000.0f}};
     for (const auto& [wanted, x, width, rate] : cases) {
         ASSERT_TRUE(camera->ApplySettings(wanted));
         CameraSettings read;
         ASSERT_TRUE(camera->ReadFormat(read));
-        EXPECT_EQ(std::tie(read.XOffset, read.YOffset, read.Width, read.Height, read.PixelFormat),
-                  std::make_tuple(x, 824u, width, 400u, kPixelFormatBayerRggb8));
-        EXPECT_FLOAT_EQ(read.Framerate, rate);
-        EXPECT_FLOAT_EQ(read.Exposure, 1.5f); // 1500 us ExposureTimeAbs
+        // The exposure went out as 1500 us ExposureTimeAbs.
+        EXPECT_EQ(std::tie(read.XOffset, read.YOffset, read.Width, read.Height, read.PixelFormat,
+                           read.Framerate, read.Exposure),
+                  std::make_tuple(x, 824u, width, 400u, kPixelFormatBayerRggb8, rate, 1.5f));
     }
     EXPECT_TRUE(messages.empty());
 
@@ -102,26 +92,19 @@ TEST_F(AravisCameraTest, OpensTheCameraFirstOrByIdAndMapsItsFeatures) {
 
 // Whole frames only, with distinct first bytes that carry the frame id: every jump is a frame
 // the backend counted as lost. With packets missing (the fake camera resends nothing) many
-// frames arrive with holes; each counts as lost and none is handed on. Nothing comes after the
-// stream has stopped.
+// frames arrive with holes; each counts as lost and none is handed on, and the camera is not
+// taken for lost. Nothing comes after the stream has stopped.
 TEST_F(AravisCameraTest, StreamsWholeFramesAndCountsIncompleteOnesAsLost) {
-    for (const int lostPerThousand : {0, 2}) {
-        if (lostPerThousand > 0) {
-            ASSERT_TRUE(fake.Start(lostPerThousand));
-        }
-        FrameCatcher frames;
-        auto camera = Streaming(Centred(100.0f), frames);
-        ASSERT_TRUE(frames.WaitForFrames(50));
-        EXPECT_FALSE(camera->IsCameraLost());
-        EXPECT_TRUE(camera->StopStreaming());
-        frames.sealed = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_EQ(frames.wrongLengths + frames.repeatedMarkers + frames.lateCalls, 0u);
-        EXPECT_LE(frames.counterJumps, camera->LostFrames());
-        if (lostPerThousand > 0) {
-            EXPECT_GT(camera->LostFrames(), 0u);
-        }
-    }
+    ASSERT_TRUE(fake.Start(2)); // of every thousand packets
+    auto camera = Streaming(Centred(100.0f), catcher);
+    ASSERT_TRUE(catcher.WaitForFrames(50));
+    EXPECT_FALSE(camera->IsCameraLost());
+    EXPECT_TRUE(camera->StopStreaming());
+    catcher.sealed = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(catcher.wrongLengths + catcher.repeatedMarkers + catcher.lateCalls, 0u);
+    EXPECT_LE(catcher.counterJumps, camera->LostFrames());
+    EXPECT_GT(camera->LostFrames(), 0u);
 }
 
 // The fake camera has no white balance of its own: a grey-world balance from the next frame

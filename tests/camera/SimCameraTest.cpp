@@ -7,9 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <chrono>
 #include <thread>
-#include <tuple>
 
 namespace quillon {
 namespace {
@@ -24,15 +22,12 @@ constexpr uint32_t kMarkedRows = SimCameraDevice::kStripTop + SimCameraDevice::k
 
 class SimCameraTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_NE(handle, kNoCameraHandle); }
-
     bool SetRegion(uint32_t x, uint32_t y, uint32_t w, uint32_t h, float rate = kFastRate) {
         return api.SetFormat(handle, {x, y, w, h}, rate);
     }
-    FrameFormat Format(float* rate = nullptr) {
-        FrameFormat f;
-        float current = 0;
-        api.GetFormat(handle, f, rate ? *rate : current);
+    std::pair<FrameFormat, float> Format() { // and the rate
+        std::pair<FrameFormat, float> f;
+        api.GetFormat(handle, f.first, f.second);
         return f;
     }
     bool Stream(StreamMode mode) { return api.StreamVideoControl(handle, mode); }
@@ -52,18 +47,14 @@ protected:
         return catcher.LastFrame();
     }
 
-    // Mean of each Bayer plane (red, green 1, green 2, blue) of a fresh frame of the static rows,
-    // the rows with the frame counter and the frame-number strip left out.
-    static std::array<double, 4> PlaneMeans(FrameCatcher& catcher) {
+    // Sum of each Bayer plane (red, green 1, green 2, blue) of a fresh frame of the static rows,
+    // the rows with the frame counter and the frame-number strip left out. Every plane has as
+    // many pixels, so the sums compare as means do.
+    static std::array<double, 4> PlaneSums(FrameCatcher& catcher) {
         const std::vector<uint8_t> frame = FreshFrame(catcher);
-        std::array<double, 4> sum{}, count{};
-        for (size_t i = kMarkedRows * 2048; i < frame.size(); ++i) {
-            const size_t plane = ((i / 2048) & 1) * 2 + (i & 1);
-            sum[plane] += frame[i];
-            count[plane] += 1;
-        }
-        for (int p = 0; p < 4; ++p)
-            sum[p] /= count[p];
+        std::array<double, 4> sum{};
+        for (size_t i = kMarkedRows * 2048; i < frame.size(); ++i)
+            sum[((i / 2048) & 1) * 2 + (i & 1)] += frame[i];
         return sum;
     }
 
@@ -76,39 +67,36 @@ protected:
 // A requested rate snaps to the nearest of the camera's list; a format that does not fit, or
 // any format while streaming, is refused and the camera keeps its own.
 TEST_F(SimCameraTest, SnapsTheRateToItsListAndRefusesFormatsThatDoNotFit) {
-    float rate = 0;
     const std::pair<float, float> cases[] = {{0.5f, 3.75f},  {4.0f, 3.75f},    {16.0f, 15.0f},
                                              {27.4f, 25.0f}, {28.0f, 29.97f},  {30.0f, 29.97f},
                                              {56.0f, 60.0f}, {151.0f, 200.0f}, {1e6f, 500.0f}};
     for (const auto& [requested, snapped] : cases) {
         ASSERT_TRUE(SetRegion(0, 0, 2048, 1536, requested));
-        Format(&rate);
-        EXPECT_EQ(rate, snapped) << "requested " << requested;
+        EXPECT_EQ(Format().second, snapped) << "requested " << requested;
     }
 
     ASSERT_TRUE(SetRegion(624, 568, 800, 400, 50.0f));
-    EXPECT_FALSE(SetRegion(1300, 0, 800, 400));  // past the right edge
-    EXPECT_FALSE(SetRegion(0, 1200, 800, 400));  // past the bottom
-    EXPECT_FALSE(SetRegion(625, 568, 800, 400)); // odd offset breaks the pattern
-    EXPECT_FALSE(SetRegion(0, 0, 4, 400));
-    EXPECT_FALSE(SetRegion(0, 0, 800, 400, 0.0f));
-    FrameFormat mono = Format(), subsampled = Format();
+    // Past the right edge, past the bottom, an odd offset (it breaks the pattern), too narrow,
+    // no rate.
+    EXPECT_FALSE(SetRegion(1300, 0, 800, 400) || SetRegion(0, 1200, 800, 400) ||
+                 SetRegion(625, 568, 800, 400) || SetRegion(0, 0, 4, 400) ||
+                 SetRegion(0, 0, 800, 400, 0.0f));
+    FrameFormat mono = Format().first, subsampled = mono;
     mono.pixelFormat = kPixelFormatMono8;
     subsampled.subSampleX = 2;
     EXPECT_FALSE(api.SetFormat(handle, mono, 25.0f) || api.SetFormat(handle, subsampled, 25.0f));
     ASSERT_TRUE(Stream(StreamMode::kStart));
     EXPECT_FALSE(SetRegion(0, 0, 800, 400)) << "format is locked while streaming";
     ASSERT_TRUE(Stream(StreamMode::kStop));
-    const FrameFormat f = Format(&rate);
+    const auto [f, rate] = Format();
     EXPECT_EQ(std::tie(f.xOffset, f.yOffset, f.width, rate),
               std::make_tuple(624u, 568u, 800u, 50.0f));
 }
 
 TEST(SimCameraHandlesTest, EachCameraHasItsOwnHandleSerialAndState) {
     SimCameraApi api(2);
-    EXPECT_EQ(api.NumCameras(), 2);
-    EXPECT_EQ(std::make_pair(api.CameraOpen(0), api.CameraOpen(3)),
-              std::make_pair(kNoCameraHandle, kNoCameraHandle));
+    EXPECT_EQ(std::make_tuple(api.NumCameras(), api.CameraOpen(0), api.CameraOpen(3)),
+              std::make_tuple(2, kNoCameraHandle, kNoCameraHandle));
     const CameraHandle first = api.CameraOpen(1), second = api.CameraOpen(2);
     ASSERT_TRUE(first != kNoCameraHandle && second != kNoCameraHandle && first != second);
     EXPECT_EQ(api.CameraOpen(1), kNoCameraHandle) << "already open";
@@ -123,16 +111,17 @@ TEST(SimCameraHandlesTest, EachCameraHasItsOwnHandleSerialAndState) {
     EXPECT_FALSE(api.GetProperty(kNoCameraHandle, kPropExposure, value, flags) ||
                  api.GetProperty(first + 7, kPropExposure, value, flags));
     ASSERT_TRUE(api.SetProperty(first, kPropExposure, 5.0f, 0) && api.CameraClose(first));
-    EXPECT_FALSE(api.GetProperty(first, kPropExposure, value, flags)) << "closed handle";
-    EXPECT_FALSE(api.CameraClose(first));
+    EXPECT_FALSE(api.GetProperty(first, kPropExposure, value, flags) || api.CameraClose(first))
+        << "closed handle";
     ASSERT_EQ(api.CameraOpen(1), first);
     ASSERT_TRUE(api.GetProperty(first, kPropExposure, value, flags));
     EXPECT_EQ(value, 10.0f) << "reopening restores the power-on state";
 }
 
 // Frames come in the region's size with a counter that goes on after a restart; no callback
-// runs once its removal or the stream's stop has returned.
-TEST_F(SimCameraTest, StreamsFramesOfRegionSizeAndNoCallbackRunsAfterStopOrRemoveReturns) {
+// runs once its removal or the stream's stop has returned. A callback may stop its own stream
+// but not close the camera.
+TEST_F(SimCameraTest, StreamsRegionSizedFramesAndCallbacksEndWithTheirRemovalOrAStopEvenTheirOwn) {
     FrameCatcher removed, kept;
     kept.expectedLength = 800 * 400;
     const int32_t id = api.AddStreamingCallback(handle, removed.Function(), removed.Context());
@@ -150,10 +139,8 @@ TEST_F(SimCameraTest, StreamsFramesOfRegionSizeAndNoCallbackRunsAfterStopOrRemov
     std::this_thread::sleep_for(std::chrono::milliseconds(30)); // some frame periods
     EXPECT_EQ(removed.lateCalls + kept.lateCalls, 0u);
     EXPECT_EQ(kept.wrongLengths + kept.repeatedMarkers + kept.counterJumps, 0u);
-}
 
-TEST_F(SimCameraTest, CallbackMayStopItsOwnStreamButNotCloseTheCamera) {
-    ASSERT_TRUE(SetRegion(0, 0, 64, 64));
+    // A callback may stop its own stream, but not close the camera.
     using Self = std::remove_reference_t<decltype(*this)>;
     auto stopper = [](void* test, uint8_t*, uint32_t) {
         auto& t = *static_cast<Self*>(test);
@@ -172,8 +159,34 @@ TEST_F(SimCameraTest, CallbackMayStopItsOwnStreamButNotCloseTheCamera) {
     EXPECT_EQ(calls.load(), 1) << "the stream stopped after the first frame";
 }
 
-// The stands stay as they are while runners cross the track; a region crops that picture.
-TEST_F(SimCameraTest, RunnersMoveAcrossTheTrackAndARegionCropsTheSensorPicture) {
+// The frame-number strip goes on with the stream, and reads the same from the green channel of
+// the colour picture that recordings hold.
+TEST_F(SimCameraTest, FrameNumberStripRisesAndSurvivesTheConversionToColour) {
+    constexpr uint32_t w = 800, h = 400;
+    FrameCatcher catcher;
+    Stream(catcher, 624, 568, w, h);
+    const std::vector<uint8_t> first = FreshFrame(catcher), later = FreshFrame(catcher);
+    ASSERT_TRUE(Stream(StreamMode::kStop));
+    const auto counter = [](const std::vector<uint8_t>& f) { return uint16_t(f[0] << 8 | f[1]); };
+    const auto number = [&](const std::vector<uint8_t>& f) {
+        return SimCameraDevice::ReadFrameNumberStrip(f.data(), w, h);
+    };
+    EXPECT_GT(counter(later) - counter(first), 0);
+    EXPECT_GE(uint16_t(number(later) - number(first)), uint16_t(counter(later) - counter(first)));
+
+    std::vector<uint8_t> frame = later, bgr(size_t{w} * h * 3), green(size_t{w} * h);
+    for (uint16_t value : {number(later), uint16_t{0xA5C3}, uint16_t{0xFFFF}}) {
+        SimCameraDevice::DrawFrameNumberStrip(value, w, h, frame.data());
+        ASSERT_TRUE(DemosaicRggbToBgr24(frame.data(), w, h, bgr.data()));
+        for (size_t i = 0; i < green.size(); ++i)
+            green[i] = bgr[i * 3 + 1];
+        EXPECT_EQ(SimCameraDevice::ReadFrameNumberStrip(green.data(), w, h), value);
+    }
+}
+
+// The stands stay as they are while runners cross the track; a region crops that picture;
+// exposure and gains scale its brightness.
+TEST_F(SimCameraTest, RunnersCrossBeforeStillStandsThatARegionCropsAndExposureAndGainsScale) {
     FrameCatcher catcher;
     Stream(catcher, 0, 0, 2048, 1536, 100.0f);
     const std::vector<uint8_t> full = FreshFrame(catcher);
@@ -195,44 +208,17 @@ TEST_F(SimCameraTest, RunnersMoveAcrossTheTrackAndARegionCropsTheSensorPicture) 
     for (size_t i = size_t{kMarkedRows} * w; i < crop.size(); ++i)
         differing += crop[i] != full[(y0 + i / w) * 2048 + x0 + i % w];
     EXPECT_EQ(differing, 0u);
-}
 
-// The frame-number strip goes on with the stream, and reads the same from the green channel of
-// the colour picture that recordings hold.
-TEST_F(SimCameraTest, FrameNumberStripRisesAndSurvivesTheConversionToColour) {
-    constexpr uint32_t w = 800, h = 400;
-    FrameCatcher catcher;
-    Stream(catcher, 624, 568, w, h);
-    const std::vector<uint8_t> first = FreshFrame(catcher);
-    const std::vector<uint8_t> later = FreshFrame(catcher);
-    ASSERT_TRUE(Stream(StreamMode::kStop));
-    const auto counter = [](const std::vector<uint8_t>& f) { return uint16_t(f[0] << 8 | f[1]); };
-    const auto number = [&](const std::vector<uint8_t>& f) {
-        return SimCameraDevice::ReadFrameNumberStrip(f.data(), w, h);
-    };
-    EXPECT_GT(counter(later) - counter(first), 0);
-    EXPECT_GE(uint16_t(number(later) - number(first)), uint16_t(counter(later) - counter(first)));
-
-    std::vector<uint8_t> frame = later, bgr(size_t{w} * h * 3), green(size_t{w} * h);
-    for (uint16_t value : {number(later), uint16_t{0xA5C3}, uint16_t{0xFFFF}}) {
-        SimCameraDevice::DrawFrameNumberStrip(value, w, h, frame.data());
-        ASSERT_TRUE(DemosaicRggbToBgr24(frame.data(), w, h, bgr.data()));
-        for (size_t i = 0; i < green.size(); ++i)
-            green[i] = bgr[i * 3 + 1];
-        EXPECT_EQ(SimCameraDevice::ReadFrameNumberStrip(green.data(), w, h), value);
-    }
-}
-
-TEST_F(SimCameraTest, ExposureAndGainsScaleTheBrightnessAndWhiteBalanceEvensThePlanes) {
+    // Exposure and gains scale the brightness of the stands; the white balance evens the planes.
     ASSERT_TRUE(api.SetProperty(handle, kPropGain, 3.875f, 0));
-    FrameCatcher catcher;
-    Stream(catcher, 0, 0, 2048, kStaticRows);
-    const auto base = PlaneMeans(catcher);
+    ASSERT_TRUE(SetRegion(0, 0, 2048, kStaticRows));
+    ASSERT_TRUE(Stream(StreamMode::kStart));
+    const auto base = PlaneSums(catcher);
     EXPECT_GT(base[3] / base[0], 1.1) << "the sky and stands are bluish at first";
     ASSERT_TRUE(api.SetProperty(handle, kPropExposure, 20.0f, 0));
-    const auto longer = PlaneMeans(catcher);
+    const auto longer = PlaneSums(catcher);
     ASSERT_TRUE(api.SetProperty(handle, kPropGainRed, 2.0f, 0));
-    const auto redder = PlaneMeans(catcher);
+    const auto redder = PlaneSums(catcher);
     for (int p = 0; p < 4; ++p)
         EXPECT_NEAR(longer[p] / base[p], 2.0, 0.05) << "plane " << p;
     EXPECT_NEAR(redder[0] / longer[0], 2.0, 0.05);
@@ -241,7 +227,7 @@ TEST_F(SimCameraTest, ExposureAndGainsScaleTheBrightnessAndWhiteBalanceEvensTheP
     EXPECT_FALSE(api.OneShotAutoWhiteBalance(handle, 0, 0, 2049, kStaticRows));
     EXPECT_FALSE(api.OneShotAutoWhiteBalance(handle, 0, 0, 0, 10));
     ASSERT_TRUE(api.OneShotAutoWhiteBalance(handle, 0, 0, 2048, kStaticRows));
-    const auto balanced = PlaneMeans(catcher);
+    const auto balanced = PlaneSums(catcher);
     ASSERT_TRUE(Stream(StreamMode::kStop));
     for (int p = 0; p < 4; ++p)
         EXPECT_NEAR(balanced[p] / balanced[1], 1.0, 0.02) << "plane " << p;

